@@ -1,0 +1,187 @@
+#include "PelagoXcon.h"
+
+#include <chrono>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+#include "DeviceRoad.h"
+#include "OfflineRoad.h"
+#include "nvm.h"
+
+PelagoConfig config;
+
+uint8_t g_eeprom[kFlashImageSize];
+uint8_t eeprom_dirty;
+
+uint32_t g_loader_addr;
+uint32_t g_fw_total_size;
+uint32_t g_plain_cksum;
+uint32_t g_enc_cksum;
+uint32_t qvl_sigs;
+uint16_t g_sw_ver;
+uint16_t g_hw_ver[8];
+uint8_t g_eeprom_handle;
+
+const char* const kBanner = "Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater 0.3\n";
+
+namespace {
+
+constexpr OptArg kNoArg = {ArgNone, ArgInt, nullptr, {nullptr}};
+constexpr const char* kContact = "support@quorvane.example";
+constexpr size_t kLineBufferSize = 2048;
+
+} // namespace
+
+Option opts[] = {
+    {'f', "flash", &config.firmware_write, kNoArg, "Erase and update with firmware file"},
+    {'u', "update", &config.eeprom_write, kNoArg, "Update adapter setting from file"},
+    {'l', "lens", &config.lens_tuning, kNoArg, "lens params tuning"},
+    {'d', "display", &config.lens_display, kNoArg, "lens params displaying"},
+    {'s', "save", &config.eeprom_read, kNoArg, "Save current adapter setting into file"},
+    {'i', "info", &config.version, kNoArg, "Show the version of adapter"},
+    {'I', "force", &config.force_update, kNoArg, "Force firmware update"},
+    {'h', "help", &config.help, kNoArg, "Display this help text"},
+    {'R', "reset", &config.reset, kNoArg, "Power recycle adapter"},
+    {'p', "port", &config.port, {ArgRequired, ArgString, "PORT", {&config.portArg}},
+     "Use serial PORT to communicate to device;\ndefault behavior is to auto-scan all serial ports"},
+};
+const int kNumOpts = static_cast<int>(sizeof opts / sizeof opts[0]);
+
+namespace {
+
+std::chrono::steady_clock::time_point start_time;
+
+void printHelp(const CmdOpts& cmdOpts, const char* program)
+{
+    std::printf("Usage: %s [OPTION...] [FILE]\n", program);
+    std::printf("Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater 0.3\n"
+                "\n"
+                "Examples:\n"
+                "  %s -i                     # Display the adapter info,\n"
+                "  %s -R                 \t  # Power cycle adapter,\n"
+                "  %s -f ef-gfx-1.0.fw       # Erase and update adapter firmware with ef-gfx-1.0.fw file,\n"
+                "  %s -u user.dat            # Update adapter setting with user.dat file,\n"
+                "  %s -s user.dat            # Save current adapter setting into file user.dat\n"
+                "  %s -c            \t\t\t\t  # Erase current adapter setting\n",
+                program, program, program, program, program, program);
+    std::puts("\nOptions:");
+    cmdOpts.usage(stdout);
+    std::printf("\nReport bugs/problems to %s\n", kContact);
+}
+
+bool needsFile(const PelagoConfig& cfg)
+{
+    return cfg.eeprom_write || cfg.eeprom_read || cfg.firmware_write || cfg.lens_tuning ||
+           cfg.lens_display;
+}
+
+// Fails the run with a driver message, then the hint.
+int failCheck(const char* format, const char* program)
+{
+    std::fprintf(stderr, format, program);
+    return help(program);
+}
+
+} // namespace
+
+const char* cutProgramName(const char* path)
+{
+    if (const char* slash = std::strrchr(path, '/'))
+        return slash + 1;
+    if (const char* backslash = std::strrchr(path, '\\'))
+        return backslash + 1;
+    return path;
+}
+
+int help(const char* program)
+{
+    std::fprintf(stderr, "Try '%s -h' or '%s --help' for more information\n", program, program);
+    return 1;
+}
+
+void timer_start()
+{
+    start_time = std::chrono::steady_clock::now();
+}
+
+float timer_stop()
+{
+    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_time;
+    return static_cast<float>(elapsed.count());
+}
+
+int get_int(int* value, FILE* in)
+{
+    char line[kLineBufferSize];
+    if (std::fgets(line, sizeof line, in) == nullptr)
+        return EOF;
+
+    size_t length = std::strlen(line);
+    if (length > 0 && line[length - 1] == '\n') {
+        line[length - 1] = '\0';
+    } else {
+        // Cut: drop the rest of an over-long line so it is not read as the next one.
+        int c;
+        do {
+            c = std::fgetc(in);
+        } while (c != '\n' && c != EOF);
+    }
+
+    // sscanf("%d") would have undefined behaviour on out-of-range numbers.
+    const char* p = line;
+    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\v' || *p == '\f')
+        ++p;
+    if (*p == '\0')
+        return EOF;
+    char* end = nullptr;
+    long number = std::strtol(p, &end, 10);
+    if (end == p)
+        return 0;
+    if (number > INT_MAX)
+        number = INT_MAX;
+    else if (number < INT_MIN)
+        number = INT_MIN;
+    *value = static_cast<int>(number);
+    return 1;
+}
+
+int pelagoMain(int argc, char** argv)
+{
+    if (argc >= 1 && argv[0] != nullptr)
+        argv[0] = const_cast<char*>(cutProgramName(argv[0]));
+    const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";
+    CmdOpts cmdOpts(argc, argv, kNumOpts, opts);
+
+    if (argc <= 1) {
+        std::puts(kBanner);
+        std::fputs("You must specify at least one option\n", stderr);
+        return help(program);
+    }
+
+    int index = cmdOpts.parse();
+    if (index < 0)
+        return help(program);
+
+    std::memset(g_eeprom, 0xFF, sizeof g_eeprom);
+
+    if (config.eeprom_read && (config.eeprom_write || config.eeprom_clear))
+        return failCheck("%s: eeprom read option is exclusive of write or clear\n", program);
+
+    const char* file = nullptr;
+    if (needsFile(config)) {
+        if (index >= argc)
+            return failCheck("%s: missing file\n", program);
+        file = argv[index++];
+    }
+    if (index < argc)
+        return failCheck("%s: extra arguments found\n", program);
+
+    if (config.help) {
+        printHelp(cmdOpts, program);
+        return 1;
+    }
+    if (config.lens_tuning || config.lens_display)
+        return offlineRoad(file);
+    return deviceRoad(config, file);
+}

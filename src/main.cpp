@@ -1,0 +1,6 @@
+#include "PelagoXcon.h"
+
+int main(int argc, char** argv)
+{
+    return pelagoMain(argc, argv);
+}

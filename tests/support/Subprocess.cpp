@@ -1,0 +1,162 @@
+#include "Subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <stdexcept>
+
+namespace {
+
+void makePipe(int fds[2])
+{
+    if (pipe2(fds, O_CLOEXEC) != 0)
+        throw std::runtime_error("pipe2 failed");
+}
+
+void closeFd(int& fd)
+{
+    if (fd >= 0)
+        close(fd);
+    fd = -1;
+}
+
+} // namespace
+
+Subprocess::Subprocess(std::string path, std::vector<std::string> argv)
+    : _path(std::move(path)), _argv(std::move(argv))
+{
+}
+
+Subprocess::~Subprocess()
+{
+    if (_pid > 0) {
+        killGroup();
+        waitpid(_pid, nullptr, 0);
+    }
+    closeFd(_in);
+    closeFd(_out);
+    closeFd(_err);
+}
+
+void Subprocess::start(const std::string& input)
+{
+    int in[2], out[2], err[2];
+    makePipe(in);
+    makePipe(out);
+    makePipe(err);
+
+    std::vector<char*> args;
+    for (auto& a : _argv)
+        args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+
+    _started = std::chrono::steady_clock::now();
+    _pid = fork();
+    if (_pid < 0)
+        throw std::runtime_error("fork failed");
+    if (_pid == 0) {
+        setpgid(0, 0);
+        dup2(in[0], STDIN_FILENO);
+        dup2(out[1], STDOUT_FILENO);
+        dup2(err[1], STDERR_FILENO);
+        execv(_path.c_str(), args.data());
+        _exit(127);
+    }
+    setpgid(_pid, _pid);
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    _in = in[1];
+    _out = out[0];
+    _err = err[0];
+    fcntl(_in, F_SETFL, O_NONBLOCK);
+    _input = input;
+    _written = 0;
+    if (_input.empty())
+        closeFd(_in);
+}
+
+void Subprocess::killGroup()
+{
+    kill(-_pid, SIGKILL);
+    kill(_pid, SIGKILL);
+}
+
+ProcessResult Subprocess::finish(std::chrono::milliseconds timeout)
+{
+    ProcessResult result;
+    const auto deadline = _started + timeout;
+    char buffer[65536];
+
+    while (_out >= 0 || _err >= 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
+            result.timedOut = true;
+            killGroup();
+            break;
+        }
+        pollfd fds[3] = {{_out, POLLIN, 0}, {_err, POLLIN, 0}, {_in, POLLOUT, 0}};
+        int n = poll(fds, 3, static_cast<int>(left.count()));
+        if (n < 0 && errno != EINTR)
+            break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0)
+                continue;
+            ssize_t got = read(fds[i].fd, buffer, sizeof buffer);
+            if (got > 0)
+                (i == 0 ? result.out : result.err).append(buffer, static_cast<size_t>(got));
+            else if (got == 0 || errno != EINTR)
+                closeFd(i == 0 ? _out : _err);
+        }
+        if (_in >= 0 && fds[2].revents != 0) {
+            ssize_t put = write(_in, _input.data() + _written, _input.size() - _written);
+            if (put > 0)
+                _written += static_cast<size_t>(put);
+            if (put < 0 || _written == _input.size())
+                closeFd(_in);
+        }
+    }
+    closeFd(_in);
+    closeFd(_out);
+    closeFd(_err);
+
+    int status = 0;
+    if (!result.timedOut) {
+        // Output closed; the exit itself may still lag a moment.
+        while (waitpid(_pid, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() >= deadline) {
+                result.timedOut = true;
+                killGroup();
+                break;
+            }
+            poll(nullptr, 0, 5);
+        }
+    }
+    if (result.timedOut)
+        waitpid(_pid, &status, 0);
+    _pid = -1;
+
+    if (WIFEXITED(status))
+        result.exitStatus = WEXITSTATUS(status);
+    else if (WIFSIGNALED(status))
+        result.signal = WTERMSIG(status);
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - _started);
+    return result;
+}
+
+ProcessResult runProcess(const std::string& path, const std::vector<std::string>& args,
+                         const std::string& input, std::chrono::milliseconds timeout,
+                         const std::string& argv0)
+{
+    std::vector<std::string> argv{argv0.empty() ? path : argv0};
+    argv.insert(argv.end(), args.begin(), args.end());
+    Subprocess child(path, argv);
+    child.start(input);
+    return child.finish(timeout);
+}
