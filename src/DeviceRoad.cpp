@@ -6,6 +6,7 @@
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "FirmwareUpdate.h"
+#include "PlatformPortFactory.h"
 #include "SettingsTransfer.h"
 
 namespace {
@@ -121,4 +122,9 @@ int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryB
         _reportError("\nUnhandled exception\n");
     }
     return kStatusFailed;
+}
+
+int deviceRoad(PelagoConfig& cfg, const char* file)
+{
+    return deviceRoad(cfg, file, std::make_unique<PortFactory>());
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "EEPROM_Init.h"
@@ -129,13 +130,16 @@ BlockResult settingsClear(Samba& samba)
         showProgress();
         return BlockResult::Aborted;
     }
+    // A copy, so the built-in image stays as built for any later use.
+    uint8_t image[kSettingsAreaSize];
+    std::memcpy(image, g_myData, sizeof image);
     if (count != 0)
-        g_myData[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
+        image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
 
     _eraseSettingsArea(samba);
     std::printf("Formatting adapter setting , please wait ... ");
-    _programSettings(samba, g_myData);
+    _programSettings(samba, image);
     _printSettingsChecksum(samba);
     std::puts(" Done");
     showProgress();

@@ -115,3 +115,16 @@ void expectSettingsUpdate(DeviceHarness& h, sim::LinkMode mode)
     EXPECT_TRUE(flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000) == image);
     EXPECT_EQ(h.commands("X"), std::vector<std::string>{"X0001F000,0#"});
 }
+
+std::string writeFirmware(DeviceHarness& h, const std::string& name, const std::vector<uint8_t>& plain,
+                          const sim::MkfwOptions& options)
+{
+    std::string file = h.path(name);
+    writeFile(file, makeFirmware(plain, options));
+    return file;
+}
+
+size_t countCommands(DeviceHarness& h, const std::string& prefix)
+{
+    return h.commands(prefix).size();
+}

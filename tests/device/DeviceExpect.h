@@ -22,3 +22,10 @@ uint32_t flashChecksum(sim::AdapterSim& adapter, uint32_t addr, uint32_t size);
 void expectFullFirmwareUpdate(DeviceHarness& h, sim::LinkMode mode);
 // Writes a 4096-byte settings file over `mode` and checks the same.
 void expectSettingsUpdate(DeviceHarness& h, sim::LinkMode mode);
+
+// Writes a firmware file for `plain` made with mkfw into the scratch
+// directory; returns its path.
+std::string writeFirmware(DeviceHarness& h, const std::string& name, const std::vector<uint8_t>& plain,
+                          const sim::MkfwOptions& options = {});
+// How many commands of the adapter's log start with `prefix`.
+size_t countCommands(DeviceHarness& h, const std::string& prefix);
