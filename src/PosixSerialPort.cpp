@@ -173,8 +173,7 @@ bool PosixSerialPort::_configure(int baud, int data, Parity parity, StopBit stop
 #endif
     // tcsetattr succeeds when any part of the change was taken; check the rate.
     termios applied{};
-    return tcgetattr(_fd, &applied) == 0 && cfgetospeed(&applied) == code &&
-           (applied.c_cflag & CSIZE) == sizeFlag;
+    return tcgetattr(_fd, &applied) == 0 && cfgetospeed(&applied) == code;
 }
 
 void PosixSerialPort::_release()
