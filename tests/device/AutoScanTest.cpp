@@ -60,12 +60,12 @@ private:
 
 const std::string kDead = "/dev/pelago-no-such-port";
 
-struct Run {
+struct RoadRun {
     int status;
     std::string out, err;
 };
 
-Run runRoad(PelagoConfig cfg, std::unique_ptr<PortFactoryBase> factory)
+RoadRun runRoad(PelagoConfig cfg, std::unique_ptr<PortFactoryBase> factory)
 {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
@@ -124,7 +124,7 @@ TEST_F(AutoScanTest, TraceNamesEachPortTried)
 
 TEST_F(AutoScanTest, RoadReportsTheFoundPortThenReleasesFactoryBeforeClient)
 {
-    Run r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(Events{kDead, pty()}, _events));
+    RoadRun r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(Events{kDead, pty()}, _events));
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "Quorvane adapter found on " + pty() + "\n");
     EXPECT_EQ(r.err, "Try to scan USB devices ... ");
@@ -135,7 +135,7 @@ TEST_F(AutoScanTest, RoadReportsTheFoundPortThenReleasesFactoryBeforeClient)
 
 TEST_F(AutoScanTest, RoadWithNothingFoundPointsToTheOption)
 {
-    Run r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(Events{kDead}, _events));
+    RoadRun r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(Events{kDead}, _events));
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
@@ -159,7 +159,7 @@ TEST(DeviceRoadRelease, FactoryGoesBeforeClientOnEveryFailure)
         cfg.port = true;
         cfg.portArg = pty;
         cfg.version = true;
-        Run r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
+        RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
         EXPECT_EQ(r.status, 1);
         if (rejectChip) {
             // The client refuses the chip itself and lets go of the port.
