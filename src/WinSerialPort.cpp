@@ -144,7 +144,7 @@ int WinSerialPort::put(int c)
 
 bool WinSerialPort::timeout(int millisecs)
 {
-    if (_handle == INVALID_HANDLE_VALUE)
+    if (_handle == INVALID_HANDLE_VALUE || millisecs < 0)
         return false;
     COMMTIMEOUTS t{};
     t.ReadIntervalTimeout = MAXDWORD;

@@ -32,7 +32,7 @@ public:
     int write(const uint8_t* data, int size) override;
     int get() override;
     int put(int c) override;
-    // Reads return what has arrived, or wait up to `millisecs` for the first byte.
+    // Read timeout in milliseconds (>= 0); false when closed or refused.
     bool timeout(int millisecs) override;
     // A 1 ms pause that lets the driver pass on what was written.
     void flush() override;
