@@ -15,6 +15,7 @@
 #include "DeviceRoad.h"
 #include "EEPROM_Init.h"
 #include "FwCodec.h"
+#include "MonitorScript.h"
 #include "PosixSerialPort.h"
 
 namespace {
@@ -237,4 +238,35 @@ TEST(SettingsClear, AsksTheCountThenWritesTheBuiltInImageBeforeOtherBlocks)
     std::vector<std::string> log = adapter.commandLog();
     EXPECT_EQ(std::count_if(log.begin() + static_cast<long>(before), log.end(), [](const std::string& c) { return c[0] == 'X'; }), 0);
     std::remove(input.c_str());
+}
+
+TEST(ChipCheck, AnotherChipFoundAfterConnectingIsRejectedInLowerCaseHex)
+{
+    auto wire = std::make_shared<Wire>();
+    expectMonitorCheck(*wire);
+    wire->expect("w00000000,4#", le32(0x20002000));
+    wire->expect("wE000ED00,4#", le32(0x410CC601));
+    wire->expect("w41002018,4#", le32(0x1001A30C));  // the revision bits are masked off
+
+    class OnePortFactory : public FakeFactory {
+    public:
+        OnePortFactory(std::shared_ptr<Wire> wire, Events& events) : FakeFactory({}, events), _wire(wire) {}
+        SerialPort::Ptr create(const std::string&, bool isUsb) override
+        {
+            return std::make_unique<ScriptedPort>(_wire, isUsb);
+        }
+
+    private:
+        std::shared_ptr<Wire> _wire;
+    };
+    Events events;
+    PelagoConfig cfg;
+    cfg.port = true;
+    cfg.portArg = "COM7";
+    cfg.version = true;
+    RoadRun r = runRoad(cfg, std::make_unique<OnePortFactory>(wire, events));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Try to open USB device ... Hardware failuser, ID 1001030c is not supported\n");
+    EXPECT_TRUE(wire->done()) << "the info block must not run";
 }
