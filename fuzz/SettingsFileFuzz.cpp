@@ -29,7 +29,8 @@ FILE* nullOutput()
 void resetModule(const uint8_t* data, size_t size)
 {
     std::memset(g_eeprom, 0xFF, kFlashImageSize);
-    std::memcpy(g_eeprom, data, size < kFlashImageSize ? size : kFlashImageSize);
+    if (size > 0)  // an empty input may come without a buffer
+        std::memcpy(g_eeprom, data, size < kFlashImageSize ? size : kFlashImageSize);
     eeprom_dirty = 0;
     _eeprom_instance = _eeprom_module{};
 }

@@ -110,6 +110,8 @@ void _eeprom_emulator_nvm_commit_cache(uint16_t physical_page)
 
 void _eeprom_emulator_nvm_read_page(uint16_t physical_page, _eeprom_page* data)
 {
+    // A page the model refuses to read counts as erased.
+    std::memset(data, 0xFF, sizeof *data);
     while (nvm_read_buffer(pageAddress(physical_page), reinterpret_cast<uint8_t*>(data),
                            kNvmPageSize) == STATUS_BUSY) {
     }
@@ -313,6 +315,8 @@ status_code eeprom_emulator_init()
 
 void eeprom_emulator_erase_memory()
 {
+    if (self.physical_pages < kEepromSmallestArea)
+        return;  // no geometry yet: nothing to format
     _eeprom_emulator_format_memory();
     _eeprom_emulator_update_page_mapping();
 }

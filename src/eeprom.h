@@ -82,7 +82,7 @@ struct eeprom_emulator_parameters {
 status_code eeprom_emulator_init();
 
 // Formats the area (all data lost) and rebuilds the page map. Needs the
-// geometry of an earlier eeprom_emulator_init.
+// geometry of an earlier eeprom_emulator_init; does nothing without it.
 void eeprom_emulator_erase_memory();
 
 // page_size 60 and the number of logical pages; STATUS_ERR_NOT_INITIALIZED

@@ -53,7 +53,9 @@ TEST_F(Emulator, RefusesEveryAccessBeforeInitialisation)
     EXPECT_EQ(eeprom_emulator_write_page(0, data), STATUS_ERR_NOT_INITIALIZED);
     EXPECT_EQ(eeprom_emulator_read_buffer(0, data, 4), STATUS_ERR_NOT_INITIALIZED);
     EXPECT_EQ(eeprom_emulator_write_buffer(0, data, 4), STATUS_ERR_NOT_INITIALIZED);
+    eeprom_emulator_erase_memory();  // without a geometry there is nothing to format
     EXPECT_EQ(eeprom_dirty, 0);
+    EXPECT_EQ(g_eeprom[256], 0xFF);
 }
 
 TEST_F(Emulator, BlankImageFailsAndFormatsToTheExactLayout)
