@@ -192,6 +192,27 @@ TEST_F(OfflineRoad, LensCountsAtTheEdges)
     EXPECT_EQ(r.out.substr(r.out.size() - ending.size()), ending);
 }
 
+TEST_F(OfflineRoad, DamagedRowIsReportedInsteadOfMoved)
+{
+    // Every page of the row holding lens 1 claims logical page 2: the row
+    // is full and cannot be moved to the spare row.
+    Bytes image = readFile(kSample);
+    int newest = 0;
+    for (int p = 0; p < 63; ++p) {
+        if (image[p * 64] == 2)
+            newest = p;
+    }
+    int first = newest / 4 * 4;
+    for (int p = first; p < first + 4; ++p)
+        std::copy(image.begin() + newest * 64, image.begin() + newest * 64 + 64, image.begin() + p * 64);
+    writeFile(_file, image);
+
+    ProcessResult r = run({"-l"}, "1\n1\n2\n3\n4\n0\nn\n");
+    EXPECT_NE(r.out.find("Failed in writing lens 1, the adapter setting is damaged\n\n" + kLens1),
+              std::string::npos);
+    EXPECT_EQ(readFile(_file), image);
+}
+
 TEST_F(OfflineRoad, BlankOrEmptyFileIsFormattedAndSavedAtItsOwnSize)
 {
     writeFile(_file, Bytes(4096, 0xFF));
