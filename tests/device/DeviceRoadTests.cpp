@@ -55,6 +55,7 @@ TEST_P(DeviceRoadTest, SerialLinkConnectsOnTheSecondAttemptWithAutoBaud)
     EXPECT_EQ(r.err, "Try to open USB device ... ");
     EXPECT_EQ(maskTimes(r.out).find("\nBootloader Version: "), 0u) << r.out;
     EXPECT_TRUE(endsWith(maskTimes(r.out), "ADJ=127\ndone in T seconds\n")) << r.out;
+    EXPECT_EQ(h().adapter().sessionCount(), 2u) << "the USB attempt must have come first";
     EXPECT_LT(r.elapsed, 10s);
 }
 
