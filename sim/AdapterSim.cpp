@@ -140,6 +140,8 @@ std::vector<std::string> AdapterSim::commandLog() const {
 
 bool AdapterSim::resetSeen() const { return resetCount() > 0; }
 
+uint64_t AdapterSim::imposedDelayMicros() const { return _impl->link.pausedMicros(); }
+
 unsigned AdapterSim::resetCount() const {
     std::lock_guard<std::mutex> lock(_impl->state.mutex);
     return _impl->state.resets;

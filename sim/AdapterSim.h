@@ -99,6 +99,8 @@ public:
     // How many times a tool opened the slave side (counted when first data
     // arrives after an open is noticed).
     unsigned sessionCount() const;
+    // The reply delay really imposed so far (the pauses as they took), in microseconds.
+    uint64_t imposedDelayMicros() const;
 
 private:
     std::unique_ptr<AdapterSimImpl> _impl;

@@ -3,6 +3,7 @@
 // another thread to end every wait.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -46,6 +47,8 @@ public:
     void write(const std::string& text) { write(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
     // Waits `ms` milliseconds; throws LinkDown{STOP_REQUESTED} when asked to stop meanwhile.
     void pause(int ms);
+    // The time all pauses so far really took, in microseconds (callable from any thread).
+    uint64_t pausedMicros() const { return _paused.load(); }
     // After PEER_CLOSED: returns once a tool has opened the slave side again.
     void waitForPeer();
     // Ends every wait of the serving thread; callable from any thread.
@@ -63,6 +66,7 @@ private:
 
     int _master = -1;
     int _stopPipe[2] = {-1, -1};
+    std::atomic<uint64_t> _paused{0};
     int _closeWatch = -1;  // inotify on the slave's device node, -1 when unavailable
     std::string _slavePath;
     uint8_t _buffer[512];

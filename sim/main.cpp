@@ -44,8 +44,9 @@ int serve(const std::vector<std::string>& args) {
     int sig = 0;
     sigwait(&set, &sig);
     adapter.stop();
-    std::fprintf(stderr, "adapter-sim: %zu commands, %u resets seen\n", adapter.commandLog().size(),
-                 adapter.resetCount());
+    std::fprintf(stderr, "adapter-sim: %zu commands, %u resets seen, %.3f ms of reply delay\n",
+                 adapter.commandLog().size(), adapter.resetCount(),
+                 static_cast<double>(adapter.imposedDelayMicros()) / 1000.0);
     return 0;
 }
 
