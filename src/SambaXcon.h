@@ -80,6 +80,20 @@ public:
     bool initD();
 
 private:
+    // The held port; throws SambaError when there is none.
+    SerialPort& _requirePort();
+    // Opens the held port at `baud` (8N1) and runs init; false on either failing.
+    bool _tryConnect(int baud);
+    // Sends a command with one write; throws unless all `len` bytes went.
+    void _sendCommand(const char* cmd, int len);
+    // Sends an extension command and reads its `replyLen`-byte answer under
+    // `timeoutMs` into `reply`; throws unless the whole answer came and
+    // begins with `letter`. The read timeout is back at its connected value
+    // afterwards (unless the send itself failed).
+    void _exchange(const char* cmd, int len, uint8_t* reply, int replyLen, int timeoutMs, char letter);
+    // printf to standard output when tracing is on.
+    void _trace(const char* format, ...) const __attribute__((format(printf, 2, 3)));
+
     bool _extChipEraseAvailable = false;
     bool _extWriteBufferAvailable = false;
     bool _extChecksumBufferAvailable = false;

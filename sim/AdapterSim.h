@@ -1,0 +1,107 @@
+// The virtual adapter: plays the adapter's boot monitor on a pseudo-terminal
+// so that the real tool can be run against it without hardware. Runs on its
+// own thread; the program adapter-sim and the tests both drive it from here.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// How block data arrives and whether the monitor waits for the auto-baud bytes.
+enum class LinkMode {
+    Usb,     // answers at once; block data raw
+    Serial,  // silent until 0x80 0x80 '#' since the port was opened; block data by XMODEM-CRC
+};
+
+// Identity words placed into flash at start, each only when set; they win
+// over a loaded state file.
+struct Identity {
+    std::optional<uint16_t> pcbVersion;    // 0xFF4 bits 0-15
+    std::optional<uint8_t> boardLetter;    // 0xFF4 bits 16-23 ('C', 'E', or 0xFF)
+    std::optional<std::string> serialNumber;  // 0xFF8..0xFFF, cut or padded with NUL to 8 bytes
+    std::optional<uint32_t> firmwareWord;  // 0x1EFF0: version, ROM version, Pre0
+    std::optional<uint32_t> typeWord;      // 0x1EFF4: Pre1, installed type letter in bits 8-15
+    std::optional<uint32_t> adjWord;       // 0x1F188: ADJ in bits 8-15
+};
+
+// Faults on request. Command counts start at 1 and run over the adapter's
+// whole life, across reopens of the port; 0 means off.
+struct FaultPlan {
+    std::map<char, unsigned> noAnswerAt;     // letter -> N: the Nth such command is carried out but not answered
+    std::map<char, unsigned> wrongLetterAt;  // letter -> N: the Nth such answer starts with '!' instead
+    unsigned silentFrom = 0;        // from the Nth command of any kind on, nothing is answered
+    unsigned nakFirstBlocks = 0;    // the first K XMODEM blocks received are refused with NAK
+    bool neverSendC = false;        // the XMODEM receiver never asks for data
+    unsigned hangupAfterBlocks = 0; // the pty is closed right after the Nth programmed block is confirmed
+    bool noVersionAnswer = false;   // V# is never answered
+    unsigned replyDelayMs = 0;      // pause before every answer
+};
+
+struct SimOptions {
+    static constexpr uint32_t kDefaultDeviceId = 0x1001A30B;  // accepted chip, revision bits set
+    static constexpr const char* kDefaultVersionText = "v2.4 QVL boot monitor Jun 12 2021";
+
+    LinkMode link = LinkMode::Usb;
+    // Start from all-0xFF flash instead of the default adapter (PCB 0x0102,
+    // board 'E', serial "QE012345", firmware 0x01000105 type 'E', ADJ 0x7F00).
+    bool blank = false;
+    Identity identity;
+    uint32_t deviceId = kDefaultDeviceId;  // the word at 0x41002018
+    std::string versionText = kDefaultVersionText;  // sent with "\n\r" after it; at most 253 bytes
+    std::string stateFile;  // raw 128 KiB flash: loaded at start when present, saved at stop
+    std::string portFile;   // when set, the pty path is written there (replaced atomically)
+    std::string logFile;    // when set, every command line is appended there as it arrives
+    FaultPlan faults;
+    // Called on the serving thread when serving ends on its own (hang-up fault)
+    // or because stop() was called.
+    std::function<void()> onServeEnd;
+};
+
+class AdapterSimImpl;
+
+class AdapterSim {
+public:
+    static constexpr uint32_t kFlashSize = 0x20000;
+    static constexpr uint32_t kRamBase = 0x20000000;
+    static constexpr uint32_t kRamSize = 0x1000;
+
+    explicit AdapterSim(SimOptions options = {});
+    ~AdapterSim();  // stops and saves
+    AdapterSim(const AdapterSim&) = delete;
+    AdapterSim& operator=(const AdapterSim&) = delete;
+
+    // Loads the state file, opens the pty and starts serving on a thread.
+    // False with a reason in `error` when the state file is unusable or no
+    // pty could be had.
+    bool start(std::string* error = nullptr);
+    // Stops serving, closes the pty and saves the state file. Idempotent.
+    void stop();
+
+    // The slave side's path (e.g. /dev/pts/7); empty before start().
+    std::string ptyPath() const;
+    // True while the serving thread runs.
+    bool serving() const;
+
+    // A copy of the 128 KiB flash at this moment.
+    std::vector<uint8_t> flashSnapshot() const;
+    // Every command received so far, one per entry, as sent (e.g. "X00001000,1#");
+    // bytes outside printable ASCII appear as \xNN.
+    std::vector<std::string> commandLog() const;
+    // Whether / how often the reset write W E000ED0C,05FA0004 arrived.
+    bool resetSeen() const;
+    unsigned resetCount() const;
+    // How many times a tool opened the slave side (counted when first data
+    // arrives after an open is noticed).
+    unsigned sessionCount() const;
+
+private:
+    std::unique_ptr<AdapterSimImpl> _impl;
+};
+
+}  // namespace sim

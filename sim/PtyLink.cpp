@@ -1,0 +1,162 @@
+#include "PtyLink.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+
+namespace sim {
+
+namespace {
+
+// While nobody holds the slave open the master reports a hang-up on every
+// poll, so the reopen is watched at this interval instead.
+constexpr int kReopenPollMs = 10;
+constexpr int kWriteStallMs = 1000;
+
+int msLeft(std::chrono::steady_clock::time_point deadline) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+}  // namespace
+
+PtyLink::~PtyLink() {
+    hangUp();
+    for (int& fd : _stopPipe) {
+        if (fd >= 0) ::close(fd);
+        fd = -1;
+    }
+}
+
+bool PtyLink::open(std::string& error) {
+    if (::pipe2(_stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        error = std::string("pipe: ") + std::strerror(errno);
+        return false;
+    }
+    _master = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (_master < 0 || ::grantpt(_master) != 0 || ::unlockpt(_master) != 0) {
+        error = std::string("pseudo-terminal: ") + std::strerror(errno);
+        hangUp();
+        return false;
+    }
+    // Settings made on the master apply to the slave: no echo, no line
+    // editing, no translation, until the tool sets its own.
+    termios tio{};
+    if (::tcgetattr(_master, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(_master, TCSANOW, &tio);
+    }
+    char name[128];
+    if (::ptsname_r(_master, name, sizeof name) != 0) {
+        error = std::string("ptsname: ") + std::strerror(errno);
+        hangUp();
+        return false;
+    }
+    _slavePath = name;
+    return true;
+}
+
+bool PtyLink::_stopRequested() const {
+    pollfd p{_stopPipe[0], POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool PtyLink::_waitReadable(int timeoutMs) {
+    if (_master < 0) throw LinkDown{LinkDown::HungUp};
+    pollfd fds[2] = {{_master, POLLIN, 0}, {_stopPipe[0], POLLIN, 0}};
+    int n;
+    do {
+        n = ::poll(fds, 2, timeoutMs);
+    } while (n < 0 && errno == EINTR);
+    if (fds[1].revents) throw LinkDown{LinkDown::StopRequested};
+    return n > 0 && fds[0].revents;
+}
+
+void PtyLink::_fill() {
+    const ssize_t n = ::read(_master, _buffer, sizeof _buffer);
+    if (n > 0) {
+        _head = 0;
+        _tail = static_cast<size_t>(n);
+        return;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        // Readable yet nothing to read: only a hang-up looks like that.
+        pollfd p{_master, POLLIN, 0};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)) throw LinkDown{LinkDown::PeerClosed};
+        return;
+    }
+    throw LinkDown{LinkDown::PeerClosed};  // EIO: the slave side is closed
+}
+
+int PtyLink::readByte(int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    while (_head == _tail) {
+        const int wait = timeoutMs < 0 ? -1 : msLeft(deadline);
+        if (!_waitReadable(wait)) {
+            if (timeoutMs >= 0 && msLeft(deadline) == 0) return kTimedOut;
+            continue;
+        }
+        _fill();
+    }
+    return _buffer[_head++];
+}
+
+void PtyLink::write(const uint8_t* data, size_t len) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteStallMs);
+    while (len > 0) {
+        if (_master < 0) throw LinkDown{LinkDown::HungUp};
+        if (_stopRequested()) throw LinkDown{LinkDown::StopRequested};
+        const ssize_t n = ::write(_master, data, len);
+        if (n > 0) {
+            data += n;
+            len -= static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EIO) throw LinkDown{LinkDown::PeerClosed};
+        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LinkDown{LinkDown::PeerClosed};
+        const int wait = msLeft(deadline);
+        if (wait == 0) return;
+        pollfd fds[2] = {{_master, POLLOUT, 0}, {_stopPipe[0], POLLIN, 0}};
+        ::poll(fds, 2, wait);
+    }
+}
+
+void PtyLink::pause(int ms) {
+    if (ms <= 0) return;
+    pollfd p{_stopPipe[0], POLLIN, 0};
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+    int left;
+    while ((left = msLeft(deadline)) > 0) {
+        if (::poll(&p, 1, left) > 0) throw LinkDown{LinkDown::StopRequested};
+    }
+}
+
+void PtyLink::waitForPeer() {
+    _head = _tail = 0;
+    for (;;) {
+        if (_master < 0) throw LinkDown{LinkDown::HungUp};
+        pollfd p{_master, POLLIN, 0};
+        // Data left by a tool that has already closed again still counts.
+        if (::poll(&p, 1, 0) >= 0 && (!(p.revents & POLLHUP) || (p.revents & POLLIN))) return;
+        pause(kReopenPollMs);
+    }
+}
+
+void PtyLink::requestStop() {
+    if (_stopPipe[1] < 0) return;
+    const char c = 's';
+    [[maybe_unused]] ssize_t n = ::write(_stopPipe[1], &c, 1);
+}
+
+void PtyLink::hangUp() {
+    if (_master >= 0) ::close(_master);
+    _master = -1;
+}
+
+}  // namespace sim

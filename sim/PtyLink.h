@@ -1,0 +1,62 @@
+// The master side of the pseudo-terminal the virtual adapter serves, with
+// timed byte reads, notice of the tool closing its side, and a way for
+// another thread to end every wait.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace sim {
+
+// Thrown out of a blocking call of PtyLink when serving cannot go on.
+struct LinkDown {
+    enum Reason { PeerClosed, StopRequested, HungUp } reason;
+};
+
+class PtyLink {
+public:
+    static constexpr int kForever = -1;
+    static constexpr int kTimedOut = -1;
+
+    PtyLink() = default;
+    ~PtyLink();
+    PtyLink(const PtyLink&) = delete;
+    PtyLink& operator=(const PtyLink&) = delete;
+
+    // Opens a raw, non-blocking pty master; false with `error` set on failure.
+    bool open(std::string& error);
+    const std::string& slavePath() const { return _slavePath; }
+
+    // The next byte from the tool, or kTimedOut after `timeoutMs` (kForever
+    // waits without limit). Throws LinkDown when the tool closed its side
+    // (after every byte it sent was delivered), when stop was requested, or
+    // after hangUp().
+    int readByte(int timeoutMs);
+    // Sends all bytes; throws LinkDown as readByte. Drops what the tool does
+    // not take within a second, as a real line would.
+    void write(const uint8_t* data, size_t len);
+    void write(const std::string& text) { write(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
+    // Waits `ms` milliseconds; throws LinkDown{StopRequested} when asked to stop meanwhile.
+    void pause(int ms);
+    // After PeerClosed: returns once a tool has opened the slave side again.
+    void waitForPeer();
+    // Ends every wait of the serving thread; callable from any thread.
+    void requestStop();
+    // Closes the master for good, so the tool sees the line go dead.
+    void hangUp();
+
+private:
+    bool _stopRequested() const;
+    // Waits for input or a stop; true when the master has something to say.
+    bool _waitReadable(int timeoutMs);
+    void _fill();
+
+    int _master = -1;
+    int _stopPipe[2] = {-1, -1};
+    std::string _slavePath;
+    uint8_t _buffer[512];
+    size_t _head = 0, _tail = 0;
+};
+
+}  // namespace sim

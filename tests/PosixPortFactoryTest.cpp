@@ -1,0 +1,157 @@
+// Port listing and USB detection over a fake sysfs tree.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "PosixPortFactory.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// A throw-away directory tree, removed with the fixture.
+class FakeTree : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (fs::temp_directory_path() / "sysfs-XXXXXX").string();
+        ASSERT_NE(mkdtemp(&pattern[0]), nullptr);
+        _root = pattern;
+    }
+    void TearDown() override { fs::remove_all(_root); }
+
+    void file(const fs::path& rel, const std::string& content)
+    {
+        fs::create_directories((_root / rel).parent_path());
+        std::ofstream(_root / rel) << content;
+    }
+    // A tty `name` whose device is the directory `deviceDir` (relative to
+    // the root), listed in class/tty as sysfs does.
+    void tty(const std::string& name, const fs::path& deviceDir, const std::string& type = "")
+    {
+        fs::path ttyDir = deviceDir / "tty" / name;
+        fs::create_directories(_root / ttyDir);
+        fs::create_directory_symlink(fs::path("../.."), _root / ttyDir / "device");
+        if (!type.empty())
+            file(ttyDir / "type", type + "\n");
+        fs::create_directories(_root / "class/tty");
+        fs::create_directory_symlink(fs::path("../..") / ttyDir, _root / "class/tty" / name);
+    }
+    void usbInterface(const fs::path& dir) { file(dir / "bInterfaceNumber", "00\n"); }
+
+    // The layout of a host with USB and plain serial ports.
+    void populate()
+    {
+        const fs::path hub = "devices/pci0000:00/0000:00:14.0/usb1";
+        for (const char* n : {"10", "2", "0"}) {
+            fs::path intf = hub / ("1-" + std::string(n)) / ("1-" + std::string(n) + ":1.0");
+            usbInterface(intf);
+            tty(std::string("ttyACM") + n, intf);
+        }
+        fs::path converter = hub / "1-4/1-4:1.0";
+        usbInterface(converter);
+        tty("ttyUSB0", converter / "ttyUSB0");
+        tty("ttyS0", "devices/platform/serial8250", "0");
+        tty("ttyS3", "devices/platform/serial8250", "0");
+        tty("ttyS1", "devices/pnp0/00:05", "4");
+        fs::create_directories(_root / "devices/virtual/tty/tty0");
+        fs::create_directory_symlink(fs::path("../../devices/virtual/tty/tty0"), _root / "class/tty/tty0");
+    }
+
+    std::vector<std::string> walk(PosixPortFactory& f)
+    {
+        std::vector<std::string> names;
+        for (std::string n = f.begin(); n != f.end(); n = f.next())
+            names.push_back(n);
+        return names;
+    }
+
+    fs::path _root;
+};
+
+TEST_F(FakeTree, ListsRealPortsInNaturalOrder)
+{
+    populate();
+    PosixPortFactory factory(_root.string());
+    EXPECT_EQ(walk(factory), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM2", "/dev/ttyACM10",
+                                                       "/dev/ttyS1", "/dev/ttyUSB0"}));
+    EXPECT_EQ(factory.next(), "") << "stays at the end";
+}
+
+TEST_F(FakeTree, BeginRestartsAndNextNeedsBegin)
+{
+    populate();
+    PosixPortFactory factory(_root.string());
+    EXPECT_EQ(factory.next(), "");
+    EXPECT_EQ(factory.begin(), "/dev/ttyACM0");
+    EXPECT_EQ(factory.next(), "/dev/ttyACM2");
+    EXPECT_EQ(factory.begin(), "/dev/ttyACM0");
+    EXPECT_EQ(factory.next(), "/dev/ttyACM2");
+}
+
+TEST_F(FakeTree, EmptyOrMissingTreeEndsAtOnce)
+{
+    PosixPortFactory missing((_root / "nothing").string());
+    EXPECT_EQ(missing.begin(), "");
+    fs::create_directories(_root / "class/tty");
+    PosixPortFactory empty(_root.string());
+    EXPECT_EQ(empty.begin(), "");
+    EXPECT_EQ(empty.next(), "");
+}
+
+TEST_F(FakeTree, UsbPortsAreToldByTheirAncestry)
+{
+    populate();
+    PosixPortFactory factory(_root.string());
+    EXPECT_TRUE(factory.create("/dev/ttyACM10")->isUsb());
+    EXPECT_TRUE(factory.create("ttyACM0")->isUsb());
+    EXPECT_TRUE(factory.create("/dev/ttyUSB0")->isUsb()) << "converter port one level below the interface";
+    EXPECT_FALSE(factory.create("/dev/ttyS1")->isUsb());
+    EXPECT_FALSE(factory.create("ttyS0")->isUsb());
+    EXPECT_FALSE(factory.create("/dev/ttyNOPE")->isUsb());
+    EXPECT_FALSE(factory.create("tty0")->isUsb());
+
+    SerialPort::Ptr forced = factory.create("/dev/ttyS1", true);
+    EXPECT_TRUE(forced->isUsb());
+    EXPECT_EQ(forced->name(), "/dev/ttyS1");
+}
+
+TEST_F(FakeTree, UsbMarkAboveTheSysfsRootIsNotSeen)
+{
+    usbInterface("");
+    tty("ttyS1", "devices/pnp0/00:05", "4");
+    EXPECT_FALSE(PosixPortFactory(_root.string()).create("ttyS1")->isUsb());
+}
+
+TEST_F(FakeTree, MacCalloutDevices)
+{
+    for (const char* n : {"cu.usbmodem1410", "cu.usbmodem101", "tty.usbmodem101", "cu.Bluetooth-Incoming-Port",
+                          "cu.usbserial-A9", "null"})
+        file(n, "");
+    EXPECT_EQ(PosixPortFactory::calloutPorts(_root.string()),
+              (std::vector<std::string>{"cu.Bluetooth-Incoming-Port", "cu.usbmodem101", "cu.usbmodem1410",
+                                        "cu.usbserial-A9"}));
+    EXPECT_TRUE(PosixPortFactory::isUsbCalloutName("/dev/cu.usbmodem101"));
+    EXPECT_TRUE(PosixPortFactory::isUsbCalloutName("cu.usbserial-A9"));
+    EXPECT_FALSE(PosixPortFactory::isUsbCalloutName("/dev/cu.Bluetooth-Incoming-Port"));
+    EXPECT_FALSE(PosixPortFactory::isUsbCalloutName("/dev/tty.usbmodem101"));
+}
+
+TEST(NaturalOrder, DigitRunsCompareByValue)
+{
+    using F = PosixPortFactory;
+    EXPECT_TRUE(F::naturalLess("ttyACM2", "ttyACM10"));
+    EXPECT_FALSE(F::naturalLess("ttyACM10", "ttyACM2"));
+    EXPECT_TRUE(F::naturalLess("ttyACM9", "ttyS0"));
+    EXPECT_TRUE(F::naturalLess("tty", "tty0"));
+    EXPECT_FALSE(F::naturalLess("ttyS1", "ttyS1"));
+    EXPECT_NE(F::naturalLess("tty01", "tty1"), F::naturalLess("tty1", "tty01"));
+    EXPECT_TRUE(F::naturalLess("ttyS99999999999999999999", "ttyS100000000000000000000"));
+}
+
+} // namespace
