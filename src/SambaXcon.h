@@ -35,6 +35,9 @@ public:
     // holds "QVL" and the chip identifier is 0x1001030B.
     bool init();
 
+    // The operations below throw SambaError when no port is held, when a
+    // command is not accepted whole, or when its answer is short or wrong.
+
     // The 32-bit word at `addr`.
     uint32_t readWord(uint32_t addr);
     // Stores `value` at `addr`; no answer.
@@ -49,13 +52,15 @@ public:
     void setDebug(bool debug) { _debug = debug; }
     // Whether the link runs as USB (raw blocks) rather than plain serial (XMODEM).
     bool isUsb() const { return _isUsb; }
+    // The held port; only valid while connected.
     const SerialPort& getSerialPort() const { return *_port; }
     bool isChipEraseAvailable() const { return _extChipEraseAvailable; }
     bool isWriteBufferAvailable() const { return _extWriteBufferAvailable; }
     bool isChecksumBufferAvailable() const { return _extChecksumBufferAvailable; }
 
     // Block transfers: stores `size` bytes at `addr` in the adapter's memory,
-    // raw on USB links, by XMODEM-CRC on serial links.
+    // raw on USB links, by XMODEM-CRC on serial links (the last block filled
+    // up with 0x00). A negative `size` throws before anything is sent.
     void write(uint32_t addr, const uint8_t* buffer, int size);
     void writeBinary(const uint8_t* buffer, int size);
     void writeXmodem(const uint8_t* buffer, int size);
@@ -64,7 +69,8 @@ public:
     // Stores the CRC of a 133-byte block's 128 data bytes at offsets 131, 132.
     static void crc16Add(uint8_t* blk);
 
-    // Extension commands.
+    // Extension commands. Each needs its whole answer (3 bytes, 9 for the
+    // checksum) beginning with its own letter within the time it allows.
     // Erases flash from `start_addr`; non-zero `clearEEPROMtoo` erases the
     // settings area too. True once the monitor confirmed.
     bool chipErase(uint32_t start_addr, uint8_t clearEEPROMtoo);

@@ -34,3 +34,17 @@ build_preset() {
     cmake --preset "$preset" "$@" >/dev/null
     cmake --build --preset "$preset"
 }
+
+# Device link: the mingw-w64 cross compiler for the Windows program.
+ensure_cross_tools() {
+    ensure_packages g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+}
+
+# check_windows_exe PATH: fails unless PATH is an x86-64 Windows executable.
+check_windows_exe() {
+    x86_64-w64-mingw32-objdump -f "$1" | grep -q 'file format pei-x86-64' || {
+        echo "$1 is not a Windows x86-64 executable" >&2
+        return 1
+    }
+    echo "built $1"
+}
