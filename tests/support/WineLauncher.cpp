@@ -1,6 +1,8 @@
 #include "WineLauncher.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
@@ -18,6 +20,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr const char* kReadyMarker = ".pelago-prefix-ready";
+constexpr int kWaitPollMs = 10;
 
 // No display: wine must not try to open windows or dialogues. Without
 // mscoree and mshtml, wineboot does not go looking for Mono and Gecko.
@@ -47,12 +50,6 @@ public:
 private:
     int _fd;
 };
-
-std::string describe(const ProcessResult& r)
-{
-    return "exit status " + std::to_string(r.exitStatus) + (r.timedOut ? " (timed out)" : "") +
-           ", stderr: " + r.err;
-}
 
 } // namespace
 
@@ -98,9 +95,9 @@ bool WinePrefix::prepare(std::string& error)
         error = "cannot lock " + _setup.prefixDir + ".lock: " + std::strerror(errno);
         return false;
     }
-    if (!fs::exists(fs::path(_setup.prefixDir) / kReadyMarker) && !_boot(error))
-        return false;
-    return _startServer(error);
+    if (!fs::exists(fs::path(_setup.prefixDir) / kReadyMarker))
+        return _boot(error);
+    return _startServer(error) && _startServices(error);
 }
 
 bool WinePrefix::_boot(std::string& error)
@@ -108,10 +105,12 @@ bool WinePrefix::_boot(std::string& error)
     // A prefix without the marker was cut short; wine would not repair it.
     std::error_code ec;
     fs::remove_all(_setup.prefixDir, ec);
-    ProcessResult r = runProcess(_setup.envProgram, _wineCommand({_setup.wine, "wineboot.exe", "-i"}), "",
-                                 kBootTimeout);
-    if (r.exitStatus != 0 || !fs::is_directory(dosDevicesDir())) {
-        error = "wineboot -i failed: " + describe(r);
+    fs::create_directories(_setup.prefixDir, ec);
+    if (!_startServer(error))
+        return false;
+    int status = _runQuietly({_setup.wine, "wineboot.exe", "-i"}, kBootTimeout);
+    if (status != 0 || !fs::is_directory(dosDevicesDir())) {
+        error = "wineboot -i failed with status " + std::to_string(status);
         return false;
     }
     std::ofstream(fs::path(_setup.prefixDir) / kReadyMarker) << "ok\n";
@@ -120,11 +119,31 @@ bool WinePrefix::_boot(std::string& error)
 
 bool WinePrefix::_startServer(std::string& error)
 {
-    // Spawned with its output on /dev/null rather than through Subprocess:
-    // the server goes on living after this call, and must not hold pipes
-    // that a Subprocess waits on.
+    // The server puts itself in the background; when one already runs for
+    // the prefix, this one gives up, which is just as good.
+    if (_runQuietly({_setup.wineserver, "-p" + std::to_string(kServerLingerSeconds)}, kBootTimeout) < 0) {
+        error = "cannot start the wineserver";
+        return false;
+    }
+    return true;
+}
+
+bool WinePrefix::_startServices(std::string& error)
+{
+    // The first program of a server session starts wine's own services,
+    // which inherit its standard handles and live as long as the server: a
+    // test's output pipes would stay open until the server went away.
+    if (_runQuietly({_setup.wine, "cmd.exe", "/c", "exit"}, kBootTimeout) != 0) {
+        error = "wine cannot run a program in " + _setup.prefixDir;
+        return false;
+    }
+    return true;
+}
+
+int WinePrefix::_runQuietly(const std::vector<std::string>& command, std::chrono::milliseconds timeout) const
+{
     std::vector<std::string> args{_setup.envProgram};
-    auto tail = _wineCommand({_setup.wineserver, "-p" + std::to_string(kServerLingerSeconds)});
+    auto tail = _wineCommand(command);
     args.insert(args.end(), tail.begin(), tail.end());
     std::vector<char*> argv;
     for (auto& a : args)
@@ -135,18 +154,27 @@ bool WinePrefix::_startServer(std::string& error)
     posix_spawn_file_actions_init(&actions);
     for (int fd = 0; fd <= 2; ++fd)
         posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
     pid_t pid = -1;
-    int rc = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    int rc = posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
     posix_spawn_file_actions_destroy(&actions);
-    if (rc != 0) {
-        error = "cannot start the wineserver: " + std::string(std::strerror(rc));
-        return false;
-    }
-    // The server puts itself in the background; a server already running
-    // for the prefix makes this one give up, which is just as good.
+    if (rc != 0)
+        return -1;
+
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
     int status = 0;
-    waitpid(pid, &status, 0);
-    return true;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(-pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            return -1;
+        }
+        poll(nullptr, 0, kWaitPollMs);
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 std::unique_ptr<Subprocess> WinePrefix::startWindowsProgram(const std::string& exePath,

@@ -33,7 +33,8 @@ public:
     explicit WinePrefix(WineSetup setup);
 
     // Creates the prefix when it is missing or half made, then makes sure a
-    // lingering wineserver runs. False with `error` set on failure.
+    // lingering wineserver runs with wine's services started. False with
+    // `error` set on failure.
     bool prepare(std::string& error);
 
     // Starts a Windows program in the prefix with `args`; finish() it and
@@ -53,6 +54,10 @@ private:
     std::vector<std::string> _wineCommand(const std::vector<std::string>& tail) const;
     bool _boot(std::string& error);
     bool _startServer(std::string& error);
+    bool _startServices(std::string& error);
+    // Runs a command with no input and its output thrown away; its exit
+    // status, or -1 when it could not start, was killed or overran `timeout`.
+    int _runQuietly(const std::vector<std::string>& command, std::chrono::milliseconds timeout) const;
 
     WineSetup _setup;
 };
