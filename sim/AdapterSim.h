@@ -38,7 +38,7 @@ struct FaultPlan {
     unsigned silentFrom = 0;        // from the Nth command of any kind on, nothing is answered
     unsigned nakFirstBlocks = 0;    // the first K XMODEM blocks received are refused with NAK
     bool neverSendC = false;        // the XMODEM receiver never asks for data
-    unsigned hangupAfterBlocks = 0; // the pty is closed right after the Nth programmed block is confirmed
+    unsigned hangupAfterBlocks = 0; // the pty is closed on the first command after the Nth confirmed block
     bool noVersionAnswer = false;   // V# is never answered
     unsigned replyDelayMs = 0;      // pause before every answer
 };

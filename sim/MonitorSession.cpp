@@ -58,20 +58,28 @@ MonitorSession::MonitorSession(SimState& state, PtyLink& link, const SimOptions&
 
 void MonitorSession::serve() {
     for (;;) {
+        LinkDown::Reason why = LinkDown::StopRequested;
         try {
             _serveConnection();
         } catch (const LinkDown& down) {
-            if (down.reason != LinkDown::PeerClosed) return;
+            why = down.reason;
         }
-        _fresh = true;
-        _decipher = false;
-        _ySource.reset();
+        if (why == LinkDown::StopRequested || why == LinkDown::HungUp) return;
+        _startConnection();
+        if (why != LinkDown::PeerClosed) continue;
         try {
             _link.waitForPeer();
         } catch (const LinkDown&) {
             return;
         }
     }
+}
+
+void MonitorSession::_startConnection() {
+    _fresh = true;
+    _decipher = false;
+    _ySource.reset();
+    _hangUpPending = false;
 }
 
 int MonitorSession::_nextByte(int timeoutMs) {
@@ -137,6 +145,12 @@ void MonitorSession::_log(const std::string& line) {
 
 void MonitorSession::_handle(const std::string& line) {
     _log(line);
+    if (_hangUpPending) {
+        // Hanging up on the command after the last confirmed block, so that
+        // the confirmation itself surely reached the tool.
+        _link.hangUp();
+        throw LinkDown{LinkDown::HungUp};
+    }
     const char letter = line[0];
     const FaultPlan& faults = _options.faults;
     const unsigned nth = ++_countByLetter[letter];
@@ -248,7 +262,7 @@ void MonitorSession::_bufferedWrite(const std::vector<uint32_t>& args) {
         done = _state.memory.program(args[0], *_ySource, args[1], _decipher);
     }
     _answer(letterReply(done ? 'Y' : kRejected));
-    if (done && ++_blocksProgrammed == _options.faults.hangupAfterBlocks) _link.hangUp();
+    if (done && ++_blocksProgrammed == _options.faults.hangupAfterBlocks) _hangUpPending = true;
 }
 
 void MonitorSession::_checksum(const std::vector<uint32_t>& args) {

@@ -24,6 +24,8 @@ public:
 private:
     // One open of the slave side by a tool; ends by LinkDown.
     void _serveConnection();
+    // Forgets what belonged to the previous tool's connection.
+    void _startConnection();
     int _nextByte(int timeoutMs);
     void _awaitAutoBaud();
     // The next command up to and including '#'; false for one that is too
@@ -57,6 +59,7 @@ private:
     unsigned _commandCount = 0;
     unsigned _blocksReceived = 0;
     unsigned _blocksProgrammed = 0;
+    bool _hangUpPending = false;
 
     // Faults that apply to the command being handled.
     bool _suppressAnswer = false;

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/inotify.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -19,8 +20,9 @@ namespace {
 constexpr int kReopenPollMs = 10;
 constexpr int kWriteStallMs = 1000;
 
+// Rounded up, so that a wait never ends early.
 int msLeft(std::chrono::steady_clock::time_point deadline) {
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
     return left.count() > 0 ? static_cast<int>(left.count()) : 0;
 }
 
@@ -28,6 +30,7 @@ int msLeft(std::chrono::steady_clock::time_point deadline) {
 
 PtyLink::~PtyLink() {
     hangUp();
+    if (_closeWatch >= 0) ::close(_closeWatch);
     for (int& fd : _stopPipe) {
         if (fd >= 0) ::close(fd);
         fd = -1;
@@ -59,6 +62,15 @@ bool PtyLink::open(std::string& error) {
         return false;
     }
     _slavePath = name;
+    // A tool that closes and at once reopens the port leaves no trace on the
+    // master side, so closes are watched on the device node itself. Closes,
+    // not opens: a close notice always comes after the bytes of the tool
+    // that closed, while an open notice may be read after the opener's bytes.
+    _closeWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (_closeWatch >= 0 && ::inotify_add_watch(_closeWatch, name, IN_CLOSE) < 0) {
+        ::close(_closeWatch);
+        _closeWatch = -1;
+    }
     return true;
 }
 
@@ -94,17 +106,35 @@ void PtyLink::_fill() {
     throw LinkDown{LinkDown::PeerClosed};  // EIO: the slave side is closed
 }
 
+bool PtyLink::_takeCloseNotice() {
+    if (_closeWatch < 0) return false;
+    bool closed = false;
+    alignas(inotify_event) char events[1024];
+    ssize_t n;
+    while ((n = ::read(_closeWatch, events, sizeof events)) > 0) {
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const inotify_event*>(events + at);
+            closed = closed || (e->mask & IN_CLOSE);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
+        }
+    }
+    return closed;
+}
+
 int PtyLink::readByte(int timeoutMs) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
-    while (_head == _tail) {
+    for (;;) {
+        if (_head < _tail) return _buffer[_head++];
         const int wait = timeoutMs < 0 ? -1 : msLeft(deadline);
         if (!_waitReadable(wait)) {
             if (timeoutMs >= 0 && msLeft(deadline) == 0) return kTimedOut;
             continue;
         }
+        // Checked between the wake-up and the read: a tool that closed and
+        // reopened while we slept has its notice queued before its bytes.
+        if (_takeCloseNotice()) throw LinkDown{LinkDown::NewPeer};
         _fill();
     }
-    return _buffer[_head++];
 }
 
 void PtyLink::write(const uint8_t* data, size_t len) {

@@ -11,7 +11,12 @@ namespace sim {
 
 // Thrown out of a blocking call of PtyLink when serving cannot go on.
 struct LinkDown {
-    enum Reason { PeerClosed, StopRequested, HungUp } reason;
+    enum Reason {
+        PeerClosed,     // the tool closed the slave side
+        NewPeer,        // a tool closed the slave side; what follows comes from the next one
+        StopRequested,  // requestStop() was called
+        HungUp,         // hangUp() was called
+    } reason;
 };
 
 class PtyLink {
@@ -30,7 +35,9 @@ public:
 
     // The next byte from the tool, or kTimedOut after `timeoutMs` (kForever
     // waits without limit). Throws LinkDown when the tool closed its side
-    // (after every byte it sent was delivered), when stop was requested, or
+    // (after every byte it sent was delivered), when a tool opened it anew
+    // (this one also when it reopened at once, before any later byte), when
+    // stop was requested, or
     // after hangUp().
     int readByte(int timeoutMs);
     // Sends all bytes; throws LinkDown as readByte. Drops what the tool does
@@ -48,12 +55,15 @@ public:
 
 private:
     bool _stopRequested() const;
+    // Consumes the queued close notices; true when there was one.
+    bool _takeCloseNotice();
     // Waits for input or a stop; true when the master has something to say.
     bool _waitReadable(int timeoutMs);
     void _fill();
 
     int _master = -1;
     int _stopPipe[2] = {-1, -1};
+    int _closeWatch = -1;  // inotify on the slave's device node, -1 when unavailable
     std::string _slavePath;
     uint8_t _buffer[512];
     size_t _head = 0, _tail = 0;

@@ -1,7 +1,130 @@
 #include "DeviceRoad.h"
 
-int deviceRoad(PelagoConfig&, const char*)
+#include <cstdio>
+#include <exception>
+
+#include "ActionBlock.h"
+#include "AdapterInfo.h"
+#include "FirmwareUpdate.h"
+#include "PlatformPortFactory.h"
+#include "SettingsTransfer.h"
+
+namespace {
+
+constexpr int kStatusOk = 0;
+constexpr int kStatusFailed = 1;
+
+// stderr is unbuffered while stdout may not be: keep the two in the order
+// they were written for a reader of both.
+void _reportError(const char* text)
 {
-    std::fputs("PelagoXcon: talking to the adapter is not built yet\n", stderr);
-    return 1;
+    std::fflush(stdout);
+    std::fputs(text, stderr);
+}
+
+bool _connectNamedPort(Samba& samba, PortFactoryBase& factory, const std::string& name)
+{
+    _reportError("Try to open USB device ... ");
+    if (samba.connect(factory.create(name, true), kFallbackBaud))
+        return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "No device found on %s\n", name.c_str());
+    return false;
+}
+
+bool _scanPorts(Samba& samba, PortFactoryBase& factory, bool trace)
+{
+    _reportError("Try to scan USB devices ... ");
+    std::string name;
+    if (!autoScan(samba, factory, name, trace)) {
+        _reportError("Auto scan for device failed\nTry specifying a serial port with the '-p' option\n");
+        return false;
+    }
+    std::printf("Quorvane adapter found on %s\n", name.c_str());
+    return true;
+}
+
+bool _chipAccepted(Samba& samba)
+{
+    uint32_t id = samba.chipId();
+    if (id == kAcceptedChipId)
+        return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "Hardware failuser, ID %08x is not supported\n", static_cast<unsigned>(id));
+    return false;
+}
+
+bool _aborted(BlockResult result)
+{
+    return result == BlockResult::Aborted;
+}
+
+// The action blocks in their fixed order; the first abort ends the run.
+int _runBlocks(const PelagoConfig& cfg, Samba& samba, const char* file)
+{
+    if ((cfg.eeprom_clear && _aborted(settingsClear(samba))) ||
+        (cfg.eeprom_write && _aborted(settingsWrite(samba, file))) ||
+        (cfg.version && _aborted(adapterInfo(samba))) ||
+        (cfg.eeprom_read && _aborted(settingsSave(samba, file))) ||
+        (cfg.firmware_write && _aborted(firmwareUpdate(samba, file, cfg.force_update))) ||
+        (cfg.reset && _aborted(adapterReset(samba)))) {
+        showProgress();
+        return kStatusFailed;
+    }
+    return kStatusOk;
+}
+
+int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& factory, const char* file)
+{
+    if (cfg.debug)
+        samba.setDebug(true);
+    bool connected = cfg.port ? _connectNamedPort(samba, factory, cfg.portArg)
+                              : _scanPorts(samba, factory, cfg.debug);
+    if (!connected || !_chipAccepted(samba))
+        return kStatusFailed;
+    return _runBlocks(cfg, samba, file);
+}
+
+} // namespace
+
+bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace)
+{
+    for (portName = factory.begin(); portName != factory.end(); portName = factory.next()) {
+        if (trace)
+            std::printf("Trying to connect on %s\n", portName.c_str());
+        if (samba.connect(factory.create(portName), kFallbackBaud))
+            return true;
+    }
+    portName = factory.end();
+    return false;
+}
+
+int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryBase> factory)
+{
+    std::unique_ptr<Samba> samba;
+    // The factory goes first, then the client, which closes the port.
+    auto release = [&] {
+        factory.reset();
+        samba.reset();
+    };
+    try {
+        samba = std::make_unique<Samba>();
+        int status = _connectAndAct(cfg, *samba, *factory, file);
+        release();
+        showProgress();
+        return status;
+    } catch (const std::exception& e) {
+        release();
+        std::fflush(stdout);
+        std::fprintf(stderr, "\n%s\n", e.what());
+    } catch (...) {
+        release();
+        _reportError("\nUnhandled exception\n");
+    }
+    return kStatusFailed;
+}
+
+int deviceRoad(PelagoConfig& cfg, const char* file)
+{
+    return deviceRoad(cfg, file, std::make_unique<PortFactory>());
 }

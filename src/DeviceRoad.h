@@ -1,8 +1,27 @@
-// The device road: find the adapter, check its chip, run the action blocks.
+// The device road: find the adapter, check its chip, run the action blocks
+// in their fixed order, and release the client and the port factory on
+// every way out.
 #pragma once
 
-#include "PelagoXcon.h"
+#include <memory>
+#include <string>
 
-// Runs the whole device road for `file` (null when no option needs one);
-// returns the run's exit status.
+#include "PelagoXcon.h"
+#include "PortFactory.h"
+#include "SambaXcon.h"
+
+constexpr uint32_t kAcceptedChipId = 0x1001030B;
+constexpr int kFallbackBaud = 115200;  // the plain serial speed handed to connect
+
+// Runs the whole device road for `file` (null when no option needs one)
+// with the platform's port factory; returns the run's exit status.
 int deviceRoad(PelagoConfig& cfg, const char* file);
+
+// The same over `factory`, which the road owns and destroys before the client.
+int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryBase> factory);
+
+// Tries every port the factory lists until the client connects to one.
+// True with `portName` naming it and the client holding the open port;
+// false with `portName` empty. With `trace`, names each port tried on
+// stdout. Exceptions from connect end the scan and propagate.
+bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace = false);

@@ -1,0 +1,25 @@
+// How an action block of the device road ends, and the few helpers the
+// blocks share for talking to the console.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+
+// Completed: the device road goes on with its next block.
+// Aborted: the run ends with exit status 1.
+enum class BlockResult { Completed, Aborted };
+
+// Closes a file opened by an action block on every way out of it,
+// exceptions from the monitor client included.
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// Flushes progress written so far to stdout. Under some C runtimes stdout
+// is fully buffered when it is a pipe; without this a reader would see the
+// progress only at exit, after later messages on stderr.
+inline void showProgress()
+{
+    std::fflush(stdout);
+}

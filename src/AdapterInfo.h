@@ -1,0 +1,23 @@
+// The info (-i) and reset (-R) blocks of the device road.
+#pragma once
+
+#include <cstdint>
+
+#include "ActionBlock.h"
+#include "SambaXcon.h"
+
+// Identity words in the adapter's flash.
+constexpr uint32_t kAddrBoardId = 0x00000FF4;    // bits 0-15 PCB version, 16-23 board letter
+constexpr uint32_t kAddrSerialLo = 0x00000FF8;   // serial number, characters 0-3
+constexpr uint32_t kAddrSerialHi = 0x00000FFC;   // serial number, characters 4-7
+constexpr uint32_t kAddrFwVersion = 0x0001EFF0;  // firmware version, ROM version, Pre0
+constexpr uint32_t kAddrFwType = 0x0001EFF4;     // Pre1, installed firmware type letter
+constexpr uint32_t kAddrAdj = 0x0001F188;        // ADJ value in bits 8-15
+
+// Prints the monitor's version and the adapter's identity words, then the
+// time taken. Monitor failures propagate as SambaError. Always completes.
+BlockResult adapterInfo(Samba& samba);
+
+// Has the client reset the adapter's processor (it prints "CPU reset.").
+// Always completes.
+BlockResult adapterReset(Samba& samba);

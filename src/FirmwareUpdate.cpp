@@ -1,0 +1,175 @@
+#include "FirmwareUpdate.h"
+
+#include <cstdio>
+
+#include "AdapterInfo.h"
+#include "FirmwareCheck.h"
+#include "PelagoXcon.h"
+
+namespace {
+
+constexpr uint8_t kBlankLetter = 0xFF;
+constexpr uint32_t kTrailerSize = 4;  // the trailing byte sum after the payload
+
+uint8_t _sigLetter(uint32_t sigs)
+{
+    return static_cast<uint8_t>(sigs >> 24);
+}
+
+bool _installedTypeKnown(Samba& samba)
+{
+    uint8_t letter = static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
+    return letter == 'C' || letter == 'E';
+}
+
+// Whether `count` more bytes can be read from `f`; reads them in blocks.
+bool _hasBytes(std::FILE* f, uint32_t count)
+{
+    uint8_t block[kBlockSize];
+    while (count > 0) {
+        size_t want = count < kBlockSize ? count : kBlockSize;
+        if (std::fread(block, 1, want, f) != want)
+            return false;
+        count -= static_cast<uint32_t>(want);
+    }
+    return true;
+}
+
+void _printTime()
+{
+    std::printf("done in %5.3f seconds\n", timer_stop());
+}
+
+// The file's own checks and what erasing would need from it. Prints the
+// refusal; true when the file may be written.
+bool _fileAcceptable(std::FILE* f, const char* file)
+{
+    g_loader_addr = kFirmwareLoadAddr;
+    if (FirmwareCheck(f) != FW_OK) {
+        std::printf("Invalid firmware %s, abort\n", file);
+        return false;
+    }
+    // Past this size the write would run on into the settings area.
+    if (g_fw_total_size > kAppAreaSize) {
+        std::printf("Firmware %s is larger than the application area, abort\n", file);
+        return false;
+    }
+    // The settings follow the payload from its trailing checksum on; the
+    // position is just after that checksum now.
+    if (g_eeprom_handle == kHandleWriteSettings && !_hasBytes(f, kSettingsAreaSize - kTrailerSize)) {
+        std::printf("Firmware %s lacks the adapter setting data, abort\n", file);
+        return false;
+    }
+    return true;
+}
+
+bool _boardAcceptable(Samba& samba)
+{
+    uint32_t board = samba.readWord(kAddrBoardId);
+    if (!firmwareTypeMatches(static_cast<uint8_t>(board >> 16), qvl_sigs)) {
+        std::puts("Firmware type does not match adapter, unable to update, abort");
+        return false;
+    }
+    if (!firmwarePcbMatches(static_cast<uint16_t>(board), g_hw_ver)) {
+        std::puts("Adapter PCB version doesn't match, unable to update, abort");
+        return false;
+    }
+    return true;
+}
+
+// Writes g_fw_total_size bytes from the payload on. False when the file
+// ran short, which only a file changed since its check can do.
+bool _writeImage(Samba& samba, std::FILE* f)
+{
+    uint8_t block[kBlockSize];
+    if (std::fseek(f, kFirmwarePayloadOffset, SEEK_SET) != 0)
+        return false;
+    for (uint32_t pc = 0; pc < g_fw_total_size; pc += kBlockSize) {
+        if (std::fread(block, 1, sizeof block, f) != sizeof block)
+            return false;
+        samba.write(kMonitorRamAddr, block, kBlockSize);
+        samba.writeBuffer(kMonitorRamAddr, g_loader_addr + pc, kBlockSize);
+        std::putchar('.');
+        showProgress();
+    }
+    return true;
+}
+
+bool _verify(Samba& samba)
+{
+    uint32_t crcProg = samba.checksumBuffer(kAppAreaAddr, kAppAreaSize);
+    uint32_t crcEeprom = samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize);
+    std::printf("\tChecksum of Firmware code = 0x%08X\n\tChecksum of User Configuration Data = 0x%08X\n",
+                crcProg, crcEeprom);
+    bool ok = samba.checksumBuffer(g_loader_addr, g_fw_total_size) == g_plain_cksum;
+    std::puts(ok ? "\tFirmware update OK" : "\tFirmware update failed");
+    return ok;
+}
+
+} // namespace
+
+bool firmwareTypeMatches(uint8_t boardLetter, uint32_t sigs)
+{
+    if (boardLetter == kBlankLetter)
+        return true;
+    return (boardLetter == 'E' || boardLetter == 'C') && _sigLetter(sigs) == boardLetter;
+}
+
+bool firmwarePcbMatches(uint16_t hwver, const uint16_t (&entries)[8])
+{
+    for (uint16_t entry : entries) {
+        if (entry == hwver)
+            return true;
+        if ((entry & 0xFF) == 0xFF && (entry >> 8) == (hwver >> 8))
+            return true;
+    }
+    return false;
+}
+
+BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
+{
+    // Read even when forced: a dead monitor should fail here, before the file.
+    if (!_installedTypeKnown(samba) && !force) {
+        std::puts("Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort");
+        return BlockResult::Aborted;
+    }
+
+    std::printf("\n");
+    timer_start();
+    FilePtr fw(std::fopen(file, "rb"));
+    if (!fw) {
+        std::printf("Failed in opening firmware file %s, abort\n", file);
+        return BlockResult::Aborted;
+    }
+    if (!_fileAcceptable(fw.get(), file)) {
+        fw.reset();
+        _printTime();
+        return BlockResult::Aborted;
+    }
+    if (!_boardAcceptable(samba))
+        return BlockResult::Aborted;
+
+    samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
+    if (g_eeprom_handle == kHandleWriteSettings)
+        g_fw_total_size += kSettingsAreaSize;
+    samba.initD();
+
+    std::printf("Updating firmware, please wait ");
+    showProgress();
+    if (!_writeImage(samba, fw.get())) {
+        std::printf("\nFailed in reading firmware file %s, abort\n", file);
+        return BlockResult::Aborted;
+    }
+    std::puts("\nDone");
+
+    bool verified = _verify(samba);
+    std::printf("Resetting adapter ... ");
+    showProgress();
+    samba.reset();
+    std::puts("Done");
+
+    fw.reset();
+    _printTime();
+    showProgress();
+    return verified ? BlockResult::Completed : BlockResult::Aborted;
+}

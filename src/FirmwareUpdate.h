@@ -1,0 +1,33 @@
+// The firmware block (-f) of the device road: check the file against the
+// adapter, erase, write block by block, verify, reset.
+#pragma once
+
+#include <cstdint>
+
+#include "ActionBlock.h"
+#include "SambaXcon.h"
+
+constexpr uint32_t kAppAreaAddr = 0x00001000;      // start of the application area
+constexpr uint32_t kAppAreaSize = 0x0001E000;      // bytes up to the settings area
+constexpr uint32_t kSettingsAreaAddr = 0x0001F000; // start of the settings area
+constexpr uint32_t kSettingsAreaSize = 0x00001000; // the emulated EEPROM, bytes
+constexpr uint32_t kMonitorRamAddr = 0x20000000;   // staging buffer for one block
+constexpr uint32_t kBlockSize = 64;                // bytes per staged block
+
+// Settings-handling byte of a firmware file.
+constexpr uint8_t kHandleKeepSettings = 0;  // erase the application area only
+constexpr uint8_t kHandleWriteSettings = 2; // also write 4096 bytes following the payload
+
+// Whether a file with signature word `sigs` may go into a board whose type
+// letter is `boardLetter` ('E', 'C', or 0xFF for a blank board).
+bool firmwareTypeMatches(uint8_t boardLetter, uint32_t sigs);
+
+// Whether one of the eight entries accepts PCB version `hwver`: an equal
+// entry, or one with low byte 0xFF and the same high byte.
+bool firmwarePcbMatches(uint16_t hwver, const uint16_t (&entries)[8]);
+
+// Runs the whole firmware update of `file`; `force` skips only the test of
+// the installed firmware's type. Aborts, with nothing erased, on any refusal
+// of the adapter or the file; aborts after the reset when verification
+// fails. Monitor failures propagate as SambaError.
+BlockResult firmwareUpdate(Samba& samba, const char* file, bool force);

@@ -1,0 +1,147 @@
+#include "SettingsTransfer.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "EEPROM_Init.h"
+#include "FirmwareUpdate.h"
+#include "PelagoXcon.h"
+
+namespace {
+
+constexpr size_t kResetCountOffset = 393;  // byte of the built-in image counting resets
+constexpr unsigned kResetCountBias = 2;
+constexpr const char* kTempSuffix = ".tmp";
+
+void _printTime()
+{
+    std::printf("done in %5.3f seconds\n", timer_stop());
+}
+
+void _eraseSettingsArea(Samba& samba)
+{
+    g_loader_addr = kSettingsAreaAddr;
+    g_fw_total_size = kSettingsAreaSize;
+    std::printf("Clearing adapter setting, please wait ... ");
+    showProgress();
+    samba.chipErase(kSettingsAreaAddr, 1);
+    std::puts(" Done");
+}
+
+// Programs a whole settings image, a dot per 64-byte block.
+void _programSettings(Samba& samba, const uint8_t* image)
+{
+    for (uint32_t pc = 0; pc < kSettingsAreaSize; pc += kBlockSize) {
+        samba.write(kMonitorRamAddr, image + pc, kBlockSize);
+        samba.writeBuffer(kMonitorRamAddr, kSettingsAreaAddr + pc, kBlockSize);
+        std::putchar('.');
+    }
+    std::puts(" Done");
+}
+
+void _printSettingsChecksum(Samba& samba)
+{
+    std::printf("Checksum of adapter setting = 0x%08X\n",
+                samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
+}
+
+// Stores `image` as `path` only once all of it is on disk beside it.
+bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
+{
+    std::string temp = path + kTempSuffix;
+    std::FILE* out = std::fopen(temp.c_str(), "wb");
+    if (out == nullptr)
+        return false;
+    bool written = std::fwrite(image, 1, size, out) == size;
+    if (std::fclose(out) != 0 || !written) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    if (std::rename(temp.c_str(), path.c_str()) == 0)
+        return true;
+    // Some C runtimes refuse to rename over an existing file; the new image
+    // stays safe in the temporary file if this second try fails too.
+    return std::remove(path.c_str()) == 0 && std::rename(temp.c_str(), path.c_str()) == 0;
+}
+
+// A decimal number from the console, blank lines skipped; false when none.
+bool _readCount(int& count)
+{
+    int result;
+    do {
+        result = get_int(&count);
+    } while (result == EOF && !std::feof(stdin));
+    return result == 1;
+}
+
+} // namespace
+
+BlockResult settingsWrite(Samba& samba, const char* file)
+{
+    std::printf("\n");
+    timer_start();
+    FilePtr in(std::fopen(file, "rb"));
+    if (!in) {
+        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        return BlockResult::Aborted;
+    }
+    // Read before erasing: a short file must not leave the area half blank.
+    uint8_t image[kSettingsAreaSize];
+    if (std::fread(image, 1, sizeof image, in.get()) != sizeof image) {
+        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", file,
+                    static_cast<unsigned>(kSettingsAreaSize));
+        return BlockResult::Aborted;
+    }
+    in.reset();
+
+    _eraseSettingsArea(samba);
+    std::printf("Updating adapter setting, please wait ... ");
+    _programSettings(samba, image);
+    _printSettingsChecksum(samba);
+    _printTime();
+    showProgress();
+    return BlockResult::Completed;
+}
+
+BlockResult settingsSave(Samba& samba, const char* file)
+{
+    std::printf("\n");
+    timer_start();
+    uint8_t image[kSettingsAreaSize];
+    samba.eepromDump(kSettingsAreaSize, image);
+    if (!_replaceFile(file, image, sizeof image)) {
+        std::printf("Failed to create file %s , abort\n", file);
+        return BlockResult::Aborted;
+    }
+    _printTime();
+    showProgress();
+    return BlockResult::Completed;
+}
+
+BlockResult settingsClear(Samba& samba)
+{
+    std::printf("\nHow many times have you reset this adapter's settings? ");
+    showProgress();
+    int count = 0;
+    if (!_readCount(count)) {
+        std::printf("Wrong input, abort!");
+        showProgress();
+        return BlockResult::Aborted;
+    }
+    // A copy, so the built-in image stays as built for any later use.
+    uint8_t image[kSettingsAreaSize];
+    std::memcpy(image, g_myData, sizeof image);
+    if (count != 0)
+        image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
+    timer_start();  // the clearing prints no time; kept for the shared timer state
+
+    _eraseSettingsArea(samba);
+    std::printf("Formatting adapter setting , please wait ... ");
+    _programSettings(samba, image);
+    _printSettingsChecksum(samba);
+    std::puts(" Done");
+    showProgress();
+    return BlockResult::Completed;
+}

@@ -1,0 +1,121 @@
+#include "DeviceHarness.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+
+DeviceHarness::DeviceHarness(std::unique_ptr<Launcher> launcher) : _launcher(std::move(launcher))
+{
+    char pattern[] = "/tmp/pelago-e2e-XXXXXX";
+    if (mkdtemp(pattern) == nullptr)
+        ADD_FAILURE() << "no scratch directory";
+    else
+        _dir = pattern;
+}
+
+DeviceHarness::~DeviceHarness()
+{
+    if (_sim)
+        _sim->stop();
+    _sim.reset();
+    if (!_dir.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(_dir, ignored);
+    }
+}
+
+sim::AdapterSim& DeviceHarness::startSim(sim::SimOptions options)
+{
+    _sim = std::make_unique<sim::AdapterSim>(std::move(options));
+    std::string error;
+    EXPECT_TRUE(_sim->start(&error)) << error;
+    return *_sim;
+}
+
+std::string DeviceHarness::port()
+{
+    return _launcher->portName(_sim->ptyPath());
+}
+
+ProcessResult DeviceHarness::runOnPort(std::vector<std::string> args, std::chrono::milliseconds timeout,
+                                       const std::string& input)
+{
+    args.insert(args.begin(), {"-p", port()});
+    return run(args, timeout, input);
+}
+
+ProcessResult DeviceHarness::run(const std::vector<std::string>& args, std::chrono::milliseconds timeout,
+                                 const std::string& input)
+{
+    ProcessResult r = _launcher->run(args, input, timeout);
+    EXPECT_FALSE(r.timedOut) << "the tool was still running after " << timeout.count() << " ms";
+    return r;
+}
+
+std::string DeviceHarness::path(const std::string& name) const
+{
+    return _dir + "/" + name;
+}
+
+std::vector<std::string> DeviceHarness::commands(const std::string& prefix)
+{
+    std::vector<std::string> found;
+    for (const std::string& c : _sim->commandLog())
+        if (c.compare(0, prefix.size(), prefix) == 0)
+            found.push_back(c);
+    return found;
+}
+
+std::string maskTimes(const std::string& text)
+{
+    static const std::regex seconds("done in +[0-9]+\\.[0-9]{3} seconds");
+    return std::regex_replace(text, seconds, "done in T seconds");
+}
+
+std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr, uint32_t size)
+{
+    if (flash.size() < static_cast<size_t>(addr) + size)
+        return {};
+    return std::vector<uint8_t>(flash.begin() + addr, flash.begin() + addr + size);
+}
+
+std::vector<uint8_t> patternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    uint32_t x = seed * 2654435761u + 1;
+    for (auto& b : bytes) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        b = static_cast<uint8_t>(x);
+    }
+    return bytes;
+}
+
+void writeFile(const std::string& path, const std::vector<uint8_t>& bytes)
+{
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<uint8_t> readFile(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<uint8_t>((std::istreambuf_iterator<char>(in)), {});
+}
+
+bool fileExists(const std::string& path)
+{
+    return std::filesystem::exists(path);
+}
+
+std::vector<uint8_t> makeFirmware(const std::vector<uint8_t>& plain, const sim::MkfwOptions& options)
+{
+    sim::MkfwResult result;
+    std::string error;
+    EXPECT_TRUE(sim::mkfwBuild(plain, options, result, error)) << error;
+    return result.file;
+}
