@@ -7,6 +7,7 @@
 
 #include "DeviceRoad.h"
 #include "OfflineRoad.h"
+#include "RuntimeName.h"
 #include "nvm.h"
 
 PelagoConfig config;
@@ -148,8 +149,10 @@ int get_int(int* value, FILE* in)
 
 int pelagoMain(int argc, char** argv)
 {
-    if (argc >= 1 && argv[0] != nullptr)
+    if (argc >= 1 && argv[0] != nullptr) {
         argv[0] = const_cast<char*>(cutProgramName(argv[0]));
+        setRuntimeProgramName(argv[0]);
+    }
     const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";
     CmdOpts cmdOpts(argc, argv, kNumOpts, opts);
 
