@@ -31,3 +31,16 @@ TEST(WindowsCli, RuntimeDiagnosticsNameTheProgramByItsCutName)
         EXPECT_EQ(r.err.substr(r.err.size() - kHint.size()), kHint);
     }
 }
+
+// Wine's SetupAPI lists no serial ports, so the scan ends at once on the
+// enumeration's failure path; on Windows the same path is taken on a host
+// without COM ports.
+TEST(WindowsCli, AScanThatFindsNoPortSaysSoAndFails)
+{
+    WineLauncher launcher(winePrefix(), PELAGO_WINE_EXE);
+    ProcessResult r = launcher.run({"-i"}, "", 30s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
+                     "Try specifying a serial port with the '-p' option\n");
+}
