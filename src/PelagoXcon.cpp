@@ -158,6 +158,7 @@ int pelagoMain(int argc, char** argv)
 
     if (argc <= 1) {
         std::puts(kBanner);
+        std::fflush(stdout);  // before the message on stderr, also when both go down one pipe
         std::fputs("You must specify at least one option\n", stderr);
         return help(program);
     }

@@ -177,16 +177,22 @@ int WinePrefix::_runQuietly(const std::vector<std::string>& command, std::chrono
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::unique_ptr<Subprocess> WinePrefix::startWindowsProgram(const std::string& exePath,
-                                                            const std::vector<std::string>& args,
-                                                            const std::string& input) const
+std::vector<std::string> WinePrefix::commandLine(const std::string& exePath,
+                                                const std::vector<std::string>& args) const
 {
     std::vector<std::string> argv{_setup.envProgram};
     std::vector<std::string> tail{_setup.wine, exePath};
     tail.insert(tail.end(), args.begin(), args.end());
     for (auto& a : _wineCommand(tail))
         argv.push_back(std::move(a));
-    auto child = std::make_unique<Subprocess>(_setup.envProgram, std::move(argv));
+    return argv;
+}
+
+std::unique_ptr<Subprocess> WinePrefix::startWindowsProgram(const std::string& exePath,
+                                                            const std::vector<std::string>& args,
+                                                            const std::string& input) const
+{
+    auto child = std::make_unique<Subprocess>(_setup.envProgram, commandLine(exePath, args));
     child->start(input);
     return child;
 }

@@ -37,6 +37,9 @@ public:
     // `error` set on failure.
     bool prepare(std::string& error);
 
+    // The command line (argv[0] is env(1)'s path) that runs a Windows
+    // program of the prefix with `args`.
+    std::vector<std::string> commandLine(const std::string& exePath, const std::vector<std::string>& args) const;
     // Starts a Windows program in the prefix with `args`; finish() it and
     // pass the result through toUnixLineEnds().
     std::unique_ptr<Subprocess> startWindowsProgram(const std::string& exePath,
