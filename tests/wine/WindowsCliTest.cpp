@@ -44,3 +44,12 @@ TEST(WindowsCli, AScanThatFindsNoPortSaysSoAndFails)
     EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
                      "Try specifying a serial port with the '-p' option\n");
 }
+
+TEST(WindowsCli, ANamedPortThatDoesNotExistIsReportedByItsName)
+{
+    WineLauncher launcher(winePrefix(), PELAGO_WINE_EXE);
+    ProcessResult r = launcher.run({"-p", "COM251", "-i"}, "", 30s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Try to open USB device ... No device found on COM251\n");
+}

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 namespace {
 
 WinePrefix& prefix()
@@ -14,6 +16,8 @@ class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
+        for (const char* exe : {PELAGO_WINE_EXE, COM_ECHO_EXE})
+            ASSERT_TRUE(std::filesystem::exists(exe)) << exe << " is missing: build the mingw preset first";
         std::string error;
         ASSERT_TRUE(prefix().prepare(error)) << error;
     }
