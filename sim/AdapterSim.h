@@ -59,7 +59,7 @@ struct SimOptions {
     std::string logFile;    // when set, every command line is appended there as it arrives
     FaultPlan faults;
     // Called on the serving thread when serving ends on its own (hang-up fault)
-    // or because stop() was called.
+    // or because stop() was called; it must not call stop() itself.
     std::function<void()> onServeEnd;
 };
 

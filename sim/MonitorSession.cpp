@@ -58,15 +58,15 @@ MonitorSession::MonitorSession(SimState& state, PtyLink& link, const SimOptions&
 
 void MonitorSession::serve() {
     for (;;) {
-        LinkDown::Reason why = LinkDown::StopRequested;
+        LinkDown::Reason why = LinkDown::STOP_REQUESTED;
         try {
             _serveConnection();
         } catch (const LinkDown& down) {
             why = down.reason;
         }
-        if (why == LinkDown::StopRequested || why == LinkDown::HungUp) return;
+        if (why == LinkDown::STOP_REQUESTED || why == LinkDown::HUNG_UP) return;
         _startConnection();
-        if (why != LinkDown::PeerClosed) continue;
+        if (why != LinkDown::PEER_CLOSED) continue;
         try {
             _link.waitForPeer();
         } catch (const LinkDown&) {
@@ -149,7 +149,7 @@ void MonitorSession::_handle(const std::string& line) {
         // Hanging up on the command after the last confirmed block, so that
         // the confirmation itself surely reached the tool.
         _link.hangUp();
-        throw LinkDown{LinkDown::HungUp};
+        throw LinkDown{LinkDown::HUNG_UP};
     }
     const char letter = line[0];
     const FaultPlan& faults = _options.faults;

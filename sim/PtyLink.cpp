@@ -80,13 +80,13 @@ bool PtyLink::_stopRequested() const {
 }
 
 bool PtyLink::_waitReadable(int timeoutMs) {
-    if (_master < 0) throw LinkDown{LinkDown::HungUp};
+    if (_master < 0) throw LinkDown{LinkDown::HUNG_UP};
     pollfd fds[2] = {{_master, POLLIN, 0}, {_stopPipe[0], POLLIN, 0}};
     int n;
     do {
         n = ::poll(fds, 2, timeoutMs);
     } while (n < 0 && errno == EINTR);
-    if (fds[1].revents) throw LinkDown{LinkDown::StopRequested};
+    if (fds[1].revents) throw LinkDown{LinkDown::STOP_REQUESTED};
     return n > 0 && fds[0].revents;
 }
 
@@ -100,10 +100,10 @@ void PtyLink::_fill() {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         // Readable yet nothing to read: only a hang-up looks like that.
         pollfd p{_master, POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)) throw LinkDown{LinkDown::PeerClosed};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)) throw LinkDown{LinkDown::PEER_CLOSED};
         return;
     }
-    throw LinkDown{LinkDown::PeerClosed};  // EIO: the slave side is closed
+    throw LinkDown{LinkDown::PEER_CLOSED};  // EIO: the slave side is closed
 }
 
 bool PtyLink::_takeCloseNotice() {
@@ -132,7 +132,7 @@ int PtyLink::readByte(int timeoutMs) {
         }
         // Checked between the wake-up and the read: a tool that closed and
         // reopened while we slept has its notice queued before its bytes.
-        if (_takeCloseNotice()) throw LinkDown{LinkDown::NewPeer};
+        if (_takeCloseNotice()) throw LinkDown{LinkDown::NEW_PEER};
         _fill();
     }
 }
@@ -140,16 +140,16 @@ int PtyLink::readByte(int timeoutMs) {
 void PtyLink::write(const uint8_t* data, size_t len) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWriteStallMs);
     while (len > 0) {
-        if (_master < 0) throw LinkDown{LinkDown::HungUp};
-        if (_stopRequested()) throw LinkDown{LinkDown::StopRequested};
+        if (_master < 0) throw LinkDown{LinkDown::HUNG_UP};
+        if (_stopRequested()) throw LinkDown{LinkDown::STOP_REQUESTED};
         const ssize_t n = ::write(_master, data, len);
         if (n > 0) {
             data += n;
             len -= static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EIO) throw LinkDown{LinkDown::PeerClosed};
-        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LinkDown{LinkDown::PeerClosed};
+        if (n < 0 && errno == EIO) throw LinkDown{LinkDown::PEER_CLOSED};
+        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LinkDown{LinkDown::PEER_CLOSED};
         const int wait = msLeft(deadline);
         if (wait == 0) return;
         pollfd fds[2] = {{_master, POLLOUT, 0}, {_stopPipe[0], POLLIN, 0}};
@@ -163,14 +163,14 @@ void PtyLink::pause(int ms) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
     int left;
     while ((left = msLeft(deadline)) > 0) {
-        if (::poll(&p, 1, left) > 0) throw LinkDown{LinkDown::StopRequested};
+        if (::poll(&p, 1, left) > 0) throw LinkDown{LinkDown::STOP_REQUESTED};
     }
 }
 
 void PtyLink::waitForPeer() {
     _head = _tail = 0;
     for (;;) {
-        if (_master < 0) throw LinkDown{LinkDown::HungUp};
+        if (_master < 0) throw LinkDown{LinkDown::HUNG_UP};
         pollfd p{_master, POLLIN, 0};
         // Data left by a tool that has already closed again still counts.
         if (::poll(&p, 1, 0) >= 0 && (!(p.revents & POLLHUP) || (p.revents & POLLIN))) return;

@@ -12,10 +12,10 @@ namespace sim {
 // Thrown out of a blocking call of PtyLink when serving cannot go on.
 struct LinkDown {
     enum Reason {
-        PeerClosed,     // the tool closed the slave side
-        NewPeer,        // a tool closed the slave side; what follows comes from the next one
-        StopRequested,  // requestStop() was called
-        HungUp,         // hangUp() was called
+        PEER_CLOSED,     // the tool closed the slave side
+        NEW_PEER,        // a tool closed the slave side; what follows comes from the next one
+        STOP_REQUESTED,  // requestStop() was called
+        HUNG_UP,         // hangUp() was called
     } reason;
 };
 
@@ -44,9 +44,9 @@ public:
     // not take within a second, as a real line would.
     void write(const uint8_t* data, size_t len);
     void write(const std::string& text) { write(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
-    // Waits `ms` milliseconds; throws LinkDown{StopRequested} when asked to stop meanwhile.
+    // Waits `ms` milliseconds; throws LinkDown{STOP_REQUESTED} when asked to stop meanwhile.
     void pause(int ms);
-    // After PeerClosed: returns once a tool has opened the slave side again.
+    // After PEER_CLOSED: returns once a tool has opened the slave side again.
     void waitForPeer();
     // Ends every wait of the serving thread; callable from any thread.
     void requestStop();

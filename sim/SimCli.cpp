@@ -167,6 +167,12 @@ bool applyMkfwOption(int opt, const char* arg, MkfwJob& job) {
     }
 }
 
+const char* optionName(const option* table, int code) {
+    for (; table->name; ++table)
+        if (table->val == code) return table->name;
+    return "?";
+}
+
 template <typename Apply>
 bool parseWith(const std::vector<std::string>& args, const option* table, Apply apply,
                std::vector<std::string>& operands, std::string& error) {
@@ -176,11 +182,11 @@ bool parseWith(const std::vector<std::string>& args, const option* table, Apply 
     int opt;
     while ((opt = getopt_long(argv.argc(), argv.argv(), "+", table, nullptr)) != -1) {
         if (opt == '?' || opt == ':') {
-            error = "unknown option or missing value: " + std::string(argv.argv()[optind - 1]);
+            error = "unknown option or missing value";
             return false;
         }
         if (!apply(opt, optarg)) {
-            error = "bad value for --" + std::string(argv.argv()[optind - 1] + 2);
+            error = "bad value '" + std::string(optarg ? optarg : "") + "' for --" + optionName(table, opt);
             return false;
         }
     }

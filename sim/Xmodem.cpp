@@ -32,15 +32,15 @@ constexpr std::array<uint16_t, 256> kCrc16Table = makeCrc16Table();
 
 void sendByte(PtyLink& link, uint8_t b) { link.write(&b, 1); }
 
-enum class BlockVerdict { Good, Repeat, Bad };
+enum class BlockVerdict { GOOD, REPEAT, BAD };
 
 BlockVerdict judge(const uint8_t* blk, uint8_t expected) {
     const uint16_t crc = static_cast<uint16_t>((blk[131] << 8) | blk[132]);
-    if (uint8_t(blk[1] + blk[2]) != 0xFF || xmodemCrc16(blk + 3, kDataSize) != crc) return BlockVerdict::Bad;
-    if (blk[1] == expected) return BlockVerdict::Good;
+    if (uint8_t(blk[1] + blk[2]) != 0xFF || xmodemCrc16(blk + 3, kDataSize) != crc) return BlockVerdict::BAD;
+    if (blk[1] == expected) return BlockVerdict::GOOD;
     // Our ACK got lost and the sender repeats the previous block.
-    if (blk[1] == uint8_t(expected - 1)) return BlockVerdict::Repeat;
-    return BlockVerdict::Bad;
+    if (blk[1] == uint8_t(expected - 1)) return BlockVerdict::REPEAT;
+    return BlockVerdict::BAD;
 }
 
 // Reads the rest of a block after its SOH; false when the sender paused mid-block.
@@ -90,14 +90,14 @@ bool xmodemReceive(PtyLink& link, uint32_t count, const XmodemFaults& faults,
         started = true;
         blk[0] = kSoh;
         const bool whole = readBlockBody(link, blk);
-        const BlockVerdict verdict = whole ? judge(blk, expected) : BlockVerdict::Bad;
-        if (verdict == BlockVerdict::Bad || (faults.refuseBlock && faults.refuseBlock())) {
+        const BlockVerdict verdict = whole ? judge(blk, expected) : BlockVerdict::BAD;
+        if (verdict == BlockVerdict::BAD || (faults.refuseBlock && faults.refuseBlock())) {
             if (++errors >= kMaxErrors) return false;
             sendByte(link, kNak);
             continue;
         }
         errors = 0;
-        if (verdict == BlockVerdict::Good) {
+        if (verdict == BlockVerdict::GOOD) {
             const uint32_t keep = std::min(kDataSize, count - received);
             if (keep > 0) store(received, blk + 3, keep);
             received += keep;
