@@ -1,9 +1,91 @@
 #include "OfflineRoad.h"
 
-#include <cstdio>
+#include <string>
 
-int offlineRoad(const char*)
+#include "LensTuning.h"
+#include "PelagoXcon.h"
+#include "SettingsFile.h"
+#include "SettingsRecord.h"
+#include "eeprom.h"
+#include "nvm.h"
+
+namespace {
+
+constexpr int kOfflineExitStatus = 1;
+
+void save(const char* file, long size, FILE* out)
 {
-    std::fputs("PelagoXcon: the settings file display and tuning is not built yet\n", stderr);
-    return 1;
+    eeprom_emulator_commit_page_buffer();
+    std::string error;
+    if (saveSettingsFile(file, size_t(size), &error))
+        std::fputs("Adapter setting was saved\n", out);
+    else
+        std::fprintf(out, "Failed in saving adapter setting file %s (%s), the file is left unchanged\n",
+                     file, error.c_str());
+}
+
+} // namespace
+
+void runSettingsSession(bool display, FILE* in, FILE* out)
+{
+    if (eeprom_emulator_init() != STATUS_OK) {
+        // Not an emulated EEPROM at all: start afresh; the save question
+        // follows because formatting changed the image.
+        eeprom_emulator_erase_memory();
+        eeprom_emulator_init();
+        return;
+    }
+
+    uint8_t signature[kSignatureSize];
+    readSignature(signature);
+    switch (classifySignature(signature)) {
+    case SettingsSignature::Old:
+        std::fputs("Old data format, please update your adapter with latest firmware.\n", out);
+        return;
+    case SettingsSignature::Unknown:
+        std::fputs("Adapter setting was corrupted\n", out);
+        return;
+    case SettingsSignature::Current:
+        break;
+    }
+
+    EF_LENS_CTRL ctrl{};
+    readLensCtrl(&ctrl);
+    if (display)
+        printEepromDump(out);
+    else
+        tuneLenses(ctrl, in, out);
+}
+
+bool askToSave(FILE* in, FILE* out)
+{
+    if (!eeprom_dirty)
+        return false;
+    std::fputs("Adapter setting has been modified, do you want to save it ? (Y/N)", out);
+    std::fflush(out);
+    for (;;) {
+        int decision = std::fgetc(in);
+        if (decision == 'Y' || decision == 'y')
+            return true;
+        if (decision == 'N' || decision == 'n')
+            return false;
+        if (decision == EOF) {
+            std::fputs("\nNo answer, adapter setting was not saved\n", out);
+            return false;
+        }
+    }
+}
+
+int offlineRoad(const char* file)
+{
+    std::fputs("\n", stdout);
+    long size = loadSettingsFile(file);
+    if (size < 0) {
+        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        return kOfflineExitStatus;
+    }
+    runSettingsSession(config.lens_display, stdin, stdout);
+    if (askToSave(stdin, stdout))
+        save(file, size, stdout);
+    return kOfflineExitStatus;
 }

@@ -61,9 +61,14 @@ bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
     }
     if (std::rename(temp.c_str(), path.c_str()) == 0)
         return true;
-    // Some C runtimes refuse to rename over an existing file; the new image
-    // stays safe in the temporary file if this second try fails too.
-    return std::remove(path.c_str()) == 0 && std::rename(temp.c_str(), path.c_str()) == 0;
+    // Some C runtimes refuse to rename over an existing file. While the old
+    // file stands, the temporary one goes; once it is gone, the temporary
+    // one is the only copy and stays.
+    if (std::remove(path.c_str()) != 0) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
 // A decimal number from the console, blank lines skipped; false when none.

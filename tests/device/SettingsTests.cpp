@@ -2,6 +2,8 @@
 // files, saves that cannot be made, and the serial link.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "DeviceExpect.h"
 #include "FwCodec.h"
 #include "NativeDeviceSuites.h"
@@ -67,6 +69,15 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     EXPECT_FALSE(fileExists(file + ".tmp"));
     EXPECT_EQ(countCommands(h(), "X"), 0u);
     EXPECT_FALSE(h().adapter().resetSeen());
+
+    // A target that cannot be replaced: the temporary file goes too.
+    std::string dir = h().path("taken");
+    std::filesystem::create_directories(dir + "/inside");
+    r = h().runOnPort({"-s", dir}, 60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "\nFailed to create file " + dir + " , abort\n");
+    EXPECT_FALSE(fileExists(dir + ".tmp"));
+    EXPECT_TRUE(fileExists(dir + "/inside"));
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)

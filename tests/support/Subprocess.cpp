@@ -44,6 +44,9 @@ Subprocess::~Subprocess()
 
 void Subprocess::start(const std::string& input)
 {
+    // A child that ends without reading all its input must not kill the
+    // test program with SIGPIPE; the write then fails and stdin is closed.
+    signal(SIGPIPE, SIG_IGN);
     int in[2], out[2], err[2];
     makePipe(in);
     makePipe(out);
@@ -60,6 +63,7 @@ void Subprocess::start(const std::string& input)
         throw std::runtime_error("fork failed");
     if (_pid == 0) {
         setpgid(0, 0);
+        signal(SIGPIPE, SIG_DFL);  // the child gets the usual disposition back
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);

@@ -1,13 +1,21 @@
-// The port search and the release order of the device road, run in-process
-// with a fake port factory in front of real ports.
+// The device road run in-process: the port search with a fake port factory
+// in front of real ports, the release order, and the clearing action, which
+// no option reaches.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AdapterSim.h"
 #include "DeviceRoad.h"
+#include "EEPROM_Init.h"
+#include "FwCodec.h"
+#include "MonitorScript.h"
 #include "PosixSerialPort.h"
 
 namespace {
@@ -170,4 +178,95 @@ TEST(DeviceRoadRelease, FactoryGoesBeforeClientOnEveryFailure)
             EXPECT_EQ(r.err, "Try to open USB device ... \nSAM-BA operation failed\n");
         }
     }
+}
+
+namespace {
+
+// Points stdin at a file holding `text`; `path` is reused between calls.
+void feedStdin(std::string& path, const std::string& text)
+{
+    if (path.empty()) {
+        char name[] = "/tmp/pelago-stdin-XXXXXX";
+        int fd = mkstemp(name);
+        ASSERT_GE(fd, 0);
+        close(fd);
+        path = name;
+    }
+    std::FILE* f = std::fopen(path.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs(text.c_str(), f);
+    std::fclose(f);
+    ASSERT_NE(std::freopen(path.c_str(), "r", stdin), nullptr);
+}
+
+} // namespace
+
+TEST(SettingsClear, AsksTheCountThenWritesTheBuiltInImageBeforeOtherBlocks)
+{
+    sim::AdapterSim adapter;
+    ASSERT_TRUE(adapter.start());
+    PelagoConfig cfg;
+    cfg.port = true;
+    cfg.portArg = adapter.ptyPath();
+    cfg.eeprom_clear = true;
+    cfg.version = true;
+    Events events;
+    std::string input;
+
+    feedStdin(input, "\n  3\n");
+    RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
+    EXPECT_EQ(r.status, 0);
+    std::vector<uint8_t> image(g_myData, g_myData + 0x1000);
+    image[393] = 5;  // the count plus 2
+    std::vector<uint8_t> flash = adapter.flashSnapshot();
+    EXPECT_TRUE(std::equal(image.begin(), image.end(), flash.begin() + 0x1F000));
+    char checksum[64];
+    std::snprintf(checksum, sizeof checksum, "Checksum of adapter setting = 0x%08X\n",
+                  sim::fwCrc32(image.data(), image.size()));
+    std::string expected = "\nHow many times have you reset this adapter's settings? "
+                           "Clearing adapter setting, please wait ...  Done\n"
+                           "Formatting adapter setting , please wait ... " +
+                           std::string(64, '.') + " Done\n" + checksum + " Done\n\nBootloader Version: ";
+    EXPECT_EQ(r.out.substr(0, expected.size()), expected);
+
+    // Anything but a number stops the run before the erase.
+    size_t before = adapter.commandLog().size();
+    feedStdin(input, "three\n");
+    r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "\nHow many times have you reset this adapter's settings? Wrong input, abort!");
+    std::vector<std::string> log = adapter.commandLog();
+    EXPECT_EQ(std::count_if(log.begin() + static_cast<long>(before), log.end(), [](const std::string& c) { return c[0] == 'X'; }), 0);
+    std::remove(input.c_str());
+}
+
+TEST(ChipCheck, AnotherChipFoundAfterConnectingIsRejectedInLowerCaseHex)
+{
+    auto wire = std::make_shared<Wire>();
+    expectMonitorCheck(*wire);
+    wire->expect("w00000000,4#", le32(0x20002000));
+    wire->expect("wE000ED00,4#", le32(0x410CC601));
+    wire->expect("w41002018,4#", le32(0x1001A30C));  // the revision bits are masked off
+
+    class OnePortFactory : public FakeFactory {
+    public:
+        OnePortFactory(std::shared_ptr<Wire> wire, Events& events) : FakeFactory({}, events), _wire(wire) {}
+        SerialPort::Ptr create(const std::string&, bool isUsb) override
+        {
+            return std::make_unique<ScriptedPort>(_wire, isUsb);
+        }
+
+    private:
+        std::shared_ptr<Wire> _wire;
+    };
+    Events events;
+    PelagoConfig cfg;
+    cfg.port = true;
+    cfg.portArg = "COM7";
+    cfg.version = true;
+    RoadRun r = runRoad(cfg, std::make_unique<OnePortFactory>(wire, events));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Try to open USB device ... Hardware failuser, ID 1001030c is not supported\n");
+    EXPECT_TRUE(wire->done()) << "the info block must not run";
 }

@@ -1,0 +1,76 @@
+#include "SettingsFile.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "nvm.h"
+
+namespace {
+
+constexpr const char* kTemporarySuffix = ".saving";
+
+std::string describeErrno(const char* what)
+{
+    return std::string(what) + ": " + std::strerror(errno);
+}
+
+// Writes the bytes and closes the file; false with *error on any failure.
+bool writeAndClose(FILE* file, size_t size, std::string* error)
+{
+    bool ok = true;
+    if (size > 0 && std::fwrite(g_eeprom, 1, size, file) != size) {
+        *error = describeErrno("write failed");
+        ok = false;
+    }
+    if (ok && std::fflush(file) != 0) {
+        *error = describeErrno("flush failed");
+        ok = false;
+    }
+    if (std::fclose(file) != 0 && ok) {
+        *error = describeErrno("close failed");
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+long loadSettingsFile(const char* path)
+{
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr)
+        return -1;
+    size_t count = std::fread(g_eeprom, 1, kFlashImageSize, file);
+    std::fclose(file);
+    return long(count);
+}
+
+bool saveSettingsFile(const char* path, size_t size, std::string* error)
+{
+    if (size > kFlashImageSize) {
+        *error = "image size out of range";
+        return false;
+    }
+    std::string temporary = std::string(path) + kTemporarySuffix;
+    FILE* file = std::fopen(temporary.c_str(), "wb");
+    if (file == nullptr) {
+        *error = describeErrno("cannot create temporary file");
+        return false;
+    }
+    std::error_code removeError;
+    if (!writeAndClose(file, size, error)) {
+        std::filesystem::remove(temporary, removeError);
+        return false;
+    }
+    std::error_code renameError;
+    std::filesystem::rename(temporary, path, renameError);
+    if (renameError) {
+        *error = "cannot replace the file: " + renameError.message();
+        std::filesystem::remove(temporary, removeError);
+        return false;
+    }
+    return true;
+}

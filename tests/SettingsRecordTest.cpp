@@ -1,0 +1,105 @@
+// The settings record: corrections, signatures, record bytes, and the
+// built-in image rebuilt with the emulator.
+#include <gtest/gtest.h>
+
+#include "EEPROM_Init.h"
+#include "SettingsImage.h"
+#include "SettingsRecord.h"
+
+namespace {
+
+TEST(AfCorrection, StoredBytesDecodeAroundTheDefaultMarker)
+{
+    EXPECT_EQ(decodeAfCorrection(int8_t(0x00)), 0);
+    EXPECT_EQ(decodeAfCorrection(int8_t(0x7F)), 127);
+    EXPECT_EQ(decodeAfCorrection(int8_t(0xFE)), -1);
+    EXPECT_EQ(decodeAfCorrection(int8_t(0x80)), -127);
+    EXPECT_TRUE(isAfDefault(int8_t(0xFF)));
+    EXPECT_FALSE(isAfDefault(int8_t(0xFE)));
+}
+
+TEST(AfCorrection, EveryUserValueRoundTripsAndNeverHitsTheMarker)
+{
+    EXPECT_EQ(uint8_t(encodeAfCorrection(-1)), 0xFE);
+    EXPECT_EQ(uint8_t(encodeAfCorrection(-127)), 0x80);
+    for (int v = kAfMin; v <= kAfMax; ++v) {
+        ASSERT_FALSE(isAfDefault(encodeAfCorrection(v))) << v;
+        ASSERT_EQ(decodeAfCorrection(encodeAfCorrection(v)), v);
+    }
+    EXPECT_FALSE(isAfValueInRange(128));
+    EXPECT_FALSE(isAfValueInRange(-128));
+}
+
+TEST(Signature, ThreeOutcomes)
+{
+    EXPECT_EQ(classifySignature(reinterpret_cast<const uint8_t*>("EX02")), SettingsSignature::Current);
+    EXPECT_EQ(classifySignature(reinterpret_cast<const uint8_t*>("EX01")), SettingsSignature::Old);
+    EXPECT_EQ(classifySignature(reinterpret_cast<const uint8_t*>("EX03")), SettingsSignature::Unknown);
+    const uint8_t blank[4] = {0xFF, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(classifySignature(blank), SettingsSignature::Unknown);
+}
+
+TEST(RecordBytes, LittleEndianFieldsAtTheirOffsets)
+{
+    const uint8_t bytes[20] = {0x34, 0x12, 24, 0, 70, 0, 7, 1, 3, 2, 0x00, 0x24,
+                               0x05, 0xFE, 0x80, 0xFF, 1, 2, 3, 4};
+    EEPROM_LENS_SPEC lens = lensSpecFromBytes(bytes);
+    EXPECT_EQ(lens.lens_id, 0x1234);
+    EXPECT_EQ(lens.focal_wide, 24);
+    EXPECT_EQ(lens.focal_tele, 70);
+    EXPECT_EQ(lens.known_lens_table_index, 0x0107);
+    EXPECT_EQ(lens.max_usm, 0x2400);
+    EXPECT_EQ(lens.af_full_range, 5);
+    EXPECT_EQ(lens.af_wide_end, -2);
+    EXPECT_EQ(lens.af_middle_end, -128);
+    EXPECT_EQ(lens.af_tele_end, -1);
+    uint8_t back[20];
+    lensSpecToBytes(lens, back);
+    EXPECT_EQ(std::memcmp(back, bytes, 20), 0);
+
+    const uint8_t ctrlBytes[6] = {0x01, 0x02, 0x03, 0x04, 5, 6};
+    EF_LENS_CTRL ctrl = lensCtrlFromBytes(ctrlBytes);
+    EXPECT_EQ(ctrl.last_ef_lens_id, 0x0201);
+    EXPECT_EQ(ctrl.last_ef_lens_usm, 0x0403);
+    EXPECT_EQ(ctrl.lens_num_used, 5);
+    EXPECT_EQ(ctrl.lens_next_index, 6);
+}
+
+class LensRecords : public SettingsImageTest {};
+
+TEST_F(LensRecords, OnlyRecordsInsideTheEepromAreReachable)
+{
+    formatAndOpen();
+    EEPROM_LENS_SPEC lens{};
+    lens.focal_wide = 50;
+    ASSERT_EQ(writeLensSpec(78, lens), STATUS_OK);
+    EEPROM_LENS_SPEC back{};
+    ASSERT_EQ(readLensSpec(78, &back), STATUS_OK);
+    EXPECT_EQ(back.focal_wide, 50);
+
+    const auto before = snapshot();
+    back.focal_wide = 99;
+    EXPECT_EQ(readLensSpec(79, &back), STATUS_ERR_BAD_ADDRESS);
+    EXPECT_EQ(readLensSpec(0, &back), STATUS_ERR_BAD_ADDRESS);
+    EXPECT_EQ(back.focal_wide, 99);
+    EXPECT_EQ(writeLensSpec(79, lens), STATUS_ERR_BAD_ADDRESS);
+    EXPECT_EQ(writeLensSpec(255, lens), STATUS_ERR_BAD_ADDRESS);
+    EXPECT_EQ(before, snapshot());
+}
+
+TEST_F(LensRecords, BuiltInImageIsTheOldFormatOnAFreshArea)
+{
+    formatAndOpen();
+    ASSERT_EQ(eeprom_emulator_write_buffer(0, reinterpret_cast<const uint8_t*>("EX01"), 4), STATUS_OK);
+    const uint8_t zero = 0;
+    ASSERT_EQ(eeprom_emulator_write_buffer(120, &zero, 1), STATUS_OK);
+    eeprom_emulator_commit_page_buffer();
+
+    ASSERT_EQ(g_myData_Size, 4096u);
+    EXPECT_EQ(std::memcmp(g_myData, g_eeprom, g_myData_Size), 0);
+    EXPECT_EQ(g_myData[4096], 0);
+    // The clearing action's byte is logical offset 5 of page 0's newest version.
+    EXPECT_EQ(std::memcmp(g_myData + 388, "EX01", 4), 0);
+}
+
+} // namespace
