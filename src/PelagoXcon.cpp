@@ -7,6 +7,7 @@
 
 #include "DeviceRoad.h"
 #include "OfflineRoad.h"
+#include "RuntimeName.h"
 #include "nvm.h"
 
 PelagoConfig config;
@@ -148,13 +149,16 @@ int get_int(int* value, FILE* in)
 
 int pelagoMain(int argc, char** argv)
 {
-    if (argc >= 1 && argv[0] != nullptr)
+    if (argc >= 1 && argv[0] != nullptr) {
         argv[0] = const_cast<char*>(cutProgramName(argv[0]));
+        setRuntimeProgramName(argv[0]);
+    }
     const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";
     CmdOpts cmdOpts(argc, argv, kNumOpts, opts);
 
     if (argc <= 1) {
         std::puts(kBanner);
+        std::fflush(stdout);  // before the message on stderr, also when both go down one pipe
         std::fputs("You must specify at least one option\n", stderr);
         return help(program);
     }

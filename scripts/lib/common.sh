@@ -48,3 +48,9 @@ check_windows_exe() {
     }
     echo "built $1"
 }
+
+# Wine runs the Windows program in the tests (64-bit only, no desktop extras).
+ensure_wine() {
+    ensure_cross_tools
+    ensure_packages wine wine64
+}

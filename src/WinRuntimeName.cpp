@@ -1,0 +1,8 @@
+#include "RuntimeName.h"
+
+#include <cstdlib>
+
+void setRuntimeProgramName(char* name)
+{
+    __argv[0] = name;
+}
