@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "CmdOpts.h"
+#include "HelpText.h"
 #include "PelagoXcon.h"
 
 namespace {
@@ -54,18 +55,7 @@ TEST(CmdOptsUsage, ListsTheTableInElevenLinesWithHelpInColumn25)
 {
     Argv args{"PelagoXcon"};
     CmdOpts parser(args.argc(), args.argv(), kNumOpts, opts);
-    EXPECT_EQ(usageOf(parser),
-              "  -f, --flash           Erase and update with firmware file\n"
-              "  -u, --update          Update adapter setting from file\n"
-              "  -l, --lens            lens params tuning\n"
-              "  -d, --display         lens params displaying\n"
-              "  -s, --save            Save current adapter setting into file\n"
-              "  -i, --info            Show the version of adapter\n"
-              "  -I, --force           Force firmware update\n"
-              "  -h, --help            Display this help text\n"
-              "  -R, --reset           Power recycle adapter\n"
-              "  -p, --port=PORT       Use serial PORT to communicate to device;\n"
-              "                        default behavior is to auto-scan all serial ports\n");
+    EXPECT_EQ(usageOf(parser), expectedUsage());
 }
 
 TEST(CmdOptsUsage, OptionalArgumentsAndOverlongColumnsPushTheHelpRight)

@@ -4,9 +4,9 @@
 #include <string>
 
 #include "DeviceHarness.h"
+#include "HelpText.h"
 
 bool endsWith(const std::string& text, const std::string& tail);
-std::string expectedHelp(const std::string& program);
 // The info block as printed, with its time masked by maskTimes.
 std::string infoBlock(const std::string& sn, const std::string& pcb, const std::string& fw,
                       const std::string& rom, int pre0, int pre1, const std::string& type, int adj);
