@@ -7,7 +7,7 @@
 
 // Reads at most the flash image's size from `path` into the start of
 // g_eeprom (the rest keeps its bytes). Returns the number of bytes read, or
-// -1 when the file cannot be opened.
+// -1 when the file cannot be opened or read.
 long loadSettingsFile(const char* path);
 
 // Replaces `path` with the first `size` bytes of g_eeprom: the bytes go to a

@@ -248,6 +248,17 @@ TEST_F(OfflineRoad, FailuresToOpenOrSaveLeaveTheFileAlone)
     EXPECT_EQ(readFile(_file), readFile(kSample));
 }
 
+TEST_F(OfflineRoad, UnreadableFileIsNotTakenForAnEmptyOne)
+{
+    // Opens, but every read fails: formatting it and offering to save would
+    // be built on bytes that were never read.
+    ProcessResult r = runProcess(kExe, {"-l", _dir.string()}, "y\n", std::chrono::seconds(20),
+                                 "PelagoXcon");
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "\nFailed in opening adapter setting file " + _dir.string() + ", abort\n");
+    EXPECT_TRUE(fs::is_directory(_dir));
+}
+
 TEST(SampleSettingsFile, IsWhatTheGeneratorWrites)
 {
     std::string pattern = (fs::temp_directory_path() / "pelago-sample-XXXXXX").string();
