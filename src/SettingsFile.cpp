@@ -8,6 +8,8 @@
 
 #include "nvm.h"
 
+namespace fs = std::filesystem;
+
 namespace {
 
 constexpr const char* kTemporarySuffix = ".saving";
@@ -44,8 +46,11 @@ long loadSettingsFile(const char* path)
     if (file == nullptr)
         return -1;
     size_t count = std::fread(g_eeprom, 1, kFlashImageSize, file);
+    // A failed read must not pass for a short file: that would be formatted
+    // and could then be saved over the user's settings.
+    bool failed = std::ferror(file) != 0;
     std::fclose(file);
-    return long(count);
+    return failed ? -1 : long(count);
 }
 
 bool saveSettingsFile(const char* path, size_t size, std::string* error)
@@ -54,7 +59,23 @@ bool saveSettingsFile(const char* path, size_t size, std::string* error)
         *error = "image size out of range";
         return false;
     }
-    std::string temporary = std::string(path) + kTemporarySuffix;
+    std::error_code statusError;
+    fs::path target = path;
+    // Through a link, the file it names is the one to replace.
+    if (fs::is_symlink(target, statusError))
+        target = fs::canonical(target, statusError);
+    if (statusError) {
+        *error = "cannot resolve the file: " + statusError.message();
+        return false;
+    }
+    fs::file_status original = fs::status(target, statusError);
+    bool exists = fs::exists(original);
+    if (exists && (original.permissions() & fs::perms::owner_write) == fs::perms::none) {
+        *error = "the file is read-only";
+        return false;
+    }
+
+    std::string temporary = target.string() + kTemporarySuffix;
     FILE* file = std::fopen(temporary.c_str(), "wb");
     if (file == nullptr) {
         *error = describeErrno("cannot create temporary file");
@@ -62,14 +83,17 @@ bool saveSettingsFile(const char* path, size_t size, std::string* error)
     }
     std::error_code removeError;
     if (!writeAndClose(file, size, error)) {
-        std::filesystem::remove(temporary, removeError);
+        fs::remove(temporary, removeError);
         return false;
     }
     std::error_code renameError;
-    std::filesystem::rename(temporary, path, renameError);
+    if (exists)
+        fs::permissions(temporary, original.permissions(), renameError);
+    if (!renameError)
+        fs::rename(temporary, target, renameError);
     if (renameError) {
         *error = "cannot replace the file: " + renameError.message();
-        std::filesystem::remove(temporary, removeError);
+        fs::remove(temporary, removeError);
         return false;
     }
     return true;
