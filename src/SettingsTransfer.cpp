@@ -116,13 +116,12 @@ BlockResult settingsSave(Samba& samba, const char* file)
     timer_start();
     uint8_t image[kSettingsAreaSize];
     samba.eepromDump(kSettingsAreaSize, image);
-    if (!_replaceFile(file, image, sizeof image)) {
+    bool saved = _replaceFile(file, image, sizeof image);
+    if (!saved)
         std::printf("Failed to create file %s , abort\n", file);
-        return BlockResult::Aborted;
-    }
     _printTime();
     showProgress();
-    return BlockResult::Completed;
+    return saved ? BlockResult::Completed : BlockResult::Aborted;
 }
 
 BlockResult settingsClear(Samba& samba)
