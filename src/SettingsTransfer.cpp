@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
@@ -63,8 +65,10 @@ bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
         return true;
     // Some C runtimes refuse to rename over an existing file. While the old
     // file stands, the temporary one goes; once it is gone, the temporary
-    // one is the only copy and stays.
-    if (std::remove(path.c_str()) != 0) {
+    // one is the only copy and stays. Only a file is ever made way for:
+    // remove() would also take an empty directory.
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored) || std::remove(path.c_str()) != 0) {
         std::remove(temp.c_str());
         return false;
     }

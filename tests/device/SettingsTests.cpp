@@ -78,6 +78,15 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + dir + " , abort\ndone in T seconds\n");
     EXPECT_FALSE(fileExists(dir + ".tmp"));
     EXPECT_TRUE(fileExists(dir + "/inside"));
+
+    // Nor may an empty directory in its place be taken away for the file.
+    std::string empty = h().path("empty");
+    std::filesystem::create_directories(empty);
+    r = h().runOnPort({"-s", empty}, 60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + empty + " , abort\ndone in T seconds\n");
+    EXPECT_TRUE(std::filesystem::is_directory(empty));
+    EXPECT_FALSE(fileExists(empty + ".tmp"));
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
