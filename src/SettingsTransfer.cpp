@@ -75,13 +75,14 @@ bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-// A decimal number from the console, blank lines skipped; false when none.
+// A decimal number from the console, blank lines skipped; false when none,
+// also when the console has ended or cannot be read.
 bool _readCount(int& count)
 {
     int result;
     do {
         result = get_int(&count);
-    } while (result == EOF && !std::feof(stdin));
+    } while (result == EOF && !std::feof(stdin) && !std::ferror(stdin));
     return result == 1;
 }
 
