@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kResetCountOffset = 393;  // byte of the built-in image counting resets
 constexpr unsigned kResetCountBias = 2;
 constexpr const char* kTempSuffix = ".tmp";
+constexpr int kTempNameTries = 100;
 
 void _printTime()
 {
@@ -49,10 +50,26 @@ void _printSettingsChecksum(Samba& samba)
                 samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
 }
 
+// A name beside `path` that nothing has yet, so the temporary file never
+// overwrites one of the user's; empty when none was found.
+std::string _freeTempName(const std::string& path)
+{
+    std::string base = path + kTempSuffix;
+    for (int n = 0; n < kTempNameTries; ++n) {
+        std::string name = n == 0 ? base : base + std::to_string(n);
+        std::error_code error;
+        if (std::filesystem::symlink_status(name, error).type() == std::filesystem::file_type::not_found)
+            return name;
+    }
+    return "";
+}
+
 // Stores `image` as `path` only once all of it is on disk beside it.
 bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
 {
-    std::string temp = path + kTempSuffix;
+    std::string temp = _freeTempName(path);
+    if (temp.empty())
+        return false;
     std::FILE* out = std::fopen(temp.c_str(), "wb");
     if (out == nullptr)
         return false;

@@ -111,3 +111,15 @@ TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(readFile(file), saved);
     EXPECT_FALSE(fileExists(file + ".tmp"));
 }
+
+TEST_P(SettingsTest, SaveLeavesAFileNamedLikeItsTemporaryAlone)
+{
+    h().startSim();
+    std::string file = h().path("user.dat");
+    std::vector<uint8_t> bystander(10, 'b');
+    writeFile(file + ".tmp", bystander);
+    ProcessResult r = h().runOnPort({"-s", file}, 60s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(readFile(file), settingsArea(h()));
+    EXPECT_EQ(readFile(file + ".tmp"), bystander);
+}
