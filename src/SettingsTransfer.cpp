@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
@@ -14,6 +16,7 @@ namespace {
 constexpr size_t kResetCountOffset = 393;  // byte of the built-in image counting resets
 constexpr unsigned kResetCountBias = 2;
 constexpr const char* kTempSuffix = ".tmp";
+constexpr int kTempNameTries = 100;
 
 void _printTime()
 {
@@ -47,10 +50,26 @@ void _printSettingsChecksum(Samba& samba)
                 samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
 }
 
+// A name beside `path` that nothing has yet, so the temporary file never
+// overwrites one of the user's; empty when none was found.
+std::string _freeTempName(const std::string& path)
+{
+    std::string base = path + kTempSuffix;
+    for (int n = 0; n < kTempNameTries; ++n) {
+        std::string name = n == 0 ? base : base + std::to_string(n);
+        std::error_code error;
+        if (std::filesystem::symlink_status(name, error).type() == std::filesystem::file_type::not_found)
+            return name;
+    }
+    return "";
+}
+
 // Stores `image` as `path` only once all of it is on disk beside it.
 bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
 {
-    std::string temp = path + kTempSuffix;
+    std::string temp = _freeTempName(path);
+    if (temp.empty())
+        return false;
     std::FILE* out = std::fopen(temp.c_str(), "wb");
     if (out == nullptr)
         return false;
@@ -63,21 +82,24 @@ bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
         return true;
     // Some C runtimes refuse to rename over an existing file. While the old
     // file stands, the temporary one goes; once it is gone, the temporary
-    // one is the only copy and stays.
-    if (std::remove(path.c_str()) != 0) {
+    // one is the only copy and stays. Only a file is ever made way for:
+    // remove() would also take an empty directory.
+    std::error_code ignored;
+    if (!std::filesystem::is_regular_file(path, ignored) || std::remove(path.c_str()) != 0) {
         std::remove(temp.c_str());
         return false;
     }
     return std::rename(temp.c_str(), path.c_str()) == 0;
 }
 
-// A decimal number from the console, blank lines skipped; false when none.
+// A decimal number from the console, blank lines skipped; false when none,
+// also when the console has ended or cannot be read.
 bool _readCount(int& count)
 {
     int result;
     do {
         result = get_int(&count);
-    } while (result == EOF && !std::feof(stdin));
+    } while (result == EOF && !std::feof(stdin) && !std::ferror(stdin));
     return result == 1;
 }
 
@@ -116,13 +138,12 @@ BlockResult settingsSave(Samba& samba, const char* file)
     timer_start();
     uint8_t image[kSettingsAreaSize];
     samba.eepromDump(kSettingsAreaSize, image);
-    if (!_replaceFile(file, image, sizeof image)) {
+    bool saved = _replaceFile(file, image, sizeof image);
+    if (!saved)
         std::printf("Failed to create file %s , abort\n", file);
-        return BlockResult::Aborted;
-    }
     _printTime();
     showProgress();
-    return BlockResult::Completed;
+    return saved ? BlockResult::Completed : BlockResult::Aborted;
 }
 
 BlockResult settingsClear(Samba& samba)

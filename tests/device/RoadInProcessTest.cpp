@@ -17,6 +17,7 @@
 #include "FwCodec.h"
 #include "MonitorScript.h"
 #include "PosixSerialPort.h"
+#include "SettingsTransfer.h"
 
 namespace {
 
@@ -269,4 +270,20 @@ TEST(ChipCheck, AnotherChipFoundAfterConnectingIsRejectedInLowerCaseHex)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Try to open USB device ... Hardware failuser, ID 1001030c is not supported\n");
     EXPECT_TRUE(wire->done()) << "the info block must not run";
+}
+
+TEST(SettingsClear, UnreadableInputAbortsBeforeTouchingTheAdapter)
+{
+    // A console that cannot be read (here: stdin open for writing only) is
+    // neither a number nor a blank line to skip, and must not be asked again.
+    std::string path;
+    feedStdin(path, "");
+    ASSERT_NE(std::freopen(path.c_str(), "w", stdin), nullptr);
+    Samba unconnected;  // any exchange would throw
+    ::testing::internal::CaptureStdout();
+    BlockResult result = settingsClear(unconnected);
+    std::string out = ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, BlockResult::Aborted);
+    EXPECT_EQ(out, "\nHow many times have you reset this adapter's settings? Wrong input, abort!");
+    std::remove(path.c_str());
 }

@@ -64,7 +64,7 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     std::string file = h().path("no-such-dir/user.dat");
     ProcessResult r = h().runOnPort({"-s", file, "-f", "-R"}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out, "\nFailed to create file " + file + " , abort\n");
+    EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + file + " , abort\ndone in T seconds\n");
     EXPECT_FALSE(fileExists(file));
     EXPECT_FALSE(fileExists(file + ".tmp"));
     EXPECT_EQ(countCommands(h(), "X"), 0u);
@@ -75,9 +75,18 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     std::filesystem::create_directories(dir + "/inside");
     r = h().runOnPort({"-s", dir}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_EQ(r.out, "\nFailed to create file " + dir + " , abort\n");
+    EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + dir + " , abort\ndone in T seconds\n");
     EXPECT_FALSE(fileExists(dir + ".tmp"));
     EXPECT_TRUE(fileExists(dir + "/inside"));
+
+    // Nor may an empty directory in its place be taken away for the file.
+    std::string empty = h().path("empty");
+    std::filesystem::create_directories(empty);
+    r = h().runOnPort({"-s", empty}, 60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + empty + " , abort\ndone in T seconds\n");
+    EXPECT_TRUE(std::filesystem::is_directory(empty));
+    EXPECT_FALSE(fileExists(empty + ".tmp"));
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
@@ -101,4 +110,16 @@ TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(r.err, "Try to open USB device ... \nSAM-BA operation failed\n");
     EXPECT_EQ(readFile(file), saved);
     EXPECT_FALSE(fileExists(file + ".tmp"));
+}
+
+TEST_P(SettingsTest, SaveLeavesAFileNamedLikeItsTemporaryAlone)
+{
+    h().startSim();
+    std::string file = h().path("user.dat");
+    std::vector<uint8_t> bystander(10, 'b');
+    writeFile(file + ".tmp", bystander);
+    ProcessResult r = h().runOnPort({"-s", file}, 60s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(readFile(file), settingsArea(h()));
+    EXPECT_EQ(readFile(file + ".tmp"), bystander);
 }
