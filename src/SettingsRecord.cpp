@@ -73,36 +73,36 @@ void lensCtrlToBytes(const EF_LENS_CTRL& ctrl, uint8_t* bytes)
 
 EEPROM_LENS_SPEC lensSpecFromBytes(const uint8_t* bytes)
 {
-    EEPROM_LENS_SPEC spec;
-    spec.lens_id = get16(bytes + 0);
-    spec.focal_wide = get16(bytes + 2);
-    spec.focal_tele = get16(bytes + 4);
-    spec.known_lens_table_index = get16(bytes + 6);
-    spec.rom_version = bytes[8];
-    spec.lens_type = bytes[9];
-    spec.max_usm = get16(bytes + 10);
-    spec.af_full_range = int8_t(bytes[12]);
-    spec.af_wide_end = int8_t(bytes[13]);
-    spec.af_middle_end = int8_t(bytes[14]);
-    spec.af_tele_end = int8_t(bytes[15]);
-    std::memcpy(spec.future_extension, bytes + 16, sizeof spec.future_extension);
-    return spec;
+    EEPROM_LENS_SPEC lens;
+    lens.lens_id = get16(bytes + 0);
+    lens.focal_wide = get16(bytes + 2);
+    lens.focal_tele = get16(bytes + 4);
+    lens.known_lens_table_index = get16(bytes + 6);
+    lens.rom_version = bytes[8];
+    lens.lens_type = bytes[9];
+    lens.max_usm = get16(bytes + 10);
+    lens.af_full_range = int8_t(bytes[12]);
+    lens.af_wide_end = int8_t(bytes[13]);
+    lens.af_middle_end = int8_t(bytes[14]);
+    lens.af_tele_end = int8_t(bytes[15]);
+    std::memcpy(lens.future_extension, bytes + 16, sizeof lens.future_extension);
+    return lens;
 }
 
-void lensSpecToBytes(const EEPROM_LENS_SPEC& spec, uint8_t* bytes)
+void lensSpecToBytes(const EEPROM_LENS_SPEC& lens, uint8_t* bytes)
 {
-    put16(bytes + 0, spec.lens_id);
-    put16(bytes + 2, spec.focal_wide);
-    put16(bytes + 4, spec.focal_tele);
-    put16(bytes + 6, spec.known_lens_table_index);
-    bytes[8] = spec.rom_version;
-    bytes[9] = spec.lens_type;
-    put16(bytes + 10, spec.max_usm);
-    bytes[12] = uint8_t(spec.af_full_range);
-    bytes[13] = uint8_t(spec.af_wide_end);
-    bytes[14] = uint8_t(spec.af_middle_end);
-    bytes[15] = uint8_t(spec.af_tele_end);
-    std::memcpy(bytes + 16, spec.future_extension, sizeof spec.future_extension);
+    put16(bytes + 0, lens.lens_id);
+    put16(bytes + 2, lens.focal_wide);
+    put16(bytes + 4, lens.focal_tele);
+    put16(bytes + 6, lens.known_lens_table_index);
+    bytes[8] = lens.rom_version;
+    bytes[9] = lens.lens_type;
+    put16(bytes + 10, lens.max_usm);
+    bytes[12] = uint8_t(lens.af_full_range);
+    bytes[13] = uint8_t(lens.af_wide_end);
+    bytes[14] = uint8_t(lens.af_middle_end);
+    bytes[15] = uint8_t(lens.af_tele_end);
+    std::memcpy(bytes + 16, lens.future_extension, sizeof lens.future_extension);
 }
 
 uint16_t lensSpecOffset(int number)
@@ -124,23 +124,23 @@ status_code readLensCtrl(EF_LENS_CTRL* ctrl)
     return status;
 }
 
-status_code readLensSpec(int number, EEPROM_LENS_SPEC* spec)
+status_code readLensSpec(int number, EEPROM_LENS_SPEC* lens)
 {
     if (!isLensNumber(number))
         return STATUS_ERR_BAD_ADDRESS;
     uint8_t bytes[sizeof(EEPROM_LENS_SPEC)];
     status_code status = eeprom_emulator_read_buffer(lensSpecOffset(number), bytes, sizeof bytes);
     if (status == STATUS_OK)
-        *spec = lensSpecFromBytes(bytes);
+        *lens = lensSpecFromBytes(bytes);
     return status;
 }
 
-status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& spec)
+status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& lens)
 {
     if (!isLensNumber(number))
         return STATUS_ERR_BAD_ADDRESS;
     uint8_t bytes[sizeof(EEPROM_LENS_SPEC)];
-    lensSpecToBytes(spec, bytes);
+    lensSpecToBytes(lens, bytes);
     status_code status = eeprom_emulator_write_buffer(lensSpecOffset(number), bytes, sizeof bytes);
     eeprom_emulator_commit_page_buffer();
     return status;
