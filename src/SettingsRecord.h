@@ -81,16 +81,16 @@ int decodeAfCorrection(int8_t stored);
 EF_LENS_CTRL lensCtrlFromBytes(const uint8_t* bytes);
 void lensCtrlToBytes(const EF_LENS_CTRL& ctrl, uint8_t* bytes);
 EEPROM_LENS_SPEC lensSpecFromBytes(const uint8_t* bytes);
-void lensSpecToBytes(const EEPROM_LENS_SPEC& spec, uint8_t* bytes);
+void lensSpecToBytes(const EEPROM_LENS_SPEC& lens, uint8_t* bytes);
 
 // EEPROM offset of lens record `number` (1-based, 1..kMaxLensRecords).
 uint16_t lensSpecOffset(int number);
 
 // Emulator access to the record; results are the emulator's. A record
 // number outside 1..kMaxLensRecords gives STATUS_ERR_BAD_ADDRESS and leaves
-// `*spec` as it was.
+// `*lens` as it was.
 status_code readSignature(uint8_t* signature);
 status_code readLensCtrl(EF_LENS_CTRL* ctrl);
-status_code readLensSpec(int number, EEPROM_LENS_SPEC* spec);
+status_code readLensSpec(int number, EEPROM_LENS_SPEC* lens);
 // Writes the whole record and commits the page buffer.
-status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& spec);
+status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& lens);
