@@ -65,8 +65,17 @@ std::string _freeTempName(const std::string& path)
 }
 
 // Stores `image` as `path` only once all of it is on disk beside it.
-bool _replaceFile(const std::string& path, const uint8_t* image, size_t size)
+bool _replaceFile(const std::string& name, const uint8_t* image, size_t size)
 {
+    // Through a link, the file it names is the one to replace, not the link.
+    std::error_code linkError;
+    std::string path = name;
+    if (std::filesystem::symlink_status(name, linkError).type() == std::filesystem::file_type::symlink) {
+        path = std::filesystem::weakly_canonical(name, linkError).string();
+        if (linkError)
+            return false;
+    }
+
     std::string temp = _freeTempName(path);
     if (temp.empty())
         return false;

@@ -123,3 +123,17 @@ TEST_P(SettingsTest, SaveLeavesAFileNamedLikeItsTemporaryAlone)
     EXPECT_EQ(readFile(file), settingsArea(h()));
     EXPECT_EQ(readFile(file + ".tmp"), bystander);
 }
+
+TEST_P(SettingsTest, SaveThroughALinkReplacesTheFileItNames)
+{
+    h().startSim();
+    std::string real = h().path("backups-user.dat");
+    std::string link = h().path("user.dat");
+    writeFile(real, std::vector<uint8_t>(10, 'x'));
+    std::filesystem::create_symlink(real, link);
+    ProcessResult r = h().runOnPort({"-s", link}, 60s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    EXPECT_EQ(readFile(real), settingsArea(h()));
+    EXPECT_FALSE(fileExists(real + ".tmp"));
+}
