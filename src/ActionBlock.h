@@ -5,6 +5,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "PelagoXcon.h"
+
 // Completed: the device road goes on with its next block.
 // Aborted: the run ends with exit status 1.
 enum class BlockResult { Completed, Aborted };
@@ -22,4 +24,10 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 inline void showProgress()
 {
     std::fflush(stdout);
+}
+
+// The timing line of a timed block: seconds since timer_start.
+inline void printElapsed()
+{
+    std::printf("done in %5.3f seconds\n", timer_stop());
 }

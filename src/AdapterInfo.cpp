@@ -38,7 +38,7 @@ BlockResult adapterInfo(Samba& samba)
                 _bits(dwv1, 0, 0xFFFF), _bits(dwv1, 16, 0xFF), _bits(dwv1, 24, 0xFF),
                 _bits(dwv2, 0, 0xFF), static_cast<int>(_bits(dwv2, 8, 0xFF)),
                 _bits(romAdj, 8, 0xFF));
-    std::printf("done in %5.3f seconds\n", timer_stop());
+    printElapsed();
     showProgress();
     return BlockResult::Completed;
 }

@@ -35,11 +35,6 @@ bool _hasBytes(std::FILE* f, uint32_t count)
     return true;
 }
 
-void _printTime()
-{
-    std::printf("done in %5.3f seconds\n", timer_stop());
-}
-
 // The file's own checks and what erasing would need from it. Prints the
 // refusal; true when the file may be written.
 bool _fileAcceptable(std::FILE* f, const char* file)
@@ -143,7 +138,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     }
     if (!_fileAcceptable(fw.get(), file)) {
         fw.reset();
-        _printTime();
+        printElapsed();
         return BlockResult::Aborted;
     }
     if (!_boardAcceptable(samba))
@@ -169,7 +164,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     std::puts("Done");
 
     fw.reset();
-    _printTime();
+    printElapsed();
     showProgress();
     return verified ? BlockResult::Completed : BlockResult::Aborted;
 }

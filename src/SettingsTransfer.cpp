@@ -18,11 +18,6 @@ constexpr unsigned kResetCountBias = 2;
 constexpr const char* kTempSuffix = ".tmp";
 constexpr int kTempNameTries = 100;
 
-void _printTime()
-{
-    std::printf("done in %5.3f seconds\n", timer_stop());
-}
-
 void _eraseSettingsArea(Samba& samba)
 {
     g_loader_addr = kSettingsAreaAddr;
@@ -136,7 +131,7 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     std::printf("Updating adapter setting, please wait ... ");
     _programSettings(samba, image);
     _printSettingsChecksum(samba);
-    _printTime();
+    printElapsed();
     showProgress();
     return BlockResult::Completed;
 }
@@ -150,7 +145,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     bool saved = _replaceFile(file, image, sizeof image);
     if (!saved)
         std::printf("Failed to create file %s , abort\n", file);
-    _printTime();
+    printElapsed();
     showProgress();
     return saved ? BlockResult::Completed : BlockResult::Aborted;
 }
