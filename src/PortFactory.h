@@ -19,4 +19,14 @@ public:
     virtual SerialPort::Ptr create(const std::string& name) = 0;
     // A new, closed port with the given USB flag.
     virtual SerialPort::Ptr create(const std::string& name, bool isUsb) = 0;
+    // One line, without its line end, telling in plain words why `name`
+    // could not be reached and what to do; `result` is the port's
+    // openResult() (OpenOk: it opened but no boot monitor answered).
+    // Empty when the factory has nothing to say.
+    virtual std::string explainFailure(const std::string& name, SerialPort::OpenResult result)
+    {
+        (void)name;
+        (void)result;
+        return std::string();
+    }
 };

@@ -12,6 +12,14 @@ public:
 
     enum Parity : uint32_t { ParityNone = 0, ParityOdd = 1, ParityEven = 2 };
     enum StopBit : uint32_t { StopBitOne = 0, StopBitOneFive = 1, StopBitTwo = 2 };
+    // Why the last open() failed, so a user can be told what to do.
+    enum OpenResult : uint32_t {
+        OpenOk = 0,      // opened (or not tried yet)
+        OpenNotFound,    // no such port
+        OpenDenied,      // the user may not open it
+        OpenInUse,       // another program holds it
+        OpenFailed       // any other failure
+    };
 
     explicit SerialPort(const std::string& name) : _name(name) {}
     virtual ~SerialPort() {}
@@ -38,7 +46,10 @@ public:
     virtual void flush() = 0;
     // The name given at construction.
     virtual std::string name() const { return _name; }
+    // Why the last open() failed; OpenOk after one that succeeded.
+    OpenResult openResult() const { return _openResult; }
 
 protected:
     std::string _name;
+    OpenResult _openResult = OpenOk;
 };
