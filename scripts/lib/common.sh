@@ -54,3 +54,15 @@ ensure_wine() {
     ensure_cross_tools
     ensure_packages wine wine64
 }
+
+# Packaging: dpkg-shlibdeps (dpkg-dev, which CPack runs through `file`), and
+# what the package tests read the man pages and the zip with.
+ensure_package_tools() {
+    ensure_packages dpkg-dev file groff-base man-db unzip
+}
+
+# make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
+make_package() {
+    cpack --config "$1/CPackConfig.cmake" -B "$2" >/dev/null
+    rm -rf "$2/_CPack_Packages"
+}
