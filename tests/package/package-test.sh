@@ -100,8 +100,22 @@ check_deb() {
     [ "$status" -eq 1 ] || fail "packaged PelagoXcon -h exited $status, expected 1"
     [ ! -s "$SCRATCH/help.err" ] || fail "packaged PelagoXcon -h wrote to stderr"
     diff <("$exe" -h) "$SCRATCH/help.txt" || fail "packaged PelagoXcon -h differs from the built one"
-    "$SCRATCH/root/usr/bin/pelagoxcon-virtual-adapter" --help | grep -q '^Usage: ' ||
-        fail "packaged virtual adapter does not run"
+    check_tool_meets_adapter "$SCRATCH/root/usr/bin"
+}
+
+# The packaged tool reads the packaged virtual adapter's identity.
+check_tool_meets_adapter() {
+    local bin="$1" sim_pid status=0
+    "$bin/pelagoxcon-virtual-adapter" --port-file "$SCRATCH/port" >/dev/null 2>&1 &
+    sim_pid=$!
+    for _ in $(seq 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.05; done
+    timeout 30 "$bin/PelagoXcon" -p "$(cat "$SCRATCH/port")" -i >"$SCRATCH/info.txt" 2>&1 || status=$?
+    kill "$sim_pid"
+    wait "$sim_pid" || true
+    [ "$status" -eq 0 ] && grep -q '^Bootloader Version: ' "$SCRATCH/info.txt" || {
+        cat "$SCRATCH/info.txt" >&2
+        fail "packaged PelagoXcon -i on the packaged virtual adapter exited $status"
+    }
 }
 
 check_zip() {
