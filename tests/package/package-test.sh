@@ -4,7 +4,8 @@
 #   package-test.sh manpages PELAGO_EXE SIM_EXE DOC_DIR
 #   package-test.sh deb BUILD_DIR PELAGO_EXE
 #   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE
-set -euo pipefail
+set -Eeuo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
 fail() {
     echo "FAIL: $*" >&2
@@ -14,14 +15,19 @@ fail() {
 SCRATCH="$(mktemp -d)"
 trap 'rm -rf "$SCRATCH"' EXIT
 
+# The program's help text; -h ends with status 1 by design.
+program_help() {
+    "$1" -h || [ $? -eq 1 ]
+}
+
 # The option lines of the program's help text, without their indent.
 help_options() {
-    "$1" -h | sed -n '/^Options:$/,/^$/p' | sed '1d;$d;s/^  //'
+    program_help "$1" | sed -n '/^Options:$/,/^$/p' | sed '1d;$d;s/^  //'
 }
 
 # The version the program's help text states.
 help_version() {
-    "$1" -h | sed -n 's/.*Firmware Updater \([0-9.]*\)$/\1/p'
+    program_help "$1" | sed -n 's/.*Firmware Updater \([0-9.]*\)$/\1/p'
 }
 
 # Plain text of a man page, unhyphenated, one paragraph per long line.
@@ -99,7 +105,7 @@ check_deb() {
     "$SCRATCH/root/usr/bin/PelagoXcon" -h >"$SCRATCH/help.txt" 2>"$SCRATCH/help.err" || status=$?
     [ "$status" -eq 1 ] || fail "packaged PelagoXcon -h exited $status, expected 1"
     [ ! -s "$SCRATCH/help.err" ] || fail "packaged PelagoXcon -h wrote to stderr"
-    diff <("$exe" -h) "$SCRATCH/help.txt" || fail "packaged PelagoXcon -h differs from the built one"
+    diff <(program_help "$exe") "$SCRATCH/help.txt" || fail "packaged PelagoXcon -h differs from the built one"
     check_tool_meets_adapter "$SCRATCH/root/usr/bin"
 }
 
@@ -136,7 +142,7 @@ check_zip() {
     [ "$lines" -gt 0 ] && [ "$(grep -c $'\r$' "$readme")" -eq "$lines" ] || fail "README.txt has lines without CR LF"
     [ "$(tail -c 2 "$readme" | od -An -c | tr -d ' ')" = '\r\n' ] || fail "README.txt does not end in CR LF"
     ! grep -q $'\r\r' "$readme" || fail "README.txt has doubled CRs"
-    diff <(help_options "$exe") <(tr -d '\r' <"$readme" | sed -n '/^    -f, --flash/,/default behavior/p' | sed 's/^  //') ||
+    diff <(help_options "$exe") <(tr -d '\r' <"$readme" | sed -n '/^    -f, --flash/,/default behavior/p' | sed 's/^    //') ||
         fail "README.txt's options differ from the program's"
 }
 
