@@ -62,7 +62,14 @@ ensure_package_tools() {
 }
 
 # make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
+# Quiet unless cpack fails.
 make_package() {
-    cpack --config "$1/CPackConfig.cmake" -B "$2" >/dev/null
-    rm -rf "$2/_CPack_Packages"
+    local log
+    log="$(mktemp)"
+    if ! cpack --config "$1/CPackConfig.cmake" -B "$2" >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -rf "$log" "$2/_CPack_Packages"
 }
