@@ -6,6 +6,7 @@
 #   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE
 set -Eeuo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+export LC_ALL=C  # byte order for sorted lists, plain ASCII from groff
 
 fail() {
     echo "FAIL: $*" >&2
@@ -13,7 +14,15 @@ fail() {
 }
 
 SCRATCH="$(mktemp -d)"
-trap 'rm -rf "$SCRATCH"' EXIT
+SIM_PID=""
+stop_adapter() {
+    if [ -n "$SIM_PID" ]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    fi
+}
+trap 'stop_adapter; rm -rf "$SCRATCH"' EXIT
 
 # The program's help text; -h ends with status 1 by design.
 program_help() {
@@ -111,13 +120,12 @@ check_deb() {
 
 # The packaged tool reads the packaged virtual adapter's identity.
 check_tool_meets_adapter() {
-    local bin="$1" sim_pid status=0
+    local bin="$1" status=0
     "$bin/pelagoxcon-virtual-adapter" --port-file "$SCRATCH/port" >/dev/null 2>&1 &
-    sim_pid=$!
+    SIM_PID=$!
     for _ in $(seq 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.05; done
     timeout 30 "$bin/PelagoXcon" -p "$(cat "$SCRATCH/port")" -i >"$SCRATCH/info.txt" 2>&1 || status=$?
-    kill "$sim_pid"
-    wait "$sim_pid" || true
+    stop_adapter
     [ "$status" -eq 0 ] && grep -q '^Bootloader Version: ' "$SCRATCH/info.txt" || {
         cat "$SCRATCH/info.txt" >&2
         fail "packaged PelagoXcon -i on the packaged virtual adapter exited $status"
