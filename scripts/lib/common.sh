@@ -55,8 +55,8 @@ ensure_wine() {
     ensure_packages wine wine64
 }
 
-# Packaging: dpkg-shlibdeps (dpkg-dev, which CPack runs through `file`), and
-# what the package tests read the man pages and the zip with.
+# Packaging: dpkg-dev for dpkg-shlibdeps, `file` with which CPack picks the
+# binaries to hand it, and what the package tests read man pages and zips with.
 ensure_package_tools() {
     ensure_packages dpkg-dev file groff-base man-db unzip
 }

@@ -4,6 +4,8 @@
 #   package-test.sh manpages PELAGO_EXE SIM_EXE DOC_DIR
 #   package-test.sh deb BUILD_DIR PELAGO_EXE
 #   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE
+# make_package, as scripts/package makes the packages.
+source "$(dirname "$0")/../../scripts/lib/common.sh"
 set -Eeuo pipefail
 trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 export LC_ALL=C  # byte order for sorted lists, plain ASCII from groff
@@ -44,13 +46,6 @@ render() {
     groff -man -Tascii -P-cbou -rHY=0 -rLL=250n "$1"
 }
 
-# cpack from BUILD_DIR into OUT, showing its log only when it fails.
-make_package() {
-    cpack --config "$1/CPackConfig.cmake" -B "$2" >"$SCRATCH/cpack.log" 2>&1 || {
-        cat "$SCRATCH/cpack.log" >&2
-        fail "cpack failed for $1"
-    }
-}
 
 check_manpages() {
     local exe="$1" sim="$2" doc="$3" page warnings
@@ -82,7 +77,7 @@ expect_field() {
 
 check_deb() {
     local build="$1" exe="$2" deb
-    make_package "$build" "$SCRATCH/out"
+    make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
     deb="$(echo "$SCRATCH"/out/pelagoxcon_*.deb)"
     [ -f "$deb" ] || fail "no pelagoxcon_*.deb made"
 
@@ -134,7 +129,7 @@ check_tool_meets_adapter() {
 
 check_zip() {
     local build="$1" exe="$2" zip top
-    make_package "$build" "$SCRATCH/out"
+    make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
     zip="$(echo "$SCRATCH"/out/pelagoxcon-*-win64.zip)"
     [ -f "$zip" ] || fail "no pelagoxcon-*-win64.zip made"
     top="pelagoxcon-$(help_version "$exe")-win64"
