@@ -8,7 +8,11 @@
 //                       open result's number and the reason line
 //   stall COMn          writes until a write gives up (nobody reads the
 //                       far side); how many bytes went and how it ended
+//   pauses N            benchmark: N of the pauses that follow USB block
+//                       writes, at the default timer and at 1 ms
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -29,7 +33,7 @@ enum ExitCode { kPassed = 0, kFailed = 1, kUsage = 2 };
 
 int usage()
 {
-    std::fprintf(stderr, "usage: WinPortProbe define COMn TARGET | undefine COMn | list | open COMn | stall COMn\n");
+    std::fprintf(stderr, "usage: WinPortProbe define COMn TARGET | undefine COMn | list | open COMn | stall COMn | pauses N\n");
     return kUsage;
 }
 
@@ -128,6 +132,26 @@ int stall(const char* name)
     return kPassed;
 }
 
+int pauses(int count)
+{
+    WinSerialPort port("COM0", true);  // the pause needs no open port
+    auto measure = [&] {
+        auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < count; ++i)
+            port.flush();
+        return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    };
+    double atDefault = measure();
+    double atOneMs = 0;
+    {
+        WinTimerResolution timer;
+        atOneMs = measure();
+    }
+    std::printf("%d pauses: %.0f ms at the default timer, %.0f ms at 1 ms (ratio %.1f)\n", count, atDefault, atOneMs,
+                atDefault / atOneMs);
+    return kPassed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -143,5 +167,7 @@ int main(int argc, char** argv)
         return open(argv[2]);
     if (command == "stall" && argc == 3)
         return stall(argv[2]);
+    if (command == "pauses" && argc == 3 && std::atoi(argv[2]) > 0)
+        return pauses(std::atoi(argv[2]));
     return usage();
 }
