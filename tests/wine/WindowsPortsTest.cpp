@@ -114,9 +114,8 @@ private:
 
 struct ScanCase {
     const char* name;
-    sim::LinkMode link;
-    bool usbTarget;         // the adapter's port has a USB driver's device target
-    bool throughCfgMgr;     // the cfgmgr32 double reads the port names, not SetupAPI's fallback
+    bool usb;            // a USB adapter whose port has a USB driver's device target, or a plain serial one
+    bool throughCfgMgr;  // the cfgmgr32 double reads the port names, not SetupAPI's fallback
 };
 
 class WindowsPortScan : public WindowsPorts, public ::testing::WithParamInterface<ScanCase> {};
@@ -127,7 +126,7 @@ TEST_P(WindowsPortScan, FindsTheAdapterBehindTheOtherPorts)
 {
     const ScanCase& c = GetParam();
     sim::SimOptions options;
-    options.link = c.link;
+    options.link = c.usb ? sim::LinkMode::Usb : sim::LinkMode::Serial;
     sim::AdapterSim adapter(options);
     std::string error;
     ASSERT_TRUE(adapter.start(&error)) << error;
@@ -135,9 +134,9 @@ TEST_P(WindowsPortScan, FindsTheAdapterBehindTheOtherPorts)
     // Held open beside the program, so the line speed it set last stays
     // readable (a serial adapter must see each open, so not there).
     std::unique_ptr<SlaveSide> line;
-    if (c.usbTarget)
+    if (c.usb)
         line = std::make_unique<SlaveSide>(adapter.ptyPath());
-    ASSERT_EQ(probe(c.usbTarget ? std::vector<std::string>{"define", kAdapterPort, kUsbTarget}
+    ASSERT_EQ(probe(c.usb ? std::vector<std::string>{"define", kAdapterPort, kUsbTarget}
                                 : std::vector<std::string>{"undefine", kAdapterPort})
                   .exitStatus,
               0);
@@ -163,7 +162,7 @@ TEST_P(WindowsPortScan, FindsTheAdapterBehindTheOtherPorts)
         << r.out << r.err;
     // Only a USB port is opened at USB speed, and a failed USB attempt would
     // be followed by one at serial speed; a plain port gets one attempt.
-    if (c.usbTarget)
+    if (c.usb)
         EXPECT_EQ(line->speed(), B921600) << "the adapter answered on the USB link";
     else
         EXPECT_EQ(adapter.sessionCount(), 1u) << "a plain serial port is not tried as USB first";
@@ -180,9 +179,9 @@ void PrintTo(const ScanCase& c, std::ostream* os)
 }
 
 INSTANTIATE_TEST_SUITE_P(Wine, WindowsPortScan,
-                         ::testing::Values(ScanCase{"UsbThroughSetupApi", sim::LinkMode::Usb, true, false},
-                                           ScanCase{"SerialThroughSetupApi", sim::LinkMode::Serial, false, false},
-                                           ScanCase{"UsbThroughCfgMgr", sim::LinkMode::Usb, true, true}),
+                         ::testing::Values(ScanCase{"UsbThroughSetupApi", true, false},
+                                           ScanCase{"SerialThroughSetupApi", false, false},
+                                           ScanCase{"UsbThroughCfgMgr", true, true}),
                          [](const ::testing::TestParamInfo<ScanCase>& info) { return info.param.name; });
 
 // Why a port did not open, from Windows' error to the reason's words.
