@@ -27,7 +27,7 @@ constexpr ULONG kRegistryHardware = 0;
 constexpr DWORD kCrSuccess = 0;
 constexpr ULONG kCurrentProfile = 0;
 
-constexpr const char* kWhereToLook = "Device Manager lists them under Ports (COM & LPT)";
+constexpr const char* kWhereToLook = "Device Manager lists serial ports under Ports (COM & LPT)";
 
 std::string joined(const std::vector<std::string>& names)
 {
