@@ -63,17 +63,19 @@ bool askToSave(FILE* in, FILE* out)
         return false;
     std::fputs("Adapter setting has been modified, do you want to save it ? (Y/N)", out);
     std::fflush(out);
-    for (;;) {
+    // Bounded like a console line: an endless source of other bytes must
+    // end the question as the end of input does.
+    for (size_t skipped = 0; skipped < kConsoleLineLimit; ++skipped) {
         int decision = std::fgetc(in);
         if (decision == 'Y' || decision == 'y')
             return true;
         if (decision == 'N' || decision == 'n')
             return false;
-        if (decision == EOF) {
-            std::fputs("\nNo answer, adapter setting was not saved\n", out);
-            return false;
-        }
+        if (decision == EOF)
+            break;
     }
+    std::fputs("\nNo answer, adapter setting was not saved\n", out);
+    return false;
 }
 
 int offlineRoad(const char* file)

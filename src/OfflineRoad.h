@@ -14,5 +14,6 @@ int offlineRoad(const char* file);
 void runSettingsSession(bool display, FILE* in, FILE* out);
 
 // When g_eeprom changed: asks whether to save and reads characters until
-// Y/y (true) or N/n (false); end of input answers false.
+// Y/y (true) or N/n (false); end of input, or kConsoleLineLimit other
+// bytes, answers false.
 bool askToSave(FILE* in, FILE* out);

@@ -49,7 +49,7 @@ bool _readCount(int& count)
     int result;
     do {
         result = get_int(&count);
-    } while (result == EOF && !std::feof(stdin) && !std::ferror(stdin));
+    } while (result == EOF && !input_ended(stdin));
     return result == 1;
 }
 

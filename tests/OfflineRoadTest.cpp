@@ -147,16 +147,26 @@ TEST_F(OfflineRoad, SaveSkipsOtherCharactersAndKeepsTheTuning)
 
 TEST_F(OfflineRoad, EndOfInputLeavesDialogueAndQuestionWithoutSaving)
 {
-    ProcessResult r = run({"-l"}, "2\n7\n");
-    size_t wrong = 0;
-    for (size_t at = 0; (at = r.out.find(kWrong, at)) != std::string::npos; ++at)
-        ++wrong;
-    EXPECT_EQ(wrong, 3u);
-    EXPECT_NE(r.out.find("\t2.[Lens  24- 70mm], AF Tune - All range: [7],  TELE/NEAR - 1/2: [default], "),
-              std::string::npos);
-    const std::string ending = kLensPrompt + kQuestion + "\nNo answer, adapter setting was not saved\n";
-    EXPECT_EQ(r.out.substr(r.out.size() - ending.size()), ending);
-    EXPECT_EQ(readFile(_file), readFile(kSample));
+    // Plain end of input, and /dev/zero behind the answers: NUL bytes
+    // without end outlast the prompts, the lens choice and the question.
+    const std::string answers = "2\n7\n";
+    const std::string command = "printf '2\\n7\\n' | cat - /dev/zero | \"$0\" -l \"$1\"";
+    const ProcessResult results[] = {
+        run({"-l"}, answers),
+        runProcess("/bin/sh", {"-c", command, kExe, _file.string()}, "", std::chrono::seconds(20)),
+    };
+    for (const ProcessResult& r : results) {
+        EXPECT_EQ(r.exitStatus, 1);
+        size_t wrong = 0;
+        for (size_t at = 0; (at = r.out.find(kWrong, at)) != std::string::npos; ++at)
+            ++wrong;
+        EXPECT_EQ(wrong, 3u);
+        EXPECT_NE(r.out.find("\t2.[Lens  24- 70mm], AF Tune - All range: [7],  TELE/NEAR - 1/2: [default], "),
+                  std::string::npos);
+        const std::string ending = kLensPrompt + kQuestion + "\nNo answer, adapter setting was not saved\n";
+        EXPECT_EQ(r.out.substr(r.out.size() - std::min(ending.size(), r.out.size())), ending);
+        EXPECT_EQ(readFile(_file), readFile(kSample));
+    }
 }
 
 TEST_F(OfflineRoad, SignatureDecidesWhetherRecordsAreUsed)
