@@ -223,10 +223,16 @@ TEST_F(OfflineRoad, DamagedRowIsReportedInsteadOfMoved)
     EXPECT_EQ(readFile(_file), image);
 }
 
-TEST_F(OfflineRoad, BlankOrEmptyFileIsFormattedAndSavedAtItsOwnSize)
+TEST_F(OfflineRoad, NonSettingsFileIsNamedFormattedAndSavedAtItsOwnSize)
 {
+    // Said before the question, so "y" is never a blind answer.
+    const std::string note = _file.string() + " is not a valid adapter setting file; a blank setting has been formatted\n";
+    writeFile(_file, Bytes(5000, 0x5A));  // a firmware file given by mistake
+    EXPECT_EQ(run({"-d"}, "n\n").out, "\n" + note + kQuestion);
+    EXPECT_EQ(readFile(_file), Bytes(5000, 0x5A));
+
     writeFile(_file, Bytes(4096, 0xFF));
-    const std::string saved = "\n" + kQuestion + "Adapter setting was saved\n";
+    const std::string saved = "\n" + note + kQuestion + "Adapter setting was saved\n";
     EXPECT_EQ(run({"-l"}, "y\n").out, saved);
     Bytes image = readFile(_file);
     ASSERT_EQ(image.size(), 4096u);
