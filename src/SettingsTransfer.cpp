@@ -93,7 +93,8 @@ BlockResult settingsSave(Samba& samba, const char* file)
     if (!saved) {
         std::printf("Failed to create file %s , abort\n", file);
         showProgress();  // the reason on stderr must not overtake the line it explains
-        std::fprintf(stderr, "Reason: %s\n", reason.c_str());
+        // On a line of its own, as the road's failures: the port note before it has none.
+        std::fprintf(stderr, "\nReason: %s\n", reason.c_str());
     }
     printElapsed();
     showProgress();
