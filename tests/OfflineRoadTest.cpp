@@ -267,37 +267,6 @@ TEST_F(OfflineRoad, UnreadableFileIsNotTakenForAnEmptyOne)
     EXPECT_TRUE(fs::is_directory(_dir));
 }
 
-TEST_F(OfflineRoad, SaveRespectsWhatTheFileIs)
-{
-    const std::string tune = "1\n1\n2\n3\n4\n0\ny\n";
-    const std::string unchanged = "), the file is left unchanged\n";
-
-    // A read-only file is not replaced.
-    fs::permissions(_file, fs::perms::owner_read | fs::perms::group_read);
-    ProcessResult r = run({"-l"}, tune);
-    EXPECT_EQ(r.out.substr(r.out.size() - unchanged.size()), unchanged);
-    EXPECT_EQ(readFile(_file), readFile(kSample));
-    EXPECT_EQ(fs::status(_file).permissions(), fs::perms::owner_read | fs::perms::group_read);
-
-    // A private file stays private.
-    fs::permissions(_file, fs::perms::owner_read | fs::perms::owner_write);
-    run({"-l"}, tune);
-    EXPECT_NE(readFile(_file), readFile(kSample));
-    EXPECT_EQ(fs::status(_file).permissions(), fs::perms::owner_read | fs::perms::owner_write);
-
-    // Through a link the file it names is saved; the link stays a link.
-    fs::path link = _dir / "link.dat";
-    fs::create_symlink(_file.filename(), link);
-    const Bytes before = readFile(_file);
-    r = runProcess(kExe, {"-l", link.string()}, "1\n-9\n\n\n\n0\ny\n", std::chrono::seconds(20),
-                   "PelagoXcon");
-    EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_TRUE(fs::is_symlink(link));
-    EXPECT_NE(readFile(_file), before);
-    EXPECT_FALSE(fs::exists(_dir / "link.dat.saving"));
-    EXPECT_FALSE(fs::exists(_dir / "lenses.dat.saving"));
-}
-
 TEST(SampleSettingsFile, IsWhatTheGeneratorWrites)
 {
     std::string pattern = (fs::temp_directory_path() / "pelago-sample-XXXXXX").string();
