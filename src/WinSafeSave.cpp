@@ -98,21 +98,15 @@ bool writeAll(HANDLE handle, const uint8_t* data, size_t size, std::string* erro
     return true;
 }
 
-// Through a link the file it names is replaced: moving onto the link
-// itself would put a plain file in its place.
-std::wstring finalPath(const std::wstring& path, std::string* error)
+// The file a handle reaches, links followed: moving onto a link would put
+// a plain file in its place. Asked of every file, as not every file system
+// marks its links (wine shows a host's symlink as a plain file).
+std::wstring finalPath(HANDLE file, std::string* error)
 {
-    Handle file(CreateFileW(path.c_str(), 0, kShareAll, nullptr, OPEN_EXISTING,
-                            FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!file.valid()) {
-        *error = lastReason("cannot follow the link");
-        return L"";
-    }
-    DWORD length = GetFinalPathNameByHandleW(file.get(), nullptr, 0, FILE_NAME_NORMALIZED);
+    DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
     std::wstring target(length, L'\0');
-    if (length == 0 ||
-        GetFinalPathNameByHandleW(file.get(), &target[0], length, FILE_NAME_NORMALIZED) >= length) {
-        *error = lastReason("cannot follow the link");
+    if (length == 0 || GetFinalPathNameByHandleW(file, &target[0], length, FILE_NAME_NORMALIZED) >= length) {
+        *error = lastReason("cannot find the file a link names");
         return L"";
     }
     target.resize(length - 1);
@@ -195,12 +189,6 @@ bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::st
         return false;
     }
     DWORD attributes = GetFileAttributesW(target.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        target = finalPath(target, error);
-        if (target.empty())
-            return false;
-        attributes = GetFileAttributesW(target.c_str());
-    }
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             *error = "it is a directory";
@@ -235,7 +223,11 @@ bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::st
         *error = "it is a block device";
         return false;
     }
+    target = finalPath(existing.get(), error);
     existing.close();
+    if (target.empty())
+        return false;
+    attributes = GetFileAttributesW(target.c_str());
     return replaceAtomically(target, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes, data, size,
                              error);
 }
