@@ -335,6 +335,16 @@ const SaveRule kRules[] = {
          }
          EXPECT_EQ(readFile(t), s.route.expected());
      }},
+    {"HardLinkIsBrokenAndTheOtherNameKeepsTheOldContent", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("user.dat", 0644);
+         fs::create_hard_link(path, s.h.path("other.dat"));
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(readFile(s.h.path("other.dat")), s.route.original());
+     }},
     {"WriteCutShortLeavesTheFileAlone", Expect::Refused, true, false, kWriteLimit,
      [](Scene& s) { return s.file("user.dat", 0644); },
      [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }},
