@@ -44,11 +44,6 @@ bool _fileAcceptable(std::FILE* f, const char* file)
         std::printf("Invalid firmware %s, abort\n", file);
         return false;
     }
-    // Past this size the write would run on into the settings area.
-    if (g_fw_total_size > kAppAreaSize) {
-        std::printf("Firmware %s is larger than the application area, abort\n", file);
-        return false;
-    }
     // The settings follow the payload from its trailing checksum on; the
     // position is just after that checksum now.
     if (g_eeprom_handle == kHandleWriteSettings && !_hasBytes(f, kSettingsAreaSize - kTrailerSize)) {

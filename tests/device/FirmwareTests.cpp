@@ -192,8 +192,7 @@ TEST_P(FirmwareTest, UnusableFilesAreRefusedBeforeAnyErase)
     expectRefused(h(), invalid, "\nInvalid firmware " + invalid + ", abort\ndone in T seconds\n", {"-R"});
 
     std::string tooLong = writeFirmware(h(), "long.fw", patternBytes(0x1E040, 41));
-    expectRefused(h(), tooLong,
-                  "\nFirmware " + tooLong + " is larger than the application area, abort\ndone in T seconds\n");
+    expectRefused(h(), tooLong, "\nInvalid firmware " + tooLong + ", abort\ndone in T seconds\n");
 
     sim::MkfwOptions withSettings;
     withSettings.settingsHandling = 2;
