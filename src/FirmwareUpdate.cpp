@@ -5,6 +5,7 @@
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
 #include "PelagoXcon.h"
+#include "SettingsBackup.h"
 
 namespace {
 
@@ -137,6 +138,8 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         return BlockResult::Aborted;
     }
     if (!_boardAcceptable(samba))
+        return BlockResult::Aborted;
+    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba))
         return BlockResult::Aborted;
 
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);

@@ -9,6 +9,7 @@
 #include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
 #include "SafeSave.h"
+#include "SettingsBackup.h"
 
 namespace {
 
@@ -42,6 +43,15 @@ void _printSettingsChecksum(Samba& samba)
                 samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
 }
 
+// Whether the settings area now holds `image`, byte for byte; the checksum
+// alone would not show a block the monitor stored wrongly.
+bool _settingsVerified(Samba& samba, const uint8_t* image)
+{
+    uint8_t stored[kSettingsAreaSize];
+    samba.eepromDump(kSettingsAreaSize, stored);
+    return std::memcmp(stored, image, sizeof stored) == 0;
+}
+
 // A decimal number from the console, blank lines skipped; false when none,
 // also when the console has ended or cannot be read.
 bool _readCount(int& count)
@@ -72,14 +82,18 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
     }
     in.reset();
+    if (!backupSettings(samba))
+        return BlockResult::Aborted;
 
     _eraseSettingsArea(samba);
     std::printf("Updating adapter setting, please wait ... ");
     _programSettings(samba, image);
     _printSettingsChecksum(samba);
+    bool verified = _settingsVerified(samba, image);
+    std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
     printElapsed();
     showProgress();
-    return BlockResult::Completed;
+    return verified ? BlockResult::Completed : BlockResult::Aborted;
 }
 
 BlockResult settingsSave(Samba& samba, const char* file)
@@ -92,9 +106,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     bool saved = safeSave(file, image, sizeof image, &reason);
     if (!saved) {
         std::printf("Failed to create file %s , abort\n", file);
-        showProgress();  // the reason on stderr must not overtake the line it explains
-        // On a line of its own, as the road's failures: the port note before it has none.
-        std::fprintf(stderr, "\nReason: %s\n", reason.c_str());
+        printSaveFailureReason(reason);
     }
     printElapsed();
     showProgress();
@@ -117,6 +129,10 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
+    if (!backupSettings(samba)) {
+        showProgress();
+        return BlockResult::Aborted;
+    }
 
     _eraseSettingsArea(samba);
     std::printf("Formatting adapter setting , please wait ... ");
