@@ -1,6 +1,6 @@
 // The save rules, one table run against every way the tool saves a file:
-// the save routine itself, the offline save (-l answered y) and -s. A new
-// way of saving is one more entry in kRoutes.
+// the save routine itself, the offline save (-l answered y), -s and the
+// backup before an erase. A new way of saving is one more entry in kRoutes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
