@@ -204,6 +204,12 @@ int pelagoMain(int argc, char** argv)
     }
     if (index < argc)
         return failCheck("%s: extra arguments found\n", program);
+    // One FILE cannot be both the firmware and the settings: -s would
+    // overwrite the firmware file, -u would program it as settings.
+    if (config.firmware_write && (config.eeprom_write || config.eeprom_read)) {
+        std::fputs("-f cannot be combined with -u or -s: they would share FILE\n", stderr);
+        return help(program);
+    }
 
     if (config.help) {
         printHelp(cmdOpts, program);

@@ -10,6 +10,7 @@
 #include "PelagoXcon.h"
 #include "Progress.h"
 #include "SafeSave.h"
+#include "SettingsBackup.h"
 
 namespace {
 
@@ -70,6 +71,19 @@ void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
     progress.finish();
 }
 
+namespace {
+
+// Whether the settings area now holds `image`, byte for byte; the checksum
+// alone would not show a block the monitor stored wrongly.
+bool _settingsVerified(Samba& samba, const uint8_t* image)
+{
+    uint8_t stored[kSettingsAreaSize];
+    readSettingsArea(samba, stored);
+    return std::memcmp(stored, image, sizeof stored) == 0;
+}
+
+} // namespace
+
 BlockResult settingsWrite(Samba& samba, const char* file)
 {
     std::printf("\n");
@@ -87,13 +101,17 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
     }
     in.reset();
+    if (!backupSettings(samba))
+        return BlockResult::Aborted;
 
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
+    bool verified = _settingsVerified(samba, image);
+    std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
     printElapsed();
     showProgress();
-    return BlockResult::Completed;
+    return verified ? BlockResult::Completed : BlockResult::Aborted;
 }
 
 BlockResult settingsSave(Samba& samba, const char* file)
@@ -106,9 +124,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     bool saved = safeSave(file, image, sizeof image, &reason);
     if (!saved) {
         std::printf("Failed to create file %s , abort\n", file);
-        showProgress();  // the reason on stderr must not overtake the line it explains
-        // On a line of its own, as the road's failures: the port note before it has none.
-        std::fprintf(stderr, "\nReason: %s\n", reason.c_str());
+        printSaveFailureReason(reason);
     }
     printElapsed();
     showProgress();
@@ -131,6 +147,10 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
+    if (!backupSettings(samba)) {
+        showProgress();
+        return BlockResult::Aborted;
+    }
 
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Formatting adapter setting , please wait ... ");

@@ -33,7 +33,7 @@ std::string terminalView(const std::string& out)
 ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args)
 {
     args.insert(args.begin(), {"PelagoXcon", "-p", h.port()});
-    Subprocess child(PELAGO_EXE, args);
+    Subprocess child(PELAGO_EXE, args, {"PELAGOXCON_BACKUP_DIR=" + h.backupDir()});
     child.stdoutOnTerminal();
     child.start();
     return child.finish(60s);

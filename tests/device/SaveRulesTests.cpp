@@ -1,6 +1,6 @@
 // The save rules, one table run against every way the tool saves a file:
-// the save routine itself, the offline save (-l answered y) and -s. A new
-// way of saving is one more entry in kRoutes.
+// the save routine itself, the offline save (-l answered y), -s and the
+// backup before an erase. A new way of saving is one more entry in kRoutes.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -165,17 +166,60 @@ private:
     DeviceHarness& _h;
 };
 
+// The backup before -u: it names its file itself, in the directory of the
+// rule's target; what it made is moved to the target to be checked there.
+class BackupRoute : public SaveRoute {
+public:
+    explicit BackupRoute(DeviceHarness& h) : _h(h), _source(h.path("source.dat"))
+    {
+        h.startSim();
+        _expected = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
+        writeFile(_source, patternBytes(4096, 8));
+    }
+    Bytes expected() override { return _expected; }
+    bool save(const std::string& target, rlim_t limit) override
+    {
+        _h.launcher().setEnvironment({"PELAGOXCON_BACKUP_DIR=" + fs::path(target).parent_path().string()});
+        ProcessResult r;
+        {
+            FileSizeLimit limited(limit);
+            r = _h.runOnPort({"-u", _source}, 60s);
+        }
+        const std::string line = "\nAdapter setting backed up to ";
+        if (r.exitStatus == 0 && r.out.compare(0, line.size(), line) == 0) {
+            std::string made = r.out.substr(line.size(), r.out.find('\n', line.size()) - line.size());
+            fs::rename(made, target);
+            return true;
+        }
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_NE(r.out.find("Failed to back up adapter setting to "), std::string::npos) << r.out;
+        EXPECT_EQ(_h.commands("X").size(), 0u) << "erased without a backup";
+        return false;
+    }
+
+private:
+    DeviceHarness& _h;
+    std::string _source;
+    Bytes _expected;
+};
+
 struct RouteParam {
     std::string name;
     bool readsTarget;  // the target must hold a settings file before the save
     std::function<std::unique_ptr<SaveRoute>(DeviceHarness&)> make;
+    bool namesItsFile = false;  // only the rules about a new file in a directory apply
 };
 
 const RouteParam kRoutes[] = {
     {"Function", false, [](DeviceHarness& h) { return std::make_unique<FunctionRoute>(h); }},
     {"Offline", true, [](DeviceHarness& h) { return std::make_unique<OfflineRoute>(h); }},
     {"DeviceSave", false, [](DeviceHarness& h) { return std::make_unique<DeviceSaveRoute>(h); }},
+    {"Backup", false, [](DeviceHarness& h) { return std::make_unique<BackupRoute>(h); }, true},
 };
+
+// What a route that names its own file is tried with.
+const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemporaryNamesAreLeftAlone",
+                                     "WriteCutShortLeavesTheFileAlone"};
 
 // What a rule arranges and looks at: the scratch directory, the route, and
 // the far end of a FIFO or terminal.
@@ -370,7 +414,9 @@ std::vector<SaveCase> saveCases()
     std::vector<SaveCase> cases;
     for (const RouteParam& route : kRoutes)
         for (const SaveRule& rule : kRules)
-            if (rule.readableTarget || !route.readsTarget)
+            if ((rule.readableTarget || !route.readsTarget) &&
+                (!route.namesItsFile || std::find(std::begin(kNewFileRules), std::end(kNewFileRules), rule.name) !=
+                                            std::end(kNewFileRules)))
                 cases.push_back({&route, &rule});
     return cases;
 }
