@@ -11,13 +11,21 @@
 
 using namespace std::chrono_literals;
 
+namespace {
+
+const std::string kNoAnswer = "The port opened but the adapter's boot monitor did not answer: is this the "
+                              "adapter's port, and is the adapter plugged in and in its boot monitor?\n";
+
+} // namespace
+
 TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
 {
     std::string missing = h().launcher().portName("/dev/pelago-no-such-port");
     ProcessResult r = h().run({"-p", missing, "-i"}, 20s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + missing + "\n");
+    EXPECT_EQ(r.err.find("Try to open USB device ... No device found on " + missing + "\n"), 0u) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "\n") && r.err.find("does not exist") != std::string::npos) << r.err;
 
     // A terminal that opens but never answers: both attempts time out.
     int master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -29,7 +37,7 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
     close(master);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + silent + "\n");
+    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + silent + "\n" + kNoAnswer);
     EXPECT_LT(r.elapsed, 5s);
 }
 
@@ -41,7 +49,7 @@ TEST_P(DeviceRoadTest, AnotherChipIsNotTakenForTheAdapter)
     ProcessResult r = h().runOnPort({"-i"}, 20s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + h().port() + "\n");
+    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + h().port() + "\n" + kNoAnswer);
     EXPECT_EQ(countCommands(h(), "V#"), 2u) << "both attempts must have judged the chip";
 }
 
