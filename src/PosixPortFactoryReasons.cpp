@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -31,12 +32,8 @@ constexpr const char* kUsualSerialGroup = "dialout";
 
 bool isNumber(const std::string& s)
 {
-    if (s.empty())
-        return false;
-    for (char c : s)
-        if (!std::isdigit(static_cast<unsigned char>(c)))
-            return false;
-    return true;
+    return !s.empty() &&
+           std::all_of(s.begin(), s.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
 }
 
 std::string groupName(gid_t gid)
@@ -132,8 +129,8 @@ std::string PosixPortFactory::_deniedReason(const std::string& name) const
 {
     struct stat st{};
     if (stat(PosixSerialPort::devicePath(name).c_str(), &st) != 0)
-        return "Permission denied: your user may not open the port; ask for access to it (its group" +
-               std::string(kOtherAccessRoute) + ")";
+        return "Permission denied: your user may not open the port; join the group that owns it" +
+               std::string(kOtherAccessRoute);
     const std::string group = groupName(st.st_gid);
     const mode_t groupRw = S_IRGRP | S_IWGRP;
     if ((st.st_mode & groupRw) == groupRw)
