@@ -10,9 +10,9 @@
 // with nothing erased, when the file cannot be opened or is shorter.
 BlockResult settingsWrite(Samba& samba, const char* file);
 
-// Saves the 4096 bytes of the settings area into `file`, through a
-// temporary file beside it, so an existing `file` survives every failure.
-// Aborts when the file cannot be created or written.
+// Saves the 4096 bytes of the settings area into `file` by safeSave, so an
+// existing `file` survives every failure. Aborts when it cannot be stored,
+// with the reason on stderr.
 BlockResult settingsSave(Samba& samba, const char* file);
 
 // Asks on the console how often the settings were reset, then erases the

@@ -8,6 +8,20 @@ constexpr const char* kDevicePrefix = "\\\\.\\";  // lets COM10 and above open
 // Until the port's user sets its own timeout, reads wait without practical limit.
 constexpr int kWaitForever = INT_MAX;
 constexpr DWORD kFlushPauseMs = 1;
+// A device that stops reading must not hang a write for ever; as on POSIX.
+constexpr DWORD kWriteTimeoutMs = 5000;
+
+// Windows answers ERROR_ACCESS_DENIED for a COM port another program holds.
+SerialPort::OpenResult openResultOf(DWORD error)
+{
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND: return SerialPort::OpenNotFound;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION: return SerialPort::OpenInUse;
+    default: return SerialPort::OpenFailed;
+    }
+}
 
 bool parityCode(SerialPort::Parity parity, BYTE& code)
 {
@@ -67,8 +81,10 @@ bool WinSerialPort::open(int baud, int data, Parity parity, StopBit stop)
     std::string path = kDevicePrefix + _name;
     _handle = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (_handle == INVALID_HANDLE_VALUE)
+    if (_handle == INVALID_HANDLE_VALUE) {
+        _openResult = openResultOf(GetLastError());
         return false;
+    }
 
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
@@ -84,9 +100,11 @@ bool WinSerialPort::open(int baud, int data, Parity parity, StopBit stop)
     }
     if (!ok) {
         close();
+        _openResult = OpenFailed;
         return false;
     }
     timeout(kWaitForever);
+    _openResult = OpenOk;
     return true;
 }
 
@@ -121,7 +139,8 @@ int WinSerialPort::write(const uint8_t* data, int size)
     DWORD n = 0;
     if (!WriteFile(_handle, data, static_cast<DWORD>(size), &n, nullptr))
         return -1;
-    return static_cast<int>(n);
+    // A write cut short by the timeout may report success with fewer bytes.
+    return (n == 0 && size > 0) ? -1 : static_cast<int>(n);
 }
 
 int WinSerialPort::get()
@@ -151,7 +170,7 @@ bool WinSerialPort::timeout(int millisecs)
     t.ReadTotalTimeoutMultiplier = 0;
     t.ReadTotalTimeoutConstant = static_cast<DWORD>(millisecs);
     t.WriteTotalTimeoutMultiplier = 0;
-    t.WriteTotalTimeoutConstant = MAXDWORD;
+    t.WriteTotalTimeoutConstant = kWriteTimeoutMs;
     return SetCommTimeouts(_handle, &t) != 0;
 }
 

@@ -54,3 +54,22 @@ ensure_wine() {
     ensure_cross_tools
     ensure_packages wine wine64
 }
+
+# Packaging: dpkg-dev for dpkg-shlibdeps, `file` with which CPack picks the
+# binaries to hand it, and what the package tests read man pages and zips with.
+ensure_package_tools() {
+    ensure_packages dpkg-dev file groff-base man-db unzip
+}
+
+# make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
+# Quiet unless cpack fails.
+make_package() {
+    local log
+    log="$(mktemp)"
+    if ! cpack --config "$1/CPackConfig.cmake" -B "$2" >"$log" 2>&1; then
+        cat "$log" >&2
+        rm -f "$log"
+        return 1
+    fi
+    rm -rf "$log" "$2/_CPack_Packages"
+}

@@ -111,29 +111,3 @@ TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_EQ(readFile(file), saved);
     EXPECT_FALSE(fileExists(file + ".tmp"));
 }
-
-TEST_P(SettingsTest, SaveLeavesAFileNamedLikeItsTemporaryAlone)
-{
-    h().startSim();
-    std::string file = h().path("user.dat");
-    std::vector<uint8_t> bystander(10, 'b');
-    writeFile(file + ".tmp", bystander);
-    ProcessResult r = h().runOnPort({"-s", file}, 60s);
-    EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(readFile(file), settingsArea(h()));
-    EXPECT_EQ(readFile(file + ".tmp"), bystander);
-}
-
-TEST_P(SettingsTest, SaveThroughALinkReplacesTheFileItNames)
-{
-    h().startSim();
-    std::string real = h().path("backups-user.dat");
-    std::string link = h().path("user.dat");
-    writeFile(real, std::vector<uint8_t>(10, 'x'));
-    std::filesystem::create_symlink(real, link);
-    ProcessResult r = h().runOnPort({"-s", link}, 60s);
-    EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(readFile(real), settingsArea(h()));
-    EXPECT_FALSE(fileExists(real + ".tmp"));
-}

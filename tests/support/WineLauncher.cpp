@@ -28,30 +28,21 @@ const std::vector<std::string> kUnsetVariables{"DISPLAY", "WAYLAND_DISPLAY"};
 constexpr const char* kQuiet = "WINEDEBUG=-all";
 constexpr const char* kNoMonoNoGecko = "WINEDLLOVERRIDES=mscoree,mshtml=";
 
-// Holds an exclusive flock on a file for its life.
-class FileLock {
-public:
-    explicit FileLock(const std::string& path) : _fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (_fd >= 0 && flock(_fd, LOCK_EX) != 0) {
-            ::close(_fd);
-            _fd = -1;
-        }
-    }
-    ~FileLock()
-    {
-        if (_fd >= 0)
-            ::close(_fd);
-    }
-    FileLock(const FileLock&) = delete;
-    FileLock& operator=(const FileLock&) = delete;
-    bool held() const { return _fd >= 0; }
-
-private:
-    int _fd;
-};
-
 } // namespace
+
+FileLock::FileLock(const std::string& path) : _fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+{
+    if (_fd >= 0 && flock(_fd, LOCK_EX) != 0) {
+        ::close(_fd);
+        _fd = -1;
+    }
+}
+
+FileLock::~FileLock()
+{
+    if (_fd >= 0)
+        ::close(_fd);
+}
 
 std::string windowsToUnixLineEnds(const std::string& text)
 {
@@ -74,7 +65,8 @@ ProcessResult toUnixLineEnds(ProcessResult result)
 
 WinePrefix::WinePrefix(WineSetup setup) : _setup(std::move(setup)) {}
 
-std::vector<std::string> WinePrefix::_wineCommand(const std::vector<std::string>& tail) const
+std::vector<std::string> WinePrefix::_wineCommand(const std::vector<std::string>& tail,
+                                                  const std::vector<std::string>& environment) const
 {
     std::vector<std::string> args;
     for (const auto& name : kUnsetVariables) {
@@ -84,6 +76,7 @@ std::vector<std::string> WinePrefix::_wineCommand(const std::vector<std::string>
     args.push_back("WINEPREFIX=" + _setup.prefixDir);
     args.push_back(kQuiet);
     args.push_back(kNoMonoNoGecko);
+    args.insert(args.end(), environment.begin(), environment.end());
     args.insert(args.end(), tail.begin(), tail.end());
     return args;
 }
@@ -177,30 +170,32 @@ int WinePrefix::_runQuietly(const std::vector<std::string>& command, std::chrono
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::vector<std::string> WinePrefix::commandLine(const std::string& exePath,
-                                                const std::vector<std::string>& args) const
+std::vector<std::string> WinePrefix::commandLine(const std::string& exePath, const std::vector<std::string>& args,
+                                                const std::vector<std::string>& environment) const
 {
     std::vector<std::string> argv{_setup.envProgram};
     std::vector<std::string> tail{_setup.wine, exePath};
     tail.insert(tail.end(), args.begin(), args.end());
-    for (auto& a : _wineCommand(tail))
+    for (auto& a : _wineCommand(tail, environment))
         argv.push_back(std::move(a));
     return argv;
 }
 
 std::unique_ptr<Subprocess> WinePrefix::startWindowsProgram(const std::string& exePath,
                                                             const std::vector<std::string>& args,
-                                                            const std::string& input) const
+                                                            const std::string& input,
+                                                            const std::vector<std::string>& environment) const
 {
-    auto child = std::make_unique<Subprocess>(_setup.envProgram, commandLine(exePath, args));
+    auto child = std::make_unique<Subprocess>(_setup.envProgram, commandLine(exePath, args, environment));
     child->start(input);
     return child;
 }
 
 ProcessResult WinePrefix::runWindowsProgram(const std::string& exePath, const std::vector<std::string>& args,
-                                            const std::string& input, std::chrono::milliseconds timeout) const
+                                            const std::string& input, std::chrono::milliseconds timeout,
+                                            const std::vector<std::string>& environment) const
 {
-    return toUnixLineEnds(startWindowsProgram(exePath, args, input)->finish(timeout));
+    return toUnixLineEnds(startWindowsProgram(exePath, args, input, environment)->finish(timeout));
 }
 
 WineComPort::WineComPort(const WinePrefix& prefix, const std::string& ptyPath)

@@ -10,6 +10,19 @@
 
 #include "Launcher.h"
 
+// Holds an exclusive flock on a file (created when missing) for its life.
+class FileLock {
+public:
+    explicit FileLock(const std::string& path);
+    ~FileLock();
+    FileLock(const FileLock&) = delete;
+    FileLock& operator=(const FileLock&) = delete;
+    bool held() const { return _fd >= 0; }
+
+private:
+    int _fd;
+};
+
 // Where wine is installed and the prefix every run of one build shares.
 struct WineSetup {
     std::string envProgram;  // absolute path of env(1): runs wine with its own environment
@@ -38,23 +51,28 @@ public:
     bool prepare(std::string& error);
 
     // The command line (argv[0] is env(1)'s path) that runs a Windows
-    // program of the prefix with `args`.
-    std::vector<std::string> commandLine(const std::string& exePath, const std::vector<std::string>& args) const;
+    // program of the prefix with `args`; `environment` holds more
+    // "NAME=value" settings, which win over the prefix's own.
+    std::vector<std::string> commandLine(const std::string& exePath, const std::vector<std::string>& args,
+                                         const std::vector<std::string>& environment = {}) const;
     // Starts a Windows program in the prefix with `args`; finish() it and
     // pass the result through toUnixLineEnds().
     std::unique_ptr<Subprocess> startWindowsProgram(const std::string& exePath,
                                                     const std::vector<std::string>& args,
-                                                    const std::string& input = "") const;
+                                                    const std::string& input = "",
+                                                    const std::vector<std::string>& environment = {}) const;
     // Runs a Windows program to its end; stdout and stderr come back with
     // Windows line ends turned into "\n".
     ProcessResult runWindowsProgram(const std::string& exePath, const std::vector<std::string>& args,
-                                    const std::string& input, std::chrono::milliseconds timeout) const;
+                                    const std::string& input, std::chrono::milliseconds timeout,
+                                    const std::vector<std::string>& environment = {}) const;
 
     const WineSetup& setup() const { return _setup; }
     std::string dosDevicesDir() const { return _setup.prefixDir + "/dosdevices"; }
 
 private:
-    std::vector<std::string> _wineCommand(const std::vector<std::string>& tail) const;
+    std::vector<std::string> _wineCommand(const std::vector<std::string>& tail,
+                                          const std::vector<std::string>& environment = {}) const;
     bool _boot(std::string& error);
     bool _startServer(std::string& error);
     bool _startServices(std::string& error);

@@ -16,7 +16,7 @@ class WineEnvironment : public ::testing::Environment {
 public:
     void SetUp() override
     {
-        for (const char* exe : {PELAGO_WINE_EXE, COM_ECHO_EXE})
+        for (const char* exe : {PELAGO_WINE_EXE, COM_ECHO_EXE, WIN_PORT_PROBE_EXE, CFGMGR_DOUBLE_DLL})
             ASSERT_TRUE(std::filesystem::exists(exe)) << exe << " is missing: build the mingw preset first";
         std::string error;
         ASSERT_TRUE(prefix().prepare(error)) << error;

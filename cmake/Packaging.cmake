@@ -1,0 +1,57 @@
+# Install rules and packages: a Debian package from the Linux build, a zip
+# from the Windows build. Only what a user runs or reads is installed: no
+# test programs, no developer tools.
+include(GNUInstallDirs)
+
+set(PELAGO_PACKAGE_NAME pelagoxcon)
+set(CPACK_PACKAGE_NAME ${PELAGO_PACKAGE_NAME})
+set(CPACK_PACKAGE_VENDOR "Quorvane")
+set(CPACK_PACKAGE_CONTACT "PelagoXcon developers <support@quorvane.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
+    "maintenance tool for the Quorvane EF/GFX and CONTAX645/GFX lens adapter")
+set(CPACK_STRIP_FILES ON)
+
+if(WIN32)
+  # One folder with the program and a README Notepad shows as it should.
+  set(pelago_windows_readme ${CMAKE_BINARY_DIR}/README.txt)
+  file(READ ${PROJECT_SOURCE_DIR}/doc/README-windows.txt pelago_readme_text)
+  string(REPLACE "\n" "\r\n" pelago_readme_text "${pelago_readme_text}")
+  file(WRITE ${pelago_windows_readme} "${pelago_readme_text}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/README-windows.txt)
+
+  install(TARGETS PelagoXcon RUNTIME DESTINATION .)
+  install(FILES ${pelago_windows_readme} DESTINATION .)
+
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_FILE_NAME ${PELAGO_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
+else()
+  install(TARGETS PelagoXcon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES doc/PelagoXcon.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${PELAGO_PACKAGE_NAME})
+
+  # The virtual adapter under a name that says what it is; the build tree
+  # keeps adapter-sim, the name its tests and scripts use.
+  add_executable(pelagoxcon-virtual-adapter sim/main.cpp)
+  target_link_libraries(pelagoxcon-virtual-adapter PRIVATE adapter_sim)
+  set_target_properties(pelagoxcon-virtual-adapter PROPERTIES
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/install-names)
+  install(TARGETS pelagoxcon-virtual-adapter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES doc/pelagoxcon-virtual-adapter.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+  set(CPACK_DEBIAN_PACKAGE_NAME ${PELAGO_PACKAGE_NAME})
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+      "PelagoXcon finds the adapter on a serial port and drives its boot monitor:
+it shows the adapter's identity, resets it, updates its firmware with
+checksum verification, and saves and restores its 4 KB settings area.
+Without an adapter it prints a saved settings file or tunes each lens's
+autofocus corrections. A virtual adapter lets the tool be tried without
+hardware.")
+endif()
+
+include(CPack)

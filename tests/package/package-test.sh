@@ -1,0 +1,158 @@
+#!/usr/bin/env bash
+# Checks what a user installs: the man pages, the Debian package and the
+# Windows zip, each made afresh from a build tree into a scratch directory.
+#   package-test.sh manpages PELAGO_EXE SIM_EXE DOC_DIR
+#   package-test.sh deb BUILD_DIR PELAGO_EXE
+#   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE
+# make_package, as scripts/package makes the packages.
+source "$(dirname "$0")/../../scripts/lib/common.sh"
+set -Eeuo pipefail
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+export LC_ALL=C  # byte order for sorted lists, plain ASCII from groff
+
+fail() {
+    echo "FAIL: $*" >&2
+    exit 1
+}
+
+SCRATCH="$(mktemp -d)"
+SIM_PID=""
+stop_adapter() {
+    if [ -n "$SIM_PID" ]; then
+        kill "$SIM_PID" 2>/dev/null || true
+        wait "$SIM_PID" 2>/dev/null || true
+        SIM_PID=""
+    fi
+}
+trap 'stop_adapter; rm -rf "$SCRATCH"' EXIT
+
+# The program's help text; -h ends with status 1 by design.
+program_help() {
+    "$1" -h || [ $? -eq 1 ]
+}
+
+# The option lines of the program's help text, without their indent.
+help_options() {
+    program_help "$1" | sed -n '/^Options:$/,/^$/p' | sed '1d;$d;s/^  //'
+}
+
+# The version the program's help text states.
+help_version() {
+    program_help "$1" | sed -n 's/.*Firmware Updater \([0-9.]*\)$/\1/p'
+}
+
+# Plain text of a man page, unhyphenated, one paragraph per long line.
+render() {
+    groff -man -Tascii -P-cbou -rHY=0 -rLL=250n "$1"
+}
+
+
+check_manpages() {
+    local exe="$1" sim="$2" doc="$3" page warnings
+    for page in "$doc/PelagoXcon.1" "$doc/pelagoxcon-virtual-adapter.1"; do
+        warnings="$(groff -man -ww -z "$page" 2>&1)" || fail "groff failed on $page"
+        [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
+        warnings="$(man --warnings -l "$page" 2>&1 >/dev/null)" || fail "man failed on $page"
+        [ -z "$warnings" ] || fail "man warns on $page: $warnings"
+    done
+
+    # The tool's page lists exactly the options -h lists, in the same order.
+    diff <(help_options "$exe" | sed -n 's/^\(-., --[a-z]*\).*/\1/p') \
+         <(render "$doc/PelagoXcon.1" | sed -n 's/^ *\(-., --[a-z]*\).*/\1/p') ||
+        fail "PelagoXcon.1 and -h list different options"
+
+    # The virtual adapter's page names every option its --help names.
+    local option rendered
+    rendered="$(render "$doc/pelagoxcon-virtual-adapter.1")"
+    for option in $("$sim" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+        grep -q -e "$option\\b" <<<"$rendered" || fail "pelagoxcon-virtual-adapter.1 lacks $option"
+    done
+}
+
+expect_field() {
+    local actual
+    actual="$(dpkg-deb -f "$1" "$2")"
+    [ "$actual" = "$3" ] || fail "$2 is '$actual', expected '$3'"
+}
+
+check_deb() {
+    local build="$1" exe="$2" deb
+    make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
+    deb="$(echo "$SCRATCH"/out/pelagoxcon_*.deb)"
+    [ -f "$deb" ] || fail "no pelagoxcon_*.deb made"
+
+    expect_field "$deb" Package pelagoxcon
+    expect_field "$deb" Version "$(help_version "$exe")"
+    expect_field "$deb" Architecture "$(dpkg --print-architecture)"
+    expect_field "$deb" Section utils
+    dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>' || fail "Maintainer has no address"
+    dpkg-deb -f "$deb" Description | head -1 | grep -q 'Quorvane' || fail "Description does not say what it is for"
+    # Found by dpkg-shlibdeps from the binaries, not written by hand.
+    local depends
+    depends="$(dpkg-deb -f "$deb" Depends)"
+    for lib in libc6 libstdc++6; do
+        grep -q "$lib (>= " <<<"$depends" || fail "Depends lacks $lib: '$depends'"
+    done
+
+    diff <(printf '%s\n' \
+            '-rwxr-xr-x ./usr/bin/PelagoXcon' \
+            '-rwxr-xr-x ./usr/bin/pelagoxcon-virtual-adapter' \
+            '-rw-r--r-- ./usr/share/doc/pelagoxcon/README.md' \
+            '-rw-r--r-- ./usr/share/man/man1/PelagoXcon.1' \
+            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-adapter.1') \
+         <(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $1, $6 }' | sort -k2) ||
+        fail "the package holds other files than the program, the virtual adapter and their documents"
+
+    # The packaged program runs from where it was unpacked and says what the built one says.
+    dpkg -x "$deb" "$SCRATCH/root"
+    local status=0
+    "$SCRATCH/root/usr/bin/PelagoXcon" -h >"$SCRATCH/help.txt" 2>"$SCRATCH/help.err" || status=$?
+    [ "$status" -eq 1 ] || fail "packaged PelagoXcon -h exited $status, expected 1"
+    [ ! -s "$SCRATCH/help.err" ] || fail "packaged PelagoXcon -h wrote to stderr"
+    diff <(program_help "$exe") "$SCRATCH/help.txt" || fail "packaged PelagoXcon -h differs from the built one"
+    check_tool_meets_adapter "$SCRATCH/root/usr/bin"
+}
+
+# The packaged tool reads the packaged virtual adapter's identity.
+check_tool_meets_adapter() {
+    local bin="$1" status=0
+    "$bin/pelagoxcon-virtual-adapter" --port-file "$SCRATCH/port" >/dev/null 2>&1 &
+    SIM_PID=$!
+    for _ in $(seq 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.05; done
+    timeout 30 "$bin/PelagoXcon" -p "$(cat "$SCRATCH/port")" -i >"$SCRATCH/info.txt" 2>&1 || status=$?
+    stop_adapter
+    [ "$status" -eq 0 ] && grep -q '^Bootloader Version: ' "$SCRATCH/info.txt" || {
+        cat "$SCRATCH/info.txt" >&2
+        fail "packaged PelagoXcon -i on the packaged virtual adapter exited $status"
+    }
+}
+
+check_zip() {
+    local build="$1" exe="$2" zip top
+    make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
+    zip="$(echo "$SCRATCH"/out/pelagoxcon-*-win64.zip)"
+    [ -f "$zip" ] || fail "no pelagoxcon-*-win64.zip made"
+    top="pelagoxcon-$(help_version "$exe")-win64"
+
+    diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/README.txt") \
+         <(unzip -Z1 "$zip" | grep -v '/$' | sort) || fail "the zip holds other files"
+    unzip -q "$zip" -d "$SCRATCH/x"
+    x86_64-w64-mingw32-objdump -f "$SCRATCH/x/$top/PelagoXcon.exe" | grep -q 'file format pei-x86-64' ||
+        fail "PelagoXcon.exe is not a Windows x86-64 executable"
+
+    local readme="$SCRATCH/x/$top/README.txt" lines
+    lines="$(wc -l <"$readme")"
+    [ "$lines" -gt 0 ] && [ "$(grep -c $'\r$' "$readme")" -eq "$lines" ] || fail "README.txt has lines without CR LF"
+    [ "$(tail -c 2 "$readme" | od -An -c | tr -d ' ')" = '\r\n' ] || fail "README.txt does not end in CR LF"
+    ! grep -q $'\r\r' "$readme" || fail "README.txt has doubled CRs"
+    diff <(help_options "$exe") <(tr -d '\r' <"$readme" | sed -n '/^    -f, --flash/,/default behavior/p' | sed 's/^    //') ||
+        fail "README.txt's options differ from the program's"
+}
+
+case "${1:-}" in
+    manpages) check_manpages "$2" "$3" "$4" ;;
+    deb) check_deb "$2" "$3" ;;
+    zip) check_zip "$2" "$3" ;;
+    *) fail "usage: $0 manpages|deb|zip ARGS..." ;;
+esac
+echo "ok: $1"
