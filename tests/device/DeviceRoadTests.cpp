@@ -4,7 +4,6 @@
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
-#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
@@ -16,6 +15,7 @@
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
+#include "PtyPair.h"
 
 using namespace std::chrono_literals;
 
@@ -29,27 +29,6 @@ const std::string kNoAnswer = "The port opened but the adapter's boot monitor di
 constexpr uid_t kNobody = 65534;
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr int kHolderReadyMs = 5000;
-
-// A pseudo-terminal with nothing answering on it; its slave is the port.
-class SilentPty {
-public:
-    SilentPty()
-    {
-        _master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (_master >= 0 && grantpt(_master) == 0 && unlockpt(_master) == 0)
-            _slave = ptsname(_master);
-    }
-    ~SilentPty()
-    {
-        if (_master >= 0)
-            close(_master);
-    }
-    const std::string& slave() const { return _slave; }
-
-private:
-    int _master = -1;
-    std::string _slave;
-};
 
 enum class Hold { None, ExclusiveFlag, Lock };
 
@@ -126,13 +105,10 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
     EXPECT_TRUE(endsWith(r.err, "\n") && r.err.find("does not exist") != std::string::npos) << r.err;
 
     // A terminal that opens but never answers: both attempts time out.
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::string silent = h().launcher().portName(ptsname(master));
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    std::string silent = h().launcher().portName(pty.slavePath());
     r = h().run({"-p", silent, "-i"}, 20s);
-    close(master);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + silent + "\n" + kNoAnswer);
@@ -163,9 +139,9 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        SilentPty pty;
-        ASSERT_FALSE(pty.slave().empty());
-        std::string port = c.mode ? pty.slave() : "/dev/pelago-no-such-port";
+        PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        std::string port = c.mode ? pty.slavePath() : "/dev/pelago-no-such-port";
         if (c.mode) {
             ASSERT_EQ(chmod(port.c_str(), c.mode), 0);
         }
