@@ -70,8 +70,10 @@ private:
             setresuid(kNobody, kNobody, kNobody) != 0)
             _exit(1);
         // Changing the user made the process undumpable, which would hide
-        // its descriptors from the tool's look into /proc.
+        // its descriptors from the tool's look into /proc, and cleared the
+        // signal that ends it with a test that dies first.
         prctl(PR_SET_DUMPABLE, 1);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
         prctl(PR_SET_NAME, "pelago-holder");
         int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
         bool held = fd >= 0 && (how == Hold::ExclusiveFlag ? ioctl(fd, TIOCEXCL) : flock(fd, LOCK_EX)) == 0;
