@@ -9,6 +9,15 @@ namespace sim {
 
 constexpr uint32_t kAppStart = 0x1000;      // first byte of the application area
 constexpr uint32_t kSettingsStart = 0x1F000;  // first byte of the settings area
+constexpr uint32_t kFirmwareWordAddr = 0x1EFF0;  // installed firmware: version, ROM version, Pre0
+constexpr uint32_t kTypeWordAddr = 0x1EFF4;      // installed firmware: Pre1, type letter in bits 8-15
+
+// The identity words of the firmware a fresh adapter runs; an image from
+// mkfw carries the same unless told otherwise.
+constexpr uint32_t kDefaultFirmwareWord = 0x01000105;  // version 0x0105, ROM 0x00, Pre0 1
+constexpr uint8_t kDefaultTypeLetter = 'E';
+constexpr uint32_t kTypeLetterShift = 8;
+constexpr uint32_t kVersionMask = 0xFFFF;  // the version's bits in the firmware word
 
 // Whether bytes programmed at `addr` after "x#" are deciphered.
 bool fwIsCiphered(uint32_t addr);

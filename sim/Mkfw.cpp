@@ -16,6 +16,8 @@ constexpr size_t kTrailingSumSize = 4;
 constexpr uint8_t kHandlingWithSettings = 2;
 constexpr uint8_t kErasedByte = 0xFF;
 
+constexpr uint32_t kAppAreaSize = kSettingsStart - kAppStart;
+
 void putLe(std::vector<uint8_t>& out, size_t offset, uint32_t value, size_t bytes) {
     for (size_t i = 0; i < bytes; ++i) out[offset + i] = static_cast<uint8_t>(value >> (8 * i));
 }
@@ -31,6 +33,35 @@ std::vector<uint8_t> makeHeader(const MkfwOptions& options, uint32_t payloadSize
     header[31] = options.settingsHandling;
     for (size_t i = 0; i < options.pcbVersions.size(); ++i) putLe(header, 32 + 2 * i, options.pcbVersions[i], 2);
     return header;
+}
+
+// Pads `image` (loading at `load`) to the end of the application area and
+// places the identity words.
+bool fillWholeArea(std::vector<uint8_t>& image, const MkfwOptions& options, std::string& error) {
+    if (options.loadAddress < kAppStart || options.loadAddress > kFirmwareWordAddr) {
+        error = "a whole-area image must load inside the application area";
+        return false;
+    }
+    const size_t size = kSettingsStart - options.loadAddress;
+    if (image.size() > size) {
+        error = "the image is larger than the application area";
+        return false;
+    }
+    image.resize(size, kErasedByte);
+    putLe(image, kFirmwareWordAddr - options.loadAddress, options.firmwareWord, 4);
+    putLe(image, kTypeWordAddr - options.loadAddress, uint32_t(options.typeLetter) << kTypeLetterShift, 4);
+    return true;
+}
+
+// The application area as the monitor holds it after erasing and
+// programming `landed` from `load` on.
+uint32_t areaChecksumAfter(const std::vector<uint8_t>& landed, uint32_t load) {
+    std::vector<uint8_t> area(kAppAreaSize, kErasedByte);
+    for (size_t i = 0; i < landed.size(); ++i) {
+        const uint64_t addr = uint64_t(load) + i;
+        if (addr >= kAppStart && addr < kSettingsStart) area[addr - kAppStart] = landed[i];
+    }
+    return fwCrc32(area.data(), area.size());
 }
 
 }  // namespace
@@ -49,6 +80,7 @@ bool mkfwBuild(const std::vector<uint8_t>& plain, const MkfwOptions& options, Mk
     }
 
     std::vector<uint8_t> image = plain;
+    if (options.wholeArea && !fillWholeArea(image, options, error)) return false;
     image.resize((image.size() + kBlockSize - 1) / kBlockSize * kBlockSize, kErasedByte);
     const uint32_t payloadSize = static_cast<uint32_t>(image.size());
 
@@ -71,12 +103,10 @@ bool mkfwBuild(const std::vector<uint8_t>& plain, const MkfwOptions& options, Mk
         tail.insert(tail.end(), settings.begin(), settings.end());
     }
 
-    uint32_t crc = fwCrc32Update(kCrc32Init, image.data(), image.size());
-    for (size_t i = 0; i < tail.size(); ++i) {
-        const uint8_t landed = fwCipherByte(options.loadAddress + payloadSize + static_cast<uint32_t>(i), tail[i]);
-        crc = fwCrc32Update(crc, &landed, 1);
-    }
-    uint32_t plainChecksum = fwCrc32Final(crc);
+    std::vector<uint8_t> landed = image;
+    for (size_t i = 0; i < tail.size(); ++i)
+        landed.push_back(fwCipherByte(options.loadAddress + payloadSize + static_cast<uint32_t>(i), tail[i]));
+    uint32_t plainChecksum = fwCrc32(landed.data(), landed.size());
     if (options.wrongPlainChecksum) plainChecksum ^= 0x00000001u;
 
     std::vector<uint8_t> file = makeHeader(options, payloadSize, plainChecksum);
@@ -89,6 +119,7 @@ bool mkfwBuild(const std::vector<uint8_t>& plain, const MkfwOptions& options, Mk
     result.file = std::move(file);
     result.plainChecksum = plainChecksum;
     result.payloadSize = payloadSize;
+    result.areaChecksum = areaChecksumAfter(landed, options.loadAddress);
     return true;
 }
 

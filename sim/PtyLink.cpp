@@ -159,7 +159,11 @@ void PtyLink::write(const uint8_t* data, size_t len) {
 }
 
 void PtyLink::pause(int ms) {
-    if (ms <= 0) return;
+    _paused.fetch_add(_wait(ms));
+}
+
+uint64_t PtyLink::_wait(int ms) {
+    if (ms <= 0) return 0;
     // The default timer slack would stretch every short pause well past the
     // latency asked for; a benchmark measures against these pauses.
     static thread_local const bool tightTimers = prctl(PR_SET_TIMERSLACK, 1UL) == 0;
@@ -173,8 +177,8 @@ void PtyLink::pause(int ms) {
         const timespec wait{static_cast<time_t>(left / 1000000000), static_cast<long>(left % 1000000000)};
         if (::ppoll(&p, 1, &wait, nullptr) > 0) throw LinkDown{LinkDown::STOP_REQUESTED};
     }
-    _paused.fetch_add(static_cast<uint64_t>(
-        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count()));
+    return static_cast<uint64_t>(
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start).count());
 }
 
 void PtyLink::waitForPeer() {
@@ -184,7 +188,8 @@ void PtyLink::waitForPeer() {
         pollfd p{_master, POLLIN, 0};
         // Data left by a tool that has already closed again still counts.
         if (::poll(&p, 1, 0) >= 0 && (!(p.revents & POLLHUP) || (p.revents & POLLIN))) return;
-        pause(kReopenPollMs);
+        // Waiting for the tool is not a delay imposed on an answer: not counted.
+        _wait(kReopenPollMs);
     }
 }
 

@@ -45,9 +45,11 @@ public:
     // not take within a second, as a real line would.
     void write(const uint8_t* data, size_t len);
     void write(const std::string& text) { write(reinterpret_cast<const uint8_t*>(text.data()), text.size()); }
-    // Waits `ms` milliseconds; throws LinkDown{STOP_REQUESTED} when asked to stop meanwhile.
+    // Delays an answer by `ms` milliseconds; throws LinkDown{STOP_REQUESTED}
+    // when asked to stop meanwhile.
     void pause(int ms);
-    // The time all pauses so far really took, in microseconds (callable from any thread).
+    // The time all pauses so far really took, in microseconds (callable from
+    // any thread); the link's own waits for a tool are not among them.
     uint64_t pausedMicros() const { return _paused.load(); }
     // After PEER_CLOSED: returns once a tool has opened the slave side again.
     void waitForPeer();
@@ -58,6 +60,9 @@ public:
 
 private:
     bool _stopRequested() const;
+    // Waits `ms` milliseconds as pause() does, uncounted; returns the
+    // microseconds it really took.
+    uint64_t _wait(int ms);
     // Consumes the queued close notices; true when there was one.
     bool _takeCloseNotice();
     // Waits for input or a stop; true when the master has something to say.

@@ -124,7 +124,10 @@ bool applyServeOption(int opt, const char* arg, SimOptions& o) {
     }
 }
 
-enum MkfwOption { OptSig = 256, OptSwVer, OptLoad, OptPcbList, OptSettingsByte, OptSettingsImage, OptBadChecksum, OptTruncate };
+enum MkfwOption {
+    OptSig = 256, OptSwVer, OptLoad, OptPcbList, OptSettingsByte, OptSettingsImage, OptBadChecksum, OptTruncate,
+    OptExact, OptMkfwFwWord, OptType,
+};
 
 const option kMkfwOptions[] = {
     {"sig", required_argument, nullptr, OptSig},
@@ -135,6 +138,9 @@ const option kMkfwOptions[] = {
     {"settings-image", required_argument, nullptr, OptSettingsImage},
     {"bad-checksum", no_argument, nullptr, OptBadChecksum},
     {"truncate", required_argument, nullptr, OptTruncate},
+    {"exact", no_argument, nullptr, OptExact},
+    {"fw-word", required_argument, nullptr, OptMkfwFwWord},
+    {"type", required_argument, nullptr, OptType},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -163,6 +169,12 @@ bool applyMkfwOption(int opt, const char* arg, MkfwJob& job) {
         case OptSettingsImage: job.settingsImagePath = arg; return true;
         case OptBadChecksum: o.wrongPlainChecksum = true; return true;
         case OptTruncate: if (!parseNumber(arg, 0x7FFFFFFF, n)) return false; o.truncateTo = long(n); return true;
+        case OptExact: o.wholeArea = false; return true;
+        case OptMkfwFwWord:
+            if (!parseNumber(arg, 0xFFFFFFFF, n)) return false;
+            job.firmwareWord = uint32_t(n);
+            return true;
+        case OptType: if (std::strlen(arg) != 1) return false; job.typeLetter = uint8_t(arg[0]); return true;
         default: return false;
     }
 }
@@ -219,6 +231,14 @@ bool parseMkfwArgs(const std::vector<std::string>& args, MkfwJob& job, std::stri
     }
     job.plainPath = operands[0];
     job.outPath = operands[1];
+    // Unless told otherwise, the image says it is the version and type its
+    // header announces, so that the adapter shows the same after the update.
+    MkfwOptions& o = job.options;
+    o.firmwareWord = job.firmwareWord ? *job.firmwareWord
+                                      : (kDefaultFirmwareWord & ~uint32_t(kVersionMask)) | o.swVersion;
+    const uint8_t sigLetter = o.signature.size() == 4 ? uint8_t(o.signature[3]) : 0;
+    o.typeLetter = job.typeLetter ? *job.typeLetter
+                   : (sigLetter == 'C' || sigLetter == 'E') ? sigLetter : kDefaultTypeLetter;
     return true;
 }
 
@@ -245,15 +265,24 @@ int runMkfw(const MkfwJob& job) {
         std::fprintf(stderr, "mkfw: cannot write %s\n", job.outPath.c_str());
         return 1;
     }
-    std::printf("payload %u bytes, plain checksum 0x%08X\n", result.payloadSize, result.plainChecksum);
+    // The tool shows the whole area's checksum and compares the written
+    // range's with the file's; they differ only for a partial image.
+    std::printf("payload %u bytes\n\tChecksum of Firmware code = 0x%08X\n", result.payloadSize, result.areaChecksum);
+    if (result.plainChecksum != result.areaChecksum)
+        std::printf("\tverified over the written range: 0x%08X\n", result.plainChecksum);
     return 0;
 }
 
 const char* usageText() {
     return "Usage: adapter-sim [OPTION...]\n"
            "       adapter-sim mkfw [--sig SSSS] [--sw-ver N] [--load ADDR] [--pcb N[,N...]]\n"
+           "                        [--fw-word N] [--type C|E] [--exact]\n"
            "                        [--settings-byte N] [--settings-image FILE] [--bad-checksum]\n"
            "                        [--truncate BYTES] PLAIN OUT\n"
+           "mkfw pads PLAIN to the whole application area and puts the firmware word\n"
+           "(0x1EFF0; default 0x0100 and the --sw-ver, 0x0105) and the type letter\n"
+           "(0x1EFF4; default the signature's last letter) at its top; --exact keeps\n"
+           "PLAIN as it is.\n"
            "Plays the adapter's boot monitor on a pseudo-terminal and prints its path.\n"
            "Stops on SIGINT or SIGTERM, saving the state file.\n"
            "  --link usb|serial     link mode (usb)\n"

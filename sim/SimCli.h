@@ -1,6 +1,7 @@
 // The command line of adapter-sim: serving options, and the mkfw subcommand.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,10 @@ namespace sim {
 bool parseServeArgs(const std::vector<std::string>& args, SimOptions& options, std::string& error);
 
 struct MkfwJob {
+    MkfwJob() { options.wholeArea = true; }
     MkfwOptions options;
+    std::optional<uint32_t> firmwareWord;  // --fw-word; else derived from --sw-ver
+    std::optional<uint8_t> typeLetter;     // --type; else derived from --sig
     std::string settingsImagePath;
     std::string plainPath;
     std::string outPath;
@@ -23,7 +27,8 @@ struct MkfwJob {
 bool parseMkfwArgs(const std::vector<std::string>& args, MkfwJob& job, std::string& error);
 
 // Reads the input files, builds the firmware file and writes it; prints the
-// plain checksum and payload size. Returns the exit status.
+// payload size and the checksums the tool will show and verify. Returns the
+// exit status.
 int runMkfw(const MkfwJob& job);
 
 // Text of --help.

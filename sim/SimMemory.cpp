@@ -1,8 +1,9 @@
 #include "SimMemory.h"
 
 #include <algorithm>
+#include <iterator>
 
-#include "FwCodec.h"
+#include "DefaultSettings.h"
 
 namespace sim {
 
@@ -40,12 +41,13 @@ void SimMemory::loadDefaultImage() {
     std::fill(_flash.begin(), _flash.end(), kErased);
     putWord(_flash, 0, kStackTop);
     putWord(_flash, 4, kResetVector);
+    std::copy(std::begin(kDefaultSettingsImage), std::end(kDefaultSettingsImage), _flash.begin() + kSettingsStart);
     Identity standard;
     standard.pcbVersion = 0x0102;
     standard.boardLetter = 'E';
     standard.serialNumber = "QE012345";
-    standard.firmwareWord = 0x01000105;
-    standard.typeWord = 0x00004500;
+    standard.firmwareWord = kDefaultFirmwareWord;
+    standard.typeWord = uint32_t(kDefaultTypeLetter) << kTypeLetterShift;
     standard.adjWord = 0x00007F00;
     applyIdentity(standard);
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "AdapterSim.h"
+#include "FwCodec.h"
 
 namespace sim {
 
@@ -13,8 +14,6 @@ constexpr uint32_t kMonitorAreaEnd = 0x1000;   // the monitor's own flash, never
 constexpr uint32_t kPcbWordAddr = 0xFF4;
 constexpr uint32_t kSerialAddr = 0xFF8;
 constexpr uint32_t kSerialSize = 8;
-constexpr uint32_t kFirmwareWordAddr = 0x1EFF0;
-constexpr uint32_t kTypeWordAddr = 0x1EFF4;
 constexpr uint32_t kAdjWordAddr = 0x1F188;
 constexpr uint32_t kCpuIdAddr = 0xE000ED00;
 constexpr uint32_t kAircrAddr = 0xE000ED0C;
@@ -32,7 +31,8 @@ public:
     const std::vector<uint8_t>& flash() const { return _flash; }
     // Replaces the whole flash; false when `image` is not 128 KiB.
     bool loadFlash(const std::vector<uint8_t>& image);
-    // The image a fresh adapter ships with: vectors and identity words.
+    // The image a fresh adapter ships with: vectors, identity words, and a
+    // settings area holding a few lenses.
     void loadDefaultImage();
     void applyIdentity(const Identity& identity);
     void setDeviceId(uint32_t id) { _deviceId = id; }

@@ -5,6 +5,7 @@
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
 #include "PelagoXcon.h"
+#include "Progress.h"
 
 namespace {
 
@@ -77,6 +78,7 @@ bool _boardAcceptable(Samba& samba)
 bool _writeImage(Samba& samba, std::FILE* f)
 {
     uint8_t block[kBlockSize];
+    Progress progress("Updating firmware, please wait ", g_fw_total_size, Progress::OffTerminal::Dots);
     if (std::fseek(f, kFirmwarePayloadOffset, SEEK_SET) != 0)
         return false;
     for (uint32_t pc = 0; pc < g_fw_total_size; pc += kBlockSize) {
@@ -84,9 +86,9 @@ bool _writeImage(Samba& samba, std::FILE* f)
             return false;
         samba.write(kMonitorRamAddr, block, kBlockSize);
         samba.writeBuffer(kMonitorRamAddr, g_loader_addr + pc, kBlockSize);
-        std::putchar('.');
-        showProgress();
+        progress.advance(kBlockSize);
     }
+    progress.finish();
     return true;
 }
 
@@ -149,8 +151,6 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         g_fw_total_size += kSettingsAreaSize;
     samba.initD();
 
-    std::printf("Updating firmware, please wait ");
-    showProgress();
     if (!_writeImage(samba, fw.get())) {
         std::printf("\nFailed in reading firmware file %s, abort\n", file);
         return BlockResult::Aborted;

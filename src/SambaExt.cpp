@@ -1,5 +1,6 @@
 // The adapter monitor's own commands: erase, buffered flash write,
 // checksum, firmware preparation; and the settings-area dump.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -98,7 +99,7 @@ uint32_t Samba::checksumBuffer(uint32_t start_addr, uint32_t size)
     return sum;
 }
 
-bool Samba::eepromDump(uint32_t ee_size, uint8_t* ee_buf)
+bool Samba::eepromDump(uint32_t ee_size, uint8_t* ee_buf, const std::function<void(uint32_t)>& onProgress)
 {
     if (ee_size > 0 && ee_buf == nullptr)
         throw SambaError();
@@ -107,6 +108,8 @@ bool Samba::eepromDump(uint32_t ee_size, uint8_t* ee_buf)
         // A size that is not a multiple of 4 must not write past the buffer.
         for (uint32_t b = 0; b < kWordSize && i + b < ee_size; ++b)
             ee_buf[i + b] = static_cast<uint8_t>(word >> (8 * b));
+        if (onProgress)
+            onProgress(std::min(ee_size, i + kWordSize));
     }
     return true;
 }

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <string>
 
 #include "SerialPort.h"
@@ -84,8 +85,10 @@ public:
     // The monitor's checksum over `size` bytes from `start_addr`.
     uint32_t checksumBuffer(uint32_t start_addr, uint32_t size);
     // Copies `ee_size` bytes (a multiple of 4) of the settings area at
-    // 0x1F000 into `ee_buf`, one word read per 4 bytes. True.
-    bool eepromDump(uint32_t ee_size, uint8_t* ee_buf);
+    // 0x1F000 into `ee_buf`, one word read per 4 bytes. True. `onProgress`,
+    // when given, is told the bytes read so far after each word.
+    bool eepromDump(uint32_t ee_size, uint8_t* ee_buf,
+                    const std::function<void(uint32_t bytesRead)>& onProgress = {});
     // Prepares the monitor for an enciphered firmware image. True.
     bool initD();
 

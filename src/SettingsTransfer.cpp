@@ -8,6 +8,7 @@
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
+#include "Progress.h"
 #include "SafeSave.h"
 
 namespace {
@@ -25,14 +26,16 @@ void _eraseSettingsArea(Samba& samba)
     std::puts(" Done");
 }
 
-// Programs a whole settings image, a dot per 64-byte block.
-void _programSettings(Samba& samba, const uint8_t* image)
+// Programs a whole settings image under `label`, a dot per 64-byte block.
+void _programSettings(Samba& samba, const uint8_t* image, const char* label)
 {
+    Progress progress(label, kSettingsAreaSize, Progress::OffTerminal::Dots);
     for (uint32_t pc = 0; pc < kSettingsAreaSize; pc += kBlockSize) {
         samba.write(kMonitorRamAddr, image + pc, kBlockSize);
         samba.writeBuffer(kMonitorRamAddr, kSettingsAreaAddr + pc, kBlockSize);
-        std::putchar('.');
+        progress.advance(kBlockSize);
     }
+    progress.finish();
     std::puts(" Done");
 }
 
@@ -55,6 +58,18 @@ bool _readCount(int& count)
 
 } // namespace
 
+void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
+{
+    // A terminal sees the 1024 word reads move; a pipe gets nothing extra.
+    Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
+    uint32_t reported = 0;
+    samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
+        progress.advance(done - reported);
+        reported = done;
+    });
+    progress.finish();
+}
+
 BlockResult settingsWrite(Samba& samba, const char* file)
 {
     std::printf("\n");
@@ -74,8 +89,7 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     in.reset();
 
     _eraseSettingsArea(samba);
-    std::printf("Updating adapter setting, please wait ... ");
-    _programSettings(samba, image);
+    _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
     printElapsed();
     showProgress();
@@ -87,7 +101,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     std::printf("\n");
     timer_start();
     uint8_t image[kSettingsAreaSize];
-    samba.eepromDump(kSettingsAreaSize, image);
+    readSettingsArea(samba, image);
     std::string reason;
     bool saved = safeSave(file, image, sizeof image, &reason);
     if (!saved) {
@@ -119,8 +133,7 @@ BlockResult settingsClear(Samba& samba)
     timer_start();  // the clearing prints no time; kept for the shared timer state
 
     _eraseSettingsArea(samba);
-    std::printf("Formatting adapter setting , please wait ... ");
-    _programSettings(samba, image);
+    _programSettings(samba, image, "Formatting adapter setting , please wait ... ");
     _printSettingsChecksum(samba);
     std::puts(" Done");
     showProgress();

@@ -3,7 +3,10 @@
 // and re-format it with the built-in image (no option).
 #pragma once
 
+#include <cstdint>
+
 #include "ActionBlock.h"
+#include "FirmwareUpdate.h"
 #include "SambaXcon.h"
 
 // Writes the first 4096 bytes of `file` into the settings area. Aborts,
@@ -14,6 +17,11 @@ BlockResult settingsWrite(Samba& samba, const char* file);
 // existing `file` survives every failure. Aborts when it cannot be stored,
 // with the reason on stderr.
 BlockResult settingsSave(Samba& samba, const char* file);
+
+// Reads the whole settings area (1024 word reads) into `image`, its
+// progress drawn on a terminal and silent elsewhere. Throws SambaError as
+// the reads do.
+void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize]);
 
 // Asks on the console how often the settings were reset, then erases the
 // settings area and writes the built-in image. Aborts on a non-number.

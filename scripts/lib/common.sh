@@ -6,7 +6,9 @@ cd "$ROOT"
 
 APT_UPDATED=0
 
-# ensure_packages PKG...: installs the Debian packages that are not installed yet.
+# ensure_packages PKG...: installs the Debian packages that are not installed
+# yet, saying so in one line: INSTALL_NOTE names them for a reader, else the
+# package names are shown.
 ensure_packages() {
     local missing=()
     for pkg in "$@"; do
@@ -15,7 +17,7 @@ ensure_packages() {
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=""
     [ "$(id -u)" -ne 0 ] && sudo="sudo"
-    echo "Installing: ${missing[*]}"
+    echo "Installing ${INSTALL_NOTE:-${missing[*]}} ..."
     if [ "$APT_UPDATED" -eq 0 ]; then
         $sudo apt-get update -qq
         APT_UPDATED=1
@@ -24,7 +26,7 @@ ensure_packages() {
 }
 
 ensure_build_tools() {
-    ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev
+    INSTALL_NOTE="build tools (first run only, about a minute)" ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev
 }
 
 # build_preset NAME [extra cmake args...]: configure and build one preset.

@@ -86,6 +86,12 @@ TEST(Mkfw, FaultOptionsAndLimits) {
     o.settingsHandling = 2;
     o.settingsImage.assign(4097, 0);
     EXPECT_FALSE(sim::mkfwBuild(plain, o, r, error));
+    o = {};
+    o.wholeArea = true;
+    EXPECT_FALSE(sim::mkfwBuild(patternBytes(0x1E001, 5), o, r, error));
+    EXPECT_TRUE(sim::mkfwBuild(patternBytes(0x1E000, 5), o, r, error)) << error;
+    o.loadAddress = 0x1F000;
+    EXPECT_FALSE(sim::mkfwBuild(plain, o, r, error));
 }
 
 TEST(Mkfw, EmptyImageGivesAnEmptyPayloadWithZeroSum) {
@@ -114,17 +120,28 @@ protected:
     }
 };
 
-TEST_F(FirmwareRoundTrip, FlashHoldsThePlainImageAndChecksumMatchesTheFile) {
+TEST_F(FirmwareRoundTrip, FlashHoldsThePlainImageAndChecksumsMatchTheFile) {
     PtyClient& c = startSim();
     const std::vector<uint8_t> plain = patternBytes(0x2000, 9);
-    const sim::MkfwResult r = build(plain);
-    const std::vector<uint8_t> before = adapter().flashSnapshot();
-    const std::vector<uint8_t> settingsBefore(before.begin() + 0x1F000, before.end());
-    flashLikeTheTool(c, r.file, r.payloadSize, true);
-    EXPECT_EQ(monitorChecksum(c, 0x1000, r.payloadSize), le32(r.file, 16));
-    const std::vector<uint8_t> flash = adapter().flashSnapshot();
-    EXPECT_TRUE(std::equal(plain.begin(), plain.end(), flash.begin() + 0x1000));
-    EXPECT_TRUE(std::equal(settingsBefore.begin(), settingsBefore.end(), flash.begin() + 0x1F000));
+    for (bool wholeArea : {false, true}) {
+        SCOPED_TRACE(wholeArea ? "whole area" : "as given");
+        sim::MkfwOptions o;
+        o.wholeArea = wholeArea;
+        o.firmwareWord = 0x01000106;
+        o.typeLetter = 'C';
+        const sim::MkfwResult r = build(plain, o);
+        EXPECT_EQ(r.payloadSize, wholeArea ? 0x1E000u : 0x2000u);
+        const std::vector<uint8_t> before = adapter().flashSnapshot();
+        const std::vector<uint8_t> settingsBefore(before.begin() + 0x1F000, before.end());
+        flashLikeTheTool(c, r.file, r.payloadSize, true);
+        EXPECT_EQ(monitorChecksum(c, 0x1000, r.payloadSize), le32(r.file, 16));
+        EXPECT_EQ(monitorChecksum(c, 0x1000, 0x1E000), r.areaChecksum);
+        const std::vector<uint8_t> flash = adapter().flashSnapshot();
+        EXPECT_TRUE(std::equal(plain.begin(), plain.end(), flash.begin() + 0x1000));
+        EXPECT_TRUE(std::equal(settingsBefore.begin(), settingsBefore.end(), flash.begin() + 0x1F000));
+        EXPECT_EQ(le32(flash, 0x1EFF0), wholeArea ? 0x01000106u : 0xFFFFFFFFu);
+        EXPECT_EQ(le32(flash, 0x1EFF4), wholeArea ? 0x4300u : 0xFFFFFFFFu);
+    }
 }
 
 TEST_F(FirmwareRoundTrip, WithoutThePrepareCommandFlashKeepsTheCipherText) {
@@ -169,6 +186,7 @@ TEST_F(FirmwareRoundTrip, SettingsTailOfAShortImageIsDecipheredLikeThePayload) {
     const sim::MkfwResult r = build(patternBytes(0x800, 14), o);
     flashLikeTheTool(c, r.file, r.payloadSize + 0x1000, false);
     EXPECT_EQ(monitorChecksum(c, 0x1000, r.payloadSize + 0x1000), r.plainChecksum);
+    EXPECT_EQ(monitorChecksum(c, 0x1000, 0x1E000), r.areaChecksum);
 }
 
 }  // namespace

@@ -216,7 +216,7 @@ TEST_F(MonitorTest, HangupFaultClosesTheLineAfterTheNthProgrammedBlock) {
     EXPECT_FALSE(adapter().serving());
 }
 
-TEST_F(MonitorTest, ReplyDelayHoldsBackEveryAnswer) {
+TEST_F(MonitorTest, ReplyDelayHoldsBackEveryAnswerAndIsReportedAlone) {
     sim::SimOptions o;
     o.faults.replyDelayMs = 60;
     PtyClient& c = startSim(o);
@@ -224,6 +224,12 @@ TEST_F(MonitorTest, ReplyDelayHoldsBackEveryAnswer) {
     c.readWord(0);
     c.readWord(0);
     EXPECT_GE(std::chrono::steady_clock::now() - t0, std::chrono::milliseconds(120));
+    // Half a second of waiting for the tool to come back is not reply delay.
+    c.close();
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    reconnect().readWord(0);
+    EXPECT_GE(adapter().imposedDelayMicros(), 180000u);
+    EXPECT_LT(adapter().imposedDelayMicros(), 430000u);
 }
 
 }  // namespace

@@ -177,25 +177,32 @@ TEST(AdapterSimProgram, BadOptionsAreRefusedWithUsage) {
     }
 }
 
-TEST(AdapterSimProgram, MkfwWritesTheFileAndReportsItsChecksum) {
+TEST(AdapterSimProgram, MkfwWritesTheFileAndReportsItsChecksums) {
     TempDir dir;
     std::ofstream(dir.file("plain.bin"), std::ios::binary) << std::string(100, 'p');
     std::ofstream(dir.file("settings.bin"), std::ios::binary) << std::string(4096, 's');
-    const ProcessResult r = runProcess(ADAPTER_SIM_EXE,
-                                       {"mkfw", "--sig", "QVLC", "--pcb", "0x0102,0x01FF", "--settings-byte", "2",
-                                        "--settings-image", dir.file("settings.bin"), dir.file("plain.bin"),
-                                        dir.file("fw.bin")},
-                                       "", milliseconds(5000));
-    ASSERT_EQ(r.exitStatus, 0) << r.err;
-    const std::vector<uint8_t> fw = readAll(dir.file("fw.bin"));
-    ASSERT_EQ(fw.size(), 48u + 128 + 4 + 4092);
-    EXPECT_EQ(std::string(fw.begin(), fw.begin() + 4), "QVLC");
-    EXPECT_EQ(fw[31], 2);
-    EXPECT_EQ(fw.back(), 's');
-    char expected[64];
-    std::snprintf(expected, sizeof expected, "payload 128 bytes, plain checksum 0x%02X%02X%02X%02X\n", fw[19], fw[18],
-                  fw[17], fw[16]);
-    EXPECT_EQ(r.out, expected);
+    // By default the image fills the application area; --exact keeps it as
+    // given, so the verified range and the whole area differ.
+    for (bool exact : {false, true}) {
+        std::vector<std::string> args{"mkfw", "--sig", "QVLC", "--pcb", "0x0102,0x01FF", "--settings-byte", "2",
+                                      "--settings-image", dir.file("settings.bin")};
+        if (exact) args.push_back("--exact");
+        args.insert(args.end(), {dir.file("plain.bin"), dir.file("fw.bin")});
+        const ProcessResult r = runProcess(ADAPTER_SIM_EXE, args, "", milliseconds(5000));
+        ASSERT_EQ(r.exitStatus, 0) << r.err;
+        const std::vector<uint8_t> fw = readAll(dir.file("fw.bin"));
+        const size_t payload = exact ? 128 : 0x1E000;
+        ASSERT_EQ(fw.size(), 48u + payload + 4 + 4092);
+        EXPECT_EQ(std::string(fw.begin(), fw.begin() + 4), "QVLC");
+        EXPECT_EQ(fw[31], 2);
+        EXPECT_EQ(fw.back(), 's');
+        char verified[64];
+        std::snprintf(verified, sizeof verified, "\tverified over the written range: 0x%02X%02X%02X%02X\n", fw[19],
+                      fw[18], fw[17], fw[16]);
+        EXPECT_EQ(r.out.rfind("payload " + std::to_string(payload) + " bytes\n\tChecksum of Firmware code = 0x", 0), 0u)
+            << r.out;
+        EXPECT_NE(r.out.find(verified), std::string::npos) << r.out;
+    }
 }
 
 TEST(AdapterSimProgram, MkfwFailsCleanlyOnMissingInputAndBadArguments) {

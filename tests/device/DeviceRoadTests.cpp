@@ -13,6 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
 #include "PtyPair.h"
@@ -93,6 +95,30 @@ ProcessResult runAsNobody(const std::vector<std::string>& args)
                                     "--clear-groups", PELAGO_EXE};
     all.insert(all.end(), args.begin(), args.end());
     return runProcess(kSetpriv, all, "", 20s);
+}
+
+// Each line as a terminal finally shows it: what follows its last '\r'.
+std::string terminalView(const std::string& out)
+{
+    std::string view, line;
+    for (char c : out) {
+        if (c == '\r')
+            line.clear();
+        else if (c == '\n')
+            view += line + '\n', line.clear();
+        else
+            line += c;
+    }
+    return view + line;
+}
+
+ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args)
+{
+    args.insert(args.begin(), {"PelagoXcon", "-p", h.port()});
+    Subprocess child(PELAGO_EXE, args);
+    child.stdoutOnTerminal();
+    child.start();
+    return child.finish(60s);
 }
 
 } // namespace
@@ -210,6 +236,47 @@ TEST_P(DeviceRoadTest, BlocksRunInFixedOrderAndAnAbortStopsTheRest)
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "\nFailed in opening adapter setting file " + h().path("missing.dat") + ", abort\n");
     EXPECT_EQ(h().adapter().resetCount(), resets);
+}
+
+TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
+{
+    h().startSim();
+    sim::MkfwOptions whole;
+    whole.wholeArea = true;  // keeps the adapter's identity, so it runs twice
+    std::string firmware = writeFirmware(h(), "full.fw", patternBytes(0x1E000, 70), whole);
+    std::string settings = h().path("user.dat");
+    writeFile(settings, patternBytes(0x1000, 71));
+    struct Case {
+        std::vector<std::string> args;
+        std::string dots;     // what a pipe gets where the bar goes
+        std::string started;  // the first drawing of the bar
+        std::string ended;    // the last one, right where the dots end ("": blanked out)
+    };
+    const Case cases[] = {
+        {{"-f", firmware}, std::string(1920, '.'), "]   0% 0/120 KiB", "] 100% 120/120 KiB"},
+        {{"-u", settings}, std::string(64, '.'), "]   0% 0/4 KiB", "] 100% 4/4 KiB"},
+        {{"-s", h().path("saved.dat")}, "", "]   0% 0/4 KiB", ""},
+    };
+    const std::regex bar(R"(\[[#-]+\] +\d+% \d+/\d+ KiB \d+\.\ds)");
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0]);
+        ProcessResult piped = h().runOnPort(c.args, 60s);
+        ProcessResult onTerminal = runWithStdoutOnTerminal(h(), c.args);
+        EXPECT_EQ(piped.exitStatus, 0);
+        EXPECT_EQ(onTerminal.exitStatus, 0);
+        EXPECT_EQ(onTerminal.err, piped.err);
+        EXPECT_EQ(piped.out.find('\r'), std::string::npos);
+        EXPECT_NE(onTerminal.out.find(c.started), std::string::npos) << onTerminal.out;
+        if (!c.ended.empty()) {
+            EXPECT_NE(onTerminal.out.find(c.ended), std::string::npos) << onTerminal.out;
+        }
+
+        // Without its bar (a terminal) or its dots (a pipe), the output is the same.
+        std::string pipedText = maskTimes(piped.out);
+        if (!c.dots.empty())
+            pipedText.replace(pipedText.find(c.dots), c.dots.size(), "");
+        EXPECT_EQ(std::regex_replace(maskTimes(terminalView(onTerminal.out)), bar, ""), pipedText);
+    }
 }
 
 TEST_P(InfoTest, BlankFlashPrintsAllOnes)

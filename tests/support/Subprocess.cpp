@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -15,6 +17,21 @@ void makePipe(int fds[2])
 {
     if (pipe2(fds, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe2 failed");
+}
+
+// A raw pseudo-terminal: fds[0] the master (read by the test), fds[1] the
+// slave (the child's stdout).
+void makeTerminal(int fds[2])
+{
+    fds[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fds[0] < 0 || grantpt(fds[0]) != 0 || unlockpt(fds[0]) != 0)
+        throw std::runtime_error("no pseudo-terminal");
+    fds[1] = open(ptsname(fds[0]), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    termios raw;
+    if (fds[1] < 0 || tcgetattr(fds[1], &raw) != 0)
+        throw std::runtime_error("cannot open the pseudo-terminal's slave");
+    cfmakeraw(&raw);
+    tcsetattr(fds[1], TCSANOW, &raw);
 }
 
 void closeFd(int& fd)
@@ -49,7 +66,10 @@ void Subprocess::start(const std::string& input)
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2], err[2];
     makePipe(in);
-    makePipe(out);
+    if (_stdoutOnTerminal)
+        makeTerminal(out);
+    else
+        makePipe(out);
     makePipe(err);
 
     std::vector<char*> args;

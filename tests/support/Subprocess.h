@@ -26,6 +26,9 @@ public:
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
 
+    // Before start(): the child's stdout becomes a pseudo-terminal (raw, so
+    // its bytes arrive unchanged) instead of a pipe; stderr stays apart.
+    void stdoutOnTerminal() { _stdoutOnTerminal = true; }
     // Starts the child; `input` is written to its stdin, which is then closed.
     void start(const std::string& input = "");
     // Waits until the child has exited (killing it after `timeout`) and has
@@ -39,6 +42,7 @@ private:
     std::vector<std::string> _argv;
     pid_t _pid = -1;
     int _in = -1, _out = -1, _err = -1;
+    bool _stdoutOnTerminal = false;
     std::string _input;
     size_t _written = 0;
     std::chrono::steady_clock::time_point _started;
