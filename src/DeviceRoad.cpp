@@ -29,15 +29,34 @@ bool _connectNamedPort(Samba& samba, PortFactoryBase& factory, const std::string
         return true;
     std::fflush(stdout);
     std::fprintf(stderr, "No device found on %s\n", name.c_str());
+    std::string reason = factory.explainFailure(name, samba.lastOpenResult());
+    if (!reason.empty())
+        std::fprintf(stderr, "%s\n", reason.c_str());
     return false;
+}
+
+// One line per port the scan tried, so the user sees what stood in the way.
+void _reportScanFailures(PortFactoryBase& factory, const std::vector<PortAttempt>& failed)
+{
+    if (failed.empty())
+        _reportError("No serial ports were found\n");
+    for (const PortAttempt& port : failed) {
+        std::string reason = factory.explainFailure(port.name, port.result);
+        if (reason.empty())
+            std::fprintf(stderr, "  %s\n", port.name.c_str());
+        else
+            std::fprintf(stderr, "  %s: %s\n", port.name.c_str(), reason.c_str());
+    }
 }
 
 bool _scanPorts(Samba& samba, PortFactoryBase& factory, bool trace)
 {
     _reportError("Try to scan USB devices ... ");
     std::string name;
-    if (!autoScan(samba, factory, name, trace)) {
+    std::vector<PortAttempt> failed;
+    if (!autoScan(samba, factory, name, trace, &failed)) {
         _reportError("Auto scan for device failed\nTry specifying a serial port with the '-p' option\n");
+        _reportScanFailures(factory, failed);
         return false;
     }
     std::printf("Quorvane adapter found on %s\n", name.c_str());
@@ -87,13 +106,16 @@ int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& facto
 
 } // namespace
 
-bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace)
+bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace,
+              std::vector<PortAttempt>* failed)
 {
     for (portName = factory.begin(); portName != factory.end(); portName = factory.next()) {
         if (trace)
             std::printf("Trying to connect on %s\n", portName.c_str());
         if (samba.connect(factory.create(portName), kFallbackBaud))
             return true;
+        if (failed)
+            failed->push_back({portName, samba.lastOpenResult()});
     }
     portName = factory.end();
     return false;

@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "PelagoXcon.h"
 #include "PortFactory.h"
@@ -20,8 +21,16 @@ int deviceRoad(PelagoConfig& cfg, const char* file);
 // The same over `factory`, which the road owns and destroys before the client.
 int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryBase> factory);
 
+// A port the scan tried and could not connect to, and how its open went.
+struct PortAttempt {
+    std::string name;
+    SerialPort::OpenResult result;
+};
+
 // Tries every port the factory lists until the client connects to one.
 // True with `portName` naming it and the client holding the open port;
 // false with `portName` empty. With `trace`, names each port tried on
-// stdout. Exceptions from connect end the scan and propagate.
-bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace = false);
+// stdout. Each port that failed is added to `failed` when given.
+// Exceptions from connect end the scan and propagate.
+bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace = false,
+              std::vector<PortAttempt>* failed = nullptr);

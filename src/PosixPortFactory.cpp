@@ -13,7 +13,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kTtyClassDir = "class/tty";
-constexpr const char* kDevDir = "/dev";
 // Present in the sysfs directory of every USB interface.
 constexpr const char* kUsbInterfaceMark = "bInterfaceNumber";
 // serial_core's port type of a UART slot where no chip answered.
@@ -68,7 +67,10 @@ int compareNumbers(const std::string& a, const std::string& b)
 
 } // namespace
 
-PosixPortFactory::PosixPortFactory(std::string sysfsRoot) : _sysfsRoot(std::move(sysfsRoot)) {}
+PosixPortFactory::PosixPortFactory(std::string sysfsRoot, std::string procRoot, std::string devDir)
+    : _sysfsRoot(std::move(sysfsRoot)), _procRoot(std::move(procRoot)), _devDir(std::move(devDir))
+{
+}
 
 bool PosixPortFactory::naturalLess(const std::string& a, const std::string& b)
 {
@@ -154,15 +156,21 @@ bool PosixPortFactory::isUsbCalloutName(const std::string& name)
     return false;
 }
 
-std::string PosixPortFactory::begin()
+std::vector<std::string> PosixPortFactory::_listPorts() const
 {
 #ifdef __APPLE__
-    _ports = calloutPorts(kDevDir);
+    std::vector<std::string> ports = calloutPorts(_devDir);
 #else
-    _ports = sysfsPorts(_sysfsRoot);
+    std::vector<std::string> ports = sysfsPorts(_sysfsRoot);
 #endif
-    for (std::string& p : _ports)
-        p = std::string(kDevDir) + "/" + p;
+    for (std::string& p : ports)
+        p = _devDir + "/" + p;
+    return ports;
+}
+
+std::string PosixPortFactory::begin()
+{
+    _ports = _listPorts();
     _index = 0;
     return next();
 }

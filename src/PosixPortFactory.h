@@ -1,4 +1,5 @@
-// The host's serial ports on Linux (from sysfs) and macOS (/dev/cu.*).
+// The host's serial ports on Linux (from sysfs) and macOS (/dev/cu.*), and
+// why one of them could not be reached.
 #pragma once
 
 #include <cstddef>
@@ -9,8 +10,10 @@
 
 class PosixPortFactory : public PortFactoryBase {
 public:
-    // `sysfsRoot` is where sysfs is mounted; tests point it at a fake tree.
-    explicit PosixPortFactory(std::string sysfsRoot = "/sys");
+    // `sysfsRoot` is where sysfs is mounted, `procRoot` where procfs is,
+    // `devDir` the device directory; tests point them at fake trees.
+    explicit PosixPortFactory(std::string sysfsRoot = "/sys", std::string procRoot = "/proc",
+                              std::string devDir = "/dev");
 
     // Lists the ports afresh, in natural order (ttyACM2 before ttyACM10),
     // each as its /dev path; the first, or "" when there is none.
@@ -23,6 +26,10 @@ public:
     // is a USB modem/serial name (macOS).
     SerialPort::Ptr create(const std::string& name) override;
     SerialPort::Ptr create(const std::string& name, bool isUsb) override;
+    // Why `name` could not be reached, with what to do: the ports that do
+    // exist (NotFound), the group that owns the device and how to join it
+    // (Denied), the program that holds it, found in procfs (InUse).
+    std::string explainFailure(const std::string& name, SerialPort::OpenResult result) override;
 
     // The Linux serial ports under `sysfsRoot`, as bare names, in natural
     // order; placeholder UART ports (type 0: no hardware found) are left out.
@@ -36,8 +43,20 @@ public:
     // Natural order: runs of digits compare by value.
     static bool naturalLess(const std::string& a, const std::string& b);
 
+    // The program holding the device at `devicePath` open, as
+    // "name (pid N)", from the fd links under `procRoot`; "" when none is
+    // found (another user's processes can't be seen).
+    static std::string findHolder(const std::string& procRoot, const std::string& devicePath);
+
 private:
+    // The ports of this host as device paths, in natural order.
+    std::vector<std::string> _listPorts() const;
+    std::string _deniedReason(const std::string& name) const;
+    std::string _inUseReason(const std::string& name) const;
+
     std::string _sysfsRoot;
+    std::string _procRoot;
+    std::string _devDir;
     std::vector<std::string> _ports;
     size_t _index = 0;
 };

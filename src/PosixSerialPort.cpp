@@ -84,6 +84,25 @@ bool stopFlags(SerialPort::StopBit stop, int data, tcflag_t& flags)
     }
 }
 
+// Why open(2) failed, in the terms a user can act on.
+SerialPort::OpenResult openResultOf(int err)
+{
+    switch (err) {
+    case ENOENT:
+    case ENXIO:
+    case ENODEV:
+    case ENOTDIR:
+        return SerialPort::OpenNotFound;
+    case EACCES:
+    case EPERM:
+        return SerialPort::OpenDenied;
+    case EBUSY:
+        return SerialPort::OpenInUse;
+    default:
+        return SerialPort::OpenFailed;
+    }
+}
+
 void makeRaw(termios& tio)
 {
     tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
@@ -121,19 +140,29 @@ bool PosixSerialPort::open(int baud, int data, Parity parity, StopBit stop)
     if (_fd >= 0)
         return false;
     int fd = ::open(devicePath(_name).c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
+    if (fd < 0) {
+        _openResult = openResultOf(errno);
         return false;
+    }
     // The lock comes first: a port whose lock we lost must keep its holder's
     // exclusive flag, which _release would clear.
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        _openResult = errno == EWOULDBLOCK ? OpenInUse : OpenFailed;
         ::close(fd);
         return false;
     }
     _fd = fd;
-    if (ioctl(_fd, TIOCEXCL) != 0 || !_configure(baud, data, parity, stop)) {
+    if (ioctl(_fd, TIOCEXCL) != 0) {
+        _openResult = OpenInUse;
         _release();
         return false;
     }
+    if (!_configure(baud, data, parity, stop)) {
+        _openResult = OpenFailed;
+        _release();
+        return false;
+    }
+    _openResult = OpenOk;
     _timeoutMs = kWaitForever;
     return true;
 }

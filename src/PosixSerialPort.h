@@ -18,6 +18,9 @@ public:
     // Opens the device exclusively (a device another program holds fails)
     // and sets a raw line with the given settings. False when already open;
     // false and closed when the device, the rate or a setting is refused.
+    // openResult() then tells why: NotFound (no such device), Denied (no
+    // permission), InUse (another program holds the lock or the exclusive
+    // flag), Failed (anything else, such as a refused setting).
     bool open(int baud, int data, Parity parity, StopBit stop) override;
     void close() override;
     bool isUsb() override { return _isUsb; }

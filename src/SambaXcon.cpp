@@ -83,8 +83,11 @@ void Samba::_sendCommand(const char* cmd, int len)
 bool Samba::connect(SerialPort::Ptr port, int bps)
 {
     _port = std::move(port);
-    if (!_port)
+    if (!_port) {
+        _lastOpenResult = SerialPort::OpenFailed;
         return false;
+    }
+    _lastOpenResult = SerialPort::OpenOk;
     _isUsb = _port->isUsb();
     _trace("connect %s (%s)\n", _port->name().c_str(), _isUsb ? "USB" : "serial");
 
@@ -105,7 +108,9 @@ bool Samba::connect(SerialPort::Ptr port, int bps)
 bool Samba::_tryConnect(int baud)
 {
     _trace("open at %d baud\n", baud);
-    if (!_port->open(baud, kDataBits, SerialPort::ParityNone, SerialPort::StopBitOne)) {
+    bool opened = _port->open(baud, kDataBits, SerialPort::ParityNone, SerialPort::StopBitOne);
+    _lastOpenResult = _port->openResult();
+    if (!opened) {
         _trace("open failed\n");
         return false;
     }

@@ -30,6 +30,10 @@ public:
     // the port then closed and released. Throws SambaError when the
     // monitor answers word reads but not the version request.
     bool connect(SerialPort::Ptr port, int bps = 115200);
+    // How the last connect's last open of its port went, kept after the
+    // port was released: OpenOk when it opened but no monitor was accepted,
+    // OpenFailed when connect was given no port.
+    SerialPort::OpenResult lastOpenResult() const { return _lastOpenResult; }
     // Closes and releases the port.
     void disconnect();
     // The monitor check run after each open; true when the version text
@@ -110,5 +114,6 @@ private:
     bool _extChecksumBufferAvailable = false;
     bool _debug = false;
     bool _isUsb = false;
+    SerialPort::OpenResult _lastOpenResult = SerialPort::OpenOk;
     SerialPort::Ptr _port;
 };

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "PortReasons.h"
 #include "WinSerialPort.h"
 
 namespace {
@@ -29,21 +30,9 @@ constexpr ULONG kCurrentProfile = 0;
 
 constexpr const char* kWhereToLook = "Device Manager lists serial ports under Ports (COM & LPT)";
 
-std::string joined(const std::vector<std::string>& names)
+std::string missingPortReason()
 {
-    std::string list;
-    for (const std::string& name : names)
-        list += (list.empty() ? "" : ", ") + name;
-    return list;
-}
-
-std::string notFoundReason()
-{
-    std::vector<std::string> ports = WinPortFactory::presentPorts();
-    if (ports.empty())
-        return std::string("The port does not exist, and no serial ports were found: is the adapter plugged in? ") +
-               kWhereToLook;
-    return "The port does not exist; the serial ports found are: " + joined(ports) + " (" + kWhereToLook + ")";
+    return notFoundReason(WinPortFactory::presentPorts()) + " (" + kWhereToLook + ")";
 }
 
 } // namespace
@@ -192,17 +181,13 @@ std::string WinPortFactory::explainFailure(const std::string& name, SerialPort::
     (void)name;  // the device road names the port in front of the reason
     switch (result) {
     case SerialPort::OpenOk:
-        return "The port opened but the adapter's boot monitor did not answer: is this the adapter's port "
-               "(Device Manager shows which COM port appears when it is plugged in), and is the adapter "
-               "in its boot monitor?";
-    case SerialPort::OpenNotFound: return notFoundReason();
+        return noAnswerReason() + " Device Manager shows which COM port appears when it is plugged in.";
+    case SerialPort::OpenNotFound: return missingPortReason();
     case SerialPort::OpenDenied:
         return "Permission denied: this Windows account may not open the port; ask an administrator";
     case SerialPort::OpenInUse:
         return "The port is in use by another program (Windows reports a port held by another program "
                "as access denied): close that program and try again";
-    default:
-        return "The port could not be opened or set up as a serial line: is it a serial port? "
-               "Device Manager shows its state";
+    default: return openFailedReason() + " Device Manager shows its state.";
     }
 }

@@ -1,10 +1,13 @@
 // Port listing and USB detection over a fake sysfs tree.
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -140,6 +143,69 @@ TEST_F(FakeTree, MacCalloutDevices)
     EXPECT_TRUE(PosixPortFactory::isUsbCalloutName("cu.usbserial-A9"));
     EXPECT_FALSE(PosixPortFactory::isUsbCalloutName("/dev/cu.Bluetooth-Incoming-Port"));
     EXPECT_FALSE(PosixPortFactory::isUsbCalloutName("/dev/tty.usbmodem101"));
+}
+
+TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
+{
+    populate();
+    const std::string port = "/dev/ttyPELAGO7";  // no such device: the holder is matched by its path
+    const fs::path dev = _root / "dev/ttyDENIED";
+    file("dev/ttyDENIED", "");
+    struct stat st{};
+    ASSERT_EQ(stat(dev.c_str(), &st), 0);
+    const group* g = getgrgid(st.st_gid);
+    const std::string fileGroup = g ? g->gr_name : std::to_string(st.st_gid);
+    // A process in the fake procfs, holding `target` open unless it is "".
+    auto process = [&](const std::string& pid, const std::string& comm, const std::string& target) {
+        file(fs::path("proc") / pid / "comm", comm + "\n");
+        fs::create_directories(_root / "proc" / pid / "fd");
+        if (!target.empty())
+            fs::create_symlink(target, _root / "proc" / pid / "fd/4");
+    };
+    const std::string mmAdvice = "'sudo systemctl stop ModemManager', or for good with a udev rule setting "
+                                 "ENV{ID_MM_DEVICE_IGNORE}=\"1\"";
+    const struct {
+        const char* what;
+        std::function<void()> setUp;
+        std::string name;
+        SerialPort::OpenResult result;
+        std::vector<std::string> says;
+    } cases[] = {
+        {"missing port", [] {}, "/dev/ttyACM9", SerialPort::OpenNotFound,
+         {"The port does not exist; the serial ports found are: /dev/ttyACM0, /dev/ttyACM2, /dev/ttyACM10, "
+          "/dev/ttyS1, /dev/ttyUSB0"}},
+        {"group may open", [&] { fs::permissions(dev, fs::perms(0660)); }, dev.string(), SerialPort::OpenDenied,
+         {"Permission denied: the port belongs to group '" + fileGroup + "'; join it with 'sudo usermod -aG " +
+          fileGroup + " $USER', then log in again, or give your user the port with a udev rule"}},
+        {"owner only", [&] { fs::permissions(dev, fs::perms(0600)); }, dev.string(), SerialPort::OpenDenied,
+         {"Permission denied: only its owner '", "not its group '" + fileGroup + "'",
+          "'sudo usermod -aG dialout $USER'"}},
+        {"denied, gone", [] {}, "/dev/ttyPELAGO-gone", SerialPort::OpenDenied, {"Permission denied: your user may not"}},
+        {"no holder seen", [] {}, port, SerialPort::OpenInUse,
+         {"The port is in use by another program; close it and try again"}},
+        {"holder seen", [&] { process("900", "minicom", port); }, port, SerialPort::OpenInUse,
+         {"The port is in use by minicom (pid 900); close that program and try again"}},
+        {"ModemManager runs", [&] { process("812", "ModemManager", ""); }, port, SerialPort::OpenInUse,
+         {"The port is in use by minicom (pid 900)"}},
+        {"ModemManager hidden", [&] { fs::remove_all(_root / "proc/900"); }, port, SerialPort::OpenInUse,
+         {"in use by another program, likely ModemManager (pid 812), which probes", mmAdvice}},
+        {"ModemManager holds", [&] { process("813", "ModemManager", port); }, port, SerialPort::OpenInUse,
+         {"The port is in use by ModemManager (pid 813), which probes new ports for modems", mmAdvice}},
+        {"opened", [] {}, port, SerialPort::OpenOk, {"did not answer"}},
+        {"failed", [] {}, port, SerialPort::OpenFailed, {"could not be opened or set up"}},
+    };
+    PosixPortFactory factory(_root.string(), (_root / "proc").string());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        c.setUp();
+        std::string line = factory.explainFailure(c.name, c.result);
+        EXPECT_EQ(line.find('\n'), std::string::npos);
+        for (const std::string& part : c.says)
+            EXPECT_NE(line.find(part), std::string::npos) << line;
+    }
+    fs::remove_all(_root / "class");
+    EXPECT_EQ(factory.explainFailure("/dev/ttyACM9", SerialPort::OpenNotFound),
+              "The port does not exist, and no serial ports were found: is the adapter plugged in?");
 }
 
 TEST(NaturalOrder, DigitRunsCompareByValue)

@@ -144,6 +144,7 @@ TEST_F(Pty, PortIsHeldExclusively)
     ASSERT_TRUE(first.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
     EXPECT_FALSE(first.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
     EXPECT_FALSE(second.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
+    EXPECT_EQ(second.openResult(), SerialPort::OpenInUse);
 
     ASSERT_TRUE(first.timeout(500));
     deviceSends({'k'});
@@ -151,6 +152,7 @@ TEST_F(Pty, PortIsHeldExclusively)
 
     first.close();
     EXPECT_TRUE(second.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
+    EXPECT_EQ(second.openResult(), SerialPort::OpenOk);
 }
 
 TEST_F(Pty, UnsupportedSettingsFailAndLeaveThePortClosed)
@@ -160,6 +162,7 @@ TEST_F(Pty, UnsupportedSettingsFailAndLeaveThePortClosed)
     EXPECT_FALSE(port.open(115200, 9, SerialPort::ParityNone, SerialPort::StopBitOne));
     EXPECT_FALSE(port.open(115200, 8, static_cast<SerialPort::Parity>(3), SerialPort::StopBitOne));
     EXPECT_FALSE(port.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOneFive));
+    EXPECT_EQ(port.openResult(), SerialPort::OpenFailed);
     EXPECT_FALSE(port.timeout(100));
     EXPECT_TRUE(port.open(115200, 7, SerialPort::ParityEven, SerialPort::StopBitTwo));
 }
@@ -191,8 +194,9 @@ TEST_F(Pty, OpensByBareName)
     ASSERT_EQ(_path.rfind("/dev/", 0), 0u);
     PosixSerialPort port(_path.substr(5), false);
     EXPECT_TRUE(port.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
-    EXPECT_FALSE(PosixSerialPort("no-such-tty-here", false)
-                     .open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
+    PosixSerialPort missing("no-such-tty-here", false);
+    EXPECT_FALSE(missing.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
+    EXPECT_EQ(missing.openResult(), SerialPort::OpenNotFound);
 }
 
 } // namespace

@@ -1,7 +1,14 @@
 // The device road end to end: port choice, chip check, link modes, the
 // fixed order of the blocks, and the identity block at its edges.
 #include <fcntl.h>
-#include <stdlib.h>
+#include <grp.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -10,10 +17,85 @@
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
+#include "PtyPair.h"
 
 using namespace std::chrono_literals;
 
 namespace {
+
+const std::string kNoAnswer = "The port opened but the adapter's boot monitor did not answer: is this the "
+                              "adapter's port, and is the adapter plugged in and in its boot monitor?\n";
+
+// The unprivileged user the tool runs as when a test must not be root,
+// whom the exclusive-open flag does not let through.
+constexpr uid_t kNobody = 65534;
+constexpr const char* kSetpriv = "/usr/bin/setpriv";
+constexpr int kHolderReadyMs = 5000;
+
+enum class Hold { None, ExclusiveFlag, Lock };
+
+// Another program of the same user holding the port open, the way a
+// terminal program would; named "pelago-holder" in /proc.
+class PortHolder {
+public:
+    PortHolder(const std::string& port, Hold how)
+    {
+        int ready[2];
+        if (how == Hold::None || pipe2(ready, O_CLOEXEC) != 0)
+            return;
+        _pid = fork();
+        if (_pid == 0) {
+            close(ready[0]);
+            holdAsNobody(port, how, ready[1]);
+        }
+        close(ready[1]);
+        pollfd pfd{ready[0], POLLIN, 0};
+        char ok = 0;
+        _ready = poll(&pfd, 1, kHolderReadyMs) == 1 && read(ready[0], &ok, 1) == 1;
+        close(ready[0]);
+    }
+    ~PortHolder()
+    {
+        if (_pid > 0) {
+            kill(_pid, SIGKILL);
+            waitpid(_pid, nullptr, 0);
+        }
+    }
+    bool ready() const { return _ready; }
+    std::string name() const { return "pelago-holder (pid " + std::to_string(_pid) + ")"; }
+
+private:
+    // In the child: only system calls until it is killed.
+    [[noreturn]] static void holdAsNobody(const std::string& port, Hold how, int ready)
+    {
+        if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
+            setresuid(kNobody, kNobody, kNobody) != 0)
+            _exit(1);
+        // Changing the user made the process undumpable, which would hide
+        // its descriptors from the tool's look into /proc, and cleared the
+        // signal that ends it with a test that dies first.
+        prctl(PR_SET_DUMPABLE, 1);
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        prctl(PR_SET_NAME, "pelago-holder");
+        int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
+        bool held = fd >= 0 && (how == Hold::ExclusiveFlag ? ioctl(fd, TIOCEXCL) : flock(fd, LOCK_EX)) == 0;
+        if (!held || write(ready, "1", 1) != 1)
+            _exit(1);
+        for (;;)
+            pause();
+    }
+
+    pid_t _pid = -1;
+    bool _ready = false;
+};
+
+ProcessResult runAsNobody(const std::vector<std::string>& args)
+{
+    std::vector<std::string> all = {"--reuid=" + std::to_string(kNobody), "--regid=" + std::to_string(kNobody),
+                                    "--clear-groups", PELAGO_EXE};
+    all.insert(all.end(), args.begin(), args.end());
+    return runProcess(kSetpriv, all, "", 20s);
+}
 
 // Each line as a terminal finally shows it: what follows its last '\r'.
 std::string terminalView(const std::string& out)
@@ -47,20 +129,65 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
     ProcessResult r = h().run({"-p", missing, "-i"}, 20s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + missing + "\n");
+    EXPECT_EQ(r.err.find("Try to open USB device ... No device found on " + missing + "\n"), 0u) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "\n") && r.err.find("does not exist") != std::string::npos) << r.err;
 
     // A terminal that opens but never answers: both attempts time out.
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
-    std::string silent = h().launcher().portName(ptsname(master));
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    std::string silent = h().launcher().portName(pty.slavePath());
     r = h().run({"-p", silent, "-i"}, 20s);
-    close(master);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + silent + "\n");
+    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + silent + "\n" + kNoAnswer);
     EXPECT_LT(r.elapsed, 5s);
+}
+
+// Root opens ports it may not and passes the exclusive-open flag; a user
+// meets both, so the tool runs as one here.
+TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
+{
+    if (geteuid() != 0 || access(kSetpriv, X_OK) != 0)
+        GTEST_SKIP() << "dropping privileges needs root and " << kSetpriv;
+    ProcessResult probe = runAsNobody({"-h"});
+    if (probe.exitStatus != 1 || probe.out.empty())
+        GTEST_SKIP() << "user " << kNobody << " cannot run " << PELAGO_EXE << ": " << probe.err;
+
+    const struct {
+        const char* what;
+        mode_t mode;  // of the port; 0: a port that does not exist
+        Hold hold;
+        std::string says;
+    } cases[] = {
+        {"owner only", 0600, Hold::None, "Permission denied: only its owner 'root' may open the port"},
+        {"exclusive flag", 0666, Hold::ExclusiveFlag, "The port is in use by pelago-holder (pid "},
+        {"lock", 0666, Hold::Lock, "The port is in use by pelago-holder (pid "},
+        {"missing", 0, Hold::None, "The port does not exist"},
+        {"silent", 0666, Hold::None, kNoAnswer},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PtyPair pty;
+        ASSERT_TRUE(pty.ok());
+        std::string port = c.mode ? pty.slavePath() : "/dev/pelago-no-such-port";
+        if (c.mode) {
+            ASSERT_EQ(chmod(port.c_str(), c.mode), 0);
+        }
+        PortHolder holder(port, c.hold);
+        ASSERT_TRUE(c.hold == Hold::None || holder.ready()) << "the holder could not take the port";
+
+        ProcessResult r = runAsNobody({"-p", port, "-i"});
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.out, "");
+        const std::string first = "Try to open USB device ... No device found on " + port + "\n";
+        ASSERT_EQ(r.err.substr(0, first.size()), first);
+        std::string reason = r.err.substr(first.size());
+        EXPECT_EQ(reason.find(c.says), 0u) << reason;
+        if (c.hold != Hold::None) {
+            EXPECT_NE(reason.find(holder.name()), std::string::npos) << reason;
+        }
+        EXPECT_EQ(reason.find('\n'), reason.size() - 1) << "one line: " << reason;
+    }
 }
 
 TEST_P(DeviceRoadTest, AnotherChipIsNotTakenForTheAdapter)
@@ -71,7 +198,7 @@ TEST_P(DeviceRoadTest, AnotherChipIsNotTakenForTheAdapter)
     ProcessResult r = h().runOnPort({"-i"}, 20s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + h().port() + "\n");
+    EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + h().port() + "\n" + kNoAnswer);
     EXPECT_EQ(countCommands(h(), "V#"), 2u) << "both attempts must have judged the chip";
 }
 

@@ -58,6 +58,11 @@ public:
         return std::make_unique<RecordingPort>(name, _events);
     }
     SerialPort::Ptr create(const std::string& name, bool) override { return create(name); }
+    // Shows which open result the road passed on for which port.
+    std::string explainFailure(const std::string& name, SerialPort::OpenResult result) override
+    {
+        return "result " + std::to_string(result) + " of " + name;
+    }
 
     int beginCalls = 0;
 
@@ -144,14 +149,24 @@ TEST_F(AutoScanTest, RoadReportsTheFoundPortThenReleasesFactoryBeforeClient)
     EXPECT_EQ(_events.back(), "port " + pty());
 }
 
-TEST_F(AutoScanTest, RoadWithNothingFoundPointsToTheOption)
+TEST_F(AutoScanTest, RoadWithNothingFoundPointsToTheOptionThenSaysWhyForEachPort)
 {
-    RoadRun r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(Events{kDead}, _events));
-    EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
-                     "Try specifying a serial port with the '-p' option\n");
-    EXPECT_EQ(_events.back(), "factory");
+    const struct {
+        Events ports;
+        std::string why;
+    } cases[] = {
+        {{kDead, "/"}, "  " + kDead + ": result 1 of " + kDead + "\n  /: result 4 of /\n"},
+        {{}, "No serial ports were found\n"},
+    };
+    for (const auto& c : cases) {
+        RoadRun r = runRoad(PelagoConfig{}, std::make_unique<FakeFactory>(c.ports, _events));
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
+        EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
+                         "Try specifying a serial port with the '-p' option\n" +
+                             c.why);
+        EXPECT_EQ(_events.back(), "factory");
+    }
 }
 
 TEST(DeviceRoadRelease, FactoryGoesBeforeClientOnEveryFailure)
@@ -175,7 +190,7 @@ TEST(DeviceRoadRelease, FactoryGoesBeforeClientOnEveryFailure)
         if (rejectChip) {
             // The client refuses the chip itself and lets go of the port.
             EXPECT_EQ(events, (Events{"create " + pty, "port " + pty, "factory"}));
-            EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + pty + "\n");
+            EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + pty + "\nresult 0 of " + pty + "\n");
         } else {
             EXPECT_EQ(events, (Events{"create " + pty, "factory", "port " + pty}));
             EXPECT_EQ(r.err, "Try to open USB device ... \nSAM-BA operation failed\n");

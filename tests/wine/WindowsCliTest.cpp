@@ -42,7 +42,8 @@ TEST(WindowsCli, AScanThatFindsNoPortSaysSoAndFails)
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Try to scan USB devices ... Auto scan for device failed\n"
-                     "Try specifying a serial port with the '-p' option\n");
+                     "Try specifying a serial port with the '-p' option\n"
+                     "No serial ports were found\n");
 }
 
 TEST(WindowsCli, ANamedPortThatDoesNotExistIsReportedByItsName)
@@ -51,5 +52,8 @@ TEST(WindowsCli, ANamedPortThatDoesNotExistIsReportedByItsName)
     ProcessResult r = launcher.run({"-p", "COM251", "-i"}, "", 30s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(r.err, "Try to open USB device ... No device found on COM251\n");
+    const std::string first = "Try to open USB device ... No device found on COM251\n";
+    EXPECT_EQ(r.err.substr(0, first.size()), first);
+    // The reason's wording is the Windows factory's own; its keyword is fixed.
+    EXPECT_NE(r.err.find("does not exist", first.size()), std::string::npos) << r.err;
 }

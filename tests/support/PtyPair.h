@@ -1,5 +1,5 @@
-// A pseudo-terminal pair for tests that play the far side of a Windows
-// program's COM port themselves.
+// A pseudo-terminal pair for tests that play the far side of the tool's
+// port themselves, or leave it silent.
 #pragma once
 
 #include <fcntl.h>
@@ -14,7 +14,7 @@
 #include <vector>
 
 // A pseudo-terminal whose slave side stays open here, so its settings
-// outlive the Windows program's own open and close.
+// outlive the tool's own open and close.
 class PtyPair {
 public:
     static constexpr size_t kReadChunk = 256;
