@@ -257,5 +257,5 @@ std::string WineLauncher::portName(const std::string& ptyPath)
 ProcessResult WineLauncher::run(const std::vector<std::string>& args, const std::string& input,
                                 std::chrono::milliseconds timeout)
 {
-    return _prefix.runWindowsProgram(_exePath, args, input, timeout);
+    return _prefix.runWindowsProgram(_exePath, args, input, timeout, _environment);
 }
