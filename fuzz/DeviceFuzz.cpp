@@ -24,6 +24,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <memory>
@@ -90,9 +91,19 @@ private:
     size_t _left;
 };
 
-// What the ports of one run share: the replies and the write faults.
+// "X%08X,%d#" erases flash; the digit 0 takes the settings area too.
+constexpr int kEraseCommandLength = 12;
+
+bool isErase(const uint8_t* data, int size)
+{
+    return size == kEraseCommandLength && data[0] == 'X' && data[size - 1] == '#';
+}
+
+// What the ports of one run share: the replies, the write faults, and
+// the check every erase must pass.
 struct Link {
     Input* replies = nullptr;
+    std::function<void()> onErase;
     bool usb = false;
     bool firstOpenFails = false;
     int opens = 0;
@@ -121,10 +132,12 @@ public:
             return -1;
         return size > 0 ? _link.replies->frame(buffer, size) : 0;
     }
-    int write(const uint8_t*, int size) override
+    int write(const uint8_t* data, int size) override
     {
         if (!_open || size < 0)
             return -1;
+        if (isErase(data, size))
+            _link.onErase();
         return ++_link.writes == _link.shortWrite ? size / 2 : size;
     }
     int get() override
@@ -263,6 +276,19 @@ bool readFile(const fs::path& path, std::vector<uint8_t>& bytes)
     return true;
 }
 
+// Leaves the values the check sets behind: call before resetModuleValues.
+bool passesFirmwareCheck(std::vector<uint8_t> file)
+{
+    if (file.empty())
+        return false;
+    std::FILE* f = fmemopen(file.data(), file.size(), "rb");
+    if (f == nullptr)
+        fail("cannot open a firmware image in memory");
+    bool ok = FirmwareCheck(f) == FW_OK;
+    std::fclose(f);
+    return ok;
+}
+
 // The values a firmware check leaves behind start at zero in every run.
 void resetModuleValues()
 {
@@ -270,6 +296,18 @@ void resetModuleValues()
     g_sw_ver = 0;
     std::memset(g_hw_ver, 0, sizeof g_hw_ver);
     g_eeprom_handle = 0;
+}
+
+// Nothing is erased for a file that failed its checks. Judged only when
+// one block alone can erase: the clearing action needs no file.
+void checkErase(const PelagoConfig& cfg, bool fileExists, bool validFirmware, const std::vector<uint8_t>& file)
+{
+    if (cfg.eeprom_clear)
+        return;
+    if (cfg.eeprom_write && (!fileExists || file.size() < kSettingsAreaSize))
+        fail("an erase for a settings file that is too short");
+    if (cfg.firmware_write && !validFirmware)
+        fail("an erase for an invalid firmware file");
 }
 
 // A save that failed leaves FILE as it was, and no run leaves a temporary file beside it.
@@ -353,7 +391,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         setenv("PELAGOXCON_NO_BACKUP", "1", 1);
     else
         unsetenv("PELAGOXCON_NO_BACKUP");
+    bool validFirmware = cfg.firmware_write && fileExists && passesFirmwareCheck(file);
     resetModuleValues();
+    link.onErase = [&] { checkErase(cfg, fileExists, validFirmware, file); };
 
     t_skipPauses = true;
     int status = deviceRoad(cfg, g_scratch.file.c_str(), std::make_unique<FuzzPortFactory>(link, ports));

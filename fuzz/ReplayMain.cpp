@@ -27,6 +27,7 @@ int main(int argc, char** argv)
             ++count;
         }
     }
-    std::printf("replayed %zu inputs\n", count);
+    // On stderr: a target may have silenced stdout.
+    std::fprintf(stderr, "replayed %zu inputs\n", count);
     return count > 0 ? 0 : 1;
 }
