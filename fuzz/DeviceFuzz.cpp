@@ -211,11 +211,12 @@ void putLe32(std::vector<uint8_t>& bytes, size_t offset, uint32_t value)
 // A firmware file that passes its own checks: the header from `body`
 // (signature, load address and size made valid), the whole 64-byte blocks
 // after it as payload, its byte sum, and the settings a handling byte of 2 asks for.
-std::vector<uint8_t> validFirmware(std::vector<uint8_t> body)
+std::vector<uint8_t> buildValidFirmware(std::vector<uint8_t> body)
 {
     if (body.size() < kHeaderSize)
         body.resize(kHeaderSize, 0);
-    uint32_t payload = static_cast<uint32_t>((body.size() - kHeaderSize) / kFirmwareBlockSize * kFirmwareBlockSize);
+    size_t blocks = (body.size() - kHeaderSize) / kFirmwareBlockSize;
+    uint32_t payload = static_cast<uint32_t>(blocks * kFirmwareBlockSize);
     body.resize(kHeaderSize + payload);
     uint8_t letter = (body[kSigOffset] & 1) ? kTypeLetterE : kTypeLetterC;
     putLe32(body, kSigOffset, (kSigQVLC & 0x00FFFFFF) | static_cast<uint32_t>(letter) << 24);
@@ -236,7 +237,7 @@ std::vector<uint8_t> fileFor(uint8_t actions, std::vector<uint8_t> body)
     if (!(actions & kActBuiltFile))
         return body;
     if (actions & kActFlash)
-        return validFirmware(std::move(body));
+        return buildValidFirmware(std::move(body));
     if (body.size() < kSettingsAreaSize)
         body.resize(kSettingsAreaSize, 0xFF);
     return body;
@@ -300,7 +301,8 @@ void resetModuleValues()
 
 // Nothing is erased for a file that failed its checks. Judged only when
 // one block alone can erase: the clearing action needs no file.
-void checkErase(const PelagoConfig& cfg, bool fileExists, bool validFirmware, const std::vector<uint8_t>& file)
+void checkErase(const PelagoConfig& cfg, bool fileExists, bool validFirmware,
+                const std::vector<uint8_t>& file)
 {
     if (cfg.eeprom_clear)
         return;
@@ -345,7 +347,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 {
     // Silent for speed; DEVICE_FUZZ_STDOUT=1 shows what a run printed.
     const char* show = std::getenv("DEVICE_FUZZ_STDOUT");
-    if ((show == nullptr || std::strcmp(show, "1") != 0) && std::freopen("/dev/null", "w", stdout) == nullptr)
+    bool silent = show == nullptr || std::strcmp(show, "1") != 0;
+    if (silent && std::freopen("/dev/null", "w", stdout) == nullptr)
         fail("cannot silence stdout");
     char pattern[] = "/tmp/pelago-device-fuzz-XXXXXX";
     if (mkdtemp(pattern) == nullptr)
