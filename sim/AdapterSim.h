@@ -41,6 +41,8 @@ struct FaultPlan {
     unsigned hangupAfterBlocks = 0; // the pty is closed on the first command after the Nth confirmed block
     bool noVersionAnswer = false;   // V# is never answered
     unsigned replyDelayMs = 0;      // pause before every answer
+    unsigned corruptWriteAt = 0;    // the Nth programmed block lands with its first byte's low bit flipped
+    std::map<char, unsigned> strayByteAt;  // letter -> N: the Nth such answer carries one byte too many
 };
 
 struct SimOptions {

@@ -16,6 +16,8 @@ constexpr int kRawDataTimeoutMs = 1000;   // a raw block that stalls this long i
 constexpr size_t kRawChunk = 256;
 constexpr char kRejected = '?';           // first reply byte for a command the monitor refuses
 constexpr char kCorrupted = '!';
+constexpr char kStrayByte = '\xA5';
+constexpr uint8_t kCorruptedBit = 0x01;
 constexpr const char* kReplyTail = "\n\r";  // pads letter replies to their 3 bytes
 constexpr size_t kMaxVersionText = 253;
 
@@ -161,6 +163,7 @@ void MonitorSession::_handle(const std::string& line) {
     };
     _suppressAnswer = hits(faults.noAnswerAt) || (faults.silentFrom && _commandCount >= faults.silentFrom);
     _corruptAnswer = hits(faults.wrongLetterAt);
+    _strayByte = hits(faults.strayByteAt);
 
     std::vector<uint32_t> args;
     if (!parseFields(line.substr(1, line.size() - 2), args)) return;
@@ -180,6 +183,7 @@ void MonitorSession::_handle(const std::string& line) {
 void MonitorSession::_answer(std::string reply) {
     if (_suppressAnswer || reply.empty()) return;
     if (_corruptAnswer) reply[0] = kCorrupted;
+    if (_strayByte) reply += kStrayByte;
     _link.pause(static_cast<int>(_options.faults.replyDelayMs));
     _link.write(reply);
 }
@@ -259,6 +263,12 @@ void MonitorSession::_bufferedWrite(const std::vector<uint32_t>& args) {
     bool done = false;
     if (_ySource) {
         std::lock_guard<std::mutex> lock(_state.mutex);
+        // Spoiling the staged copy makes the flash take the wrong byte as a
+        // real write would, erased or not.
+        if (_blocksProgrammed + 1 == _options.faults.corruptWriteAt) {
+            const uint8_t spoilt = _state.memory.readByte(*_ySource) ^ kCorruptedBit;
+            _state.memory.storeBytes(*_ySource, &spoilt, 1);
+        }
         done = _state.memory.program(args[0], *_ySource, args[1], _decipher);
     }
     _answer(letterReply(done ? 'Y' : kRejected));

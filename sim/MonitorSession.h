@@ -64,6 +64,7 @@ private:
     // Faults that apply to the command being handled.
     bool _suppressAnswer = false;
     bool _corruptAnswer = false;
+    bool _strayByte = false;
 };
 
 }  // namespace sim

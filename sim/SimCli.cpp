@@ -56,7 +56,7 @@ bool readFile(const std::string& path, std::vector<uint8_t>& data) {
 enum ServeOption {
     OptLink = 256, OptPortFile, OptState, OptLog, OptBlank, OptPcb, OptBoard, OptSerial, OptFwWord,
     OptTypeWord, OptAdjWord, OptChipId, OptVersionText, OptNoQvl, OptNoAnswer, OptWrongLetter,
-    OptSilentFrom, OptNakBlocks, OptNoC, OptHangupAfter, OptNoVersion, OptDelay,
+    OptSilentFrom, OptNakBlocks, OptNoC, OptHangupAfter, OptNoVersion, OptDelay, OptCorruptWrite, OptStrayByte,
 };
 
 const option kServeOptions[] = {
@@ -82,6 +82,8 @@ const option kServeOptions[] = {
     {"hangup-after", required_argument, nullptr, OptHangupAfter},
     {"no-version", no_argument, nullptr, OptNoVersion},
     {"delay", required_argument, nullptr, OptDelay},
+    {"corrupt-write", required_argument, nullptr, OptCorruptWrite},
+    {"stray-byte", required_argument, nullptr, OptStrayByte},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -120,6 +122,8 @@ bool applyServeOption(int opt, const char* arg, SimOptions& o) {
         case OptHangupAfter: if (!number(0xFFFFFFFF)) return false; f.hangupAfterBlocks = unsigned(n); return true;
         case OptNoVersion: f.noVersionAnswer = true; return true;
         case OptDelay: if (!number(60000)) return false; f.replyDelayMs = unsigned(n); return true;
+        case OptCorruptWrite: if (!number(0xFFFFFFFF)) return false; f.corruptWriteAt = unsigned(n); return true;
+        case OptStrayByte: return parseLetterCount(arg, f.strayByteAt);
         default: return false;
     }
 }
@@ -273,7 +277,9 @@ const char* usageText() {
            "  --no-c                never ask for XMODEM data\n"
            "  --hangup-after N      close the pty after N programmed blocks\n"
            "  --no-version          never answer V#\n"
-           "  --delay MS            pause before every answer\n";
+           "  --delay MS            pause before every answer\n"
+           "  --corrupt-write N     the Nth programmed block lands with one bit wrong\n"
+           "  --stray-byte L:N      the Nth answer to letter L carries one byte too many\n";
 }
 
 }  // namespace sim

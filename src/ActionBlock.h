@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "PelagoXcon.h"
 
@@ -24,6 +25,15 @@ using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 inline void showProgress()
 {
     std::fflush(stdout);
+}
+
+// Why a file could not be saved, on stderr after the message on stdout it
+// explains; on a line of its own, as the road's failures: the port note
+// before it has none.
+inline void printSaveFailureReason(const std::string& reason)
+{
+    showProgress();
+    std::fprintf(stderr, "\nReason: %s\n", reason.c_str());
 }
 
 // The timing line of a timed block: seconds since timer_start.

@@ -19,6 +19,14 @@ void _storeLe(uint32_t word, char* out)
 
 } // namespace
 
+std::string adapterSerialNumber(Samba& samba)
+{
+    char sn[kSerialNumberSize + 1] = {};  // may end early at a 0 byte
+    _storeLe(samba.readWord(kAddrSerialLo), sn);
+    _storeLe(samba.readWord(kAddrSerialHi), sn + 4);
+    return sn;
+}
+
 BlockResult adapterInfo(Samba& samba)
 {
     std::printf("\n");
@@ -26,10 +34,8 @@ BlockResult adapterInfo(Samba& samba)
     std::printf("Bootloader Version: %s\n", samba.version().c_str());
 
     uint32_t hwver = samba.readWord(kAddrBoardId);
-    char sn[10] = {};  // eight characters, NUL-terminated; may end early at a 0 byte
-    _storeLe(samba.readWord(kAddrSerialLo), sn);
-    _storeLe(samba.readWord(kAddrSerialHi), sn + 4);
-    std::printf("Adapter SN: %s , PCB Ver: 0x%04X\n", sn, _bits(hwver, 0, 0xFFFF));
+    std::string sn = adapterSerialNumber(samba);
+    std::printf("Adapter SN: %s , PCB Ver: 0x%04X\n", sn.c_str(), _bits(hwver, 0, 0xFFFF));
 
     uint32_t dwv1 = samba.readWord(kAddrFwVersion);
     uint32_t dwv2 = samba.readWord(kAddrFwType);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "ActionBlock.h"
 #include "SambaXcon.h"
@@ -13,6 +14,12 @@ constexpr uint32_t kAddrSerialHi = 0x00000FFC;   // serial number, characters 4-
 constexpr uint32_t kAddrFwVersion = 0x0001EFF0;  // firmware version, ROM version, Pre0
 constexpr uint32_t kAddrFwType = 0x0001EFF4;     // Pre1, installed firmware type letter
 constexpr uint32_t kAddrAdj = 0x0001F188;        // ADJ value in bits 8-15
+constexpr uint32_t kSerialNumberSize = 8;        // bytes from kAddrSerialLo on
+
+// The serial number as the info block shows it: the eight bytes from
+// kAddrSerialLo, up to the first 0 byte. Monitor failures propagate as
+// SambaError.
+std::string adapterSerialNumber(Samba& samba);
 
 // Prints the monitor's version and the adapter's identity words, then the
 // time taken. Monitor failures propagate as SambaError. Always completes.

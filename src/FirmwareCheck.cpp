@@ -1,5 +1,6 @@
 #include "FirmwareCheck.h"
 
+#include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
 
 namespace {
@@ -48,6 +49,9 @@ int _checkHeader(std::FILE* f)
         return FW_ERR_SIZE_SHORT;
     if (value % kFirmwareBlockSize != 0)
         return FW_ERR_SIZE_ALIGN;
+    // Refused here, so a header claiming gigabytes is not read to its end.
+    if (value > kAppAreaSize)
+        return FW_ERR_SIZE_LARGE;
     g_fw_total_size = value;
 
     if (!_readLe(f, 4, value))

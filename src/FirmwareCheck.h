@@ -30,6 +30,7 @@ enum FirmwareCheckCode : int {
     FW_ERR_PAYLOAD = -9,       // payload shorter than declared
     FW_ERR_TRAIL_SHORT = -10,  // trailing checksum missing
     FW_ERR_TRAIL = -11,        // payload byte sum differs from trailing checksum
+    FW_ERR_SIZE_LARGE = -12,   // payload length past the application area
 };
 
 // Reads the whole of `f` (an open binary stream, any position) once, in

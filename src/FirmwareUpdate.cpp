@@ -5,6 +5,7 @@
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
 #include "PelagoXcon.h"
+#include "SettingsBackup.h"
 
 namespace {
 
@@ -42,11 +43,6 @@ bool _fileAcceptable(std::FILE* f, const char* file)
     g_loader_addr = kFirmwareLoadAddr;
     if (FirmwareCheck(f) != FW_OK) {
         std::printf("Invalid firmware %s, abort\n", file);
-        return false;
-    }
-    // Past this size the write would run on into the settings area.
-    if (g_fw_total_size > kAppAreaSize) {
-        std::printf("Firmware %s is larger than the application area, abort\n", file);
         return false;
     }
     // The settings follow the payload from its trailing checksum on; the
@@ -142,6 +138,8 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         return BlockResult::Aborted;
     }
     if (!_boardAcceptable(samba))
+        return BlockResult::Aborted;
+    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba))
         return BlockResult::Aborted;
 
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);

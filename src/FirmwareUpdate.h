@@ -27,7 +27,9 @@ bool firmwareTypeMatches(uint8_t boardLetter, uint32_t sigs);
 bool firmwarePcbMatches(uint16_t hwver, const uint16_t (&entries)[8]);
 
 // Runs the whole firmware update of `file`; `force` skips only the test of
-// the installed firmware's type. Aborts, with nothing erased, on any refusal
-// of the adapter or the file; aborts after the reset when verification
-// fails. Monitor failures propagate as SambaError.
+// the installed firmware's type. A file whose settings-handling byte erases
+// the settings area has the area backed up first (SettingsBackup.h).
+// Aborts, with nothing erased, on any refusal of the adapter or the file or
+// a failed backup; aborts after the reset when verification fails. Monitor
+// failures propagate as SambaError.
 BlockResult firmwareUpdate(Samba& samba, const char* file, bool force);

@@ -26,14 +26,14 @@ void save(const char* file, long size, FILE* out)
 
 } // namespace
 
-void runSettingsSession(bool display, FILE* in, FILE* out)
+bool runSettingsSession(bool display, FILE* in, FILE* out)
 {
     if (eeprom_emulator_init() != STATUS_OK) {
         // Not an emulated EEPROM at all: start afresh; the save question
         // follows because formatting changed the image.
         eeprom_emulator_erase_memory();
         eeprom_emulator_init();
-        return;
+        return true;
     }
 
     uint8_t signature[kSignatureSize];
@@ -41,10 +41,10 @@ void runSettingsSession(bool display, FILE* in, FILE* out)
     switch (classifySignature(signature)) {
     case SettingsSignature::Old:
         std::fputs("Old data format, please update your adapter with latest firmware.\n", out);
-        return;
+        return false;
     case SettingsSignature::Unknown:
         std::fputs("Adapter setting was corrupted\n", out);
-        return;
+        return false;
     case SettingsSignature::Current:
         break;
     }
@@ -55,6 +55,7 @@ void runSettingsSession(bool display, FILE* in, FILE* out)
         printEepromDump(out);
     else
         tuneLenses(ctrl, in, out);
+    return false;
 }
 
 bool askToSave(FILE* in, FILE* out)
@@ -63,17 +64,19 @@ bool askToSave(FILE* in, FILE* out)
         return false;
     std::fputs("Adapter setting has been modified, do you want to save it ? (Y/N)", out);
     std::fflush(out);
-    for (;;) {
+    // Bounded like a console line: an endless source of other bytes must
+    // end the question as the end of input does.
+    for (size_t skipped = 0; skipped < kConsoleLineLimit; ++skipped) {
         int decision = std::fgetc(in);
         if (decision == 'Y' || decision == 'y')
             return true;
         if (decision == 'N' || decision == 'n')
             return false;
-        if (decision == EOF) {
-            std::fputs("\nNo answer, adapter setting was not saved\n", out);
-            return false;
-        }
+        if (decision == EOF)
+            break;
     }
+    std::fputs("\nNo answer, adapter setting was not saved\n", out);
+    return false;
 }
 
 int offlineRoad(const char* file)
@@ -84,7 +87,10 @@ int offlineRoad(const char* file)
         std::printf("Failed in opening adapter setting file %s, abort\n", file);
         return kOfflineExitStatus;
     }
-    runSettingsSession(config.lens_display, stdin, stdout);
+    // Saying so before the question: a "y" would replace the file (perhaps
+    // a firmware file given by mistake) with a blank setting.
+    if (runSettingsSession(config.lens_display, stdin, stdout))
+        std::printf("%s is not a valid adapter setting file; a blank setting has been formatted\n", file);
     if (askToSave(stdin, stdout))
         save(file, size, stdout);
     return kOfflineExitStatus;

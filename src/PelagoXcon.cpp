@@ -112,32 +112,25 @@ float timer_stop()
     return static_cast<float>(elapsed.count());
 }
 
-int get_int(int* value, FILE* in)
+namespace {
+
+// Set when the last get_int gave up on a line that had no end in sight.
+bool g_inputCut = false;
+
+// The line as sscanf("%d") would convert it, with NUL bytes taken as
+// ordinary characters (they stop the number like any other).
+int convertDecimal(const char* line, size_t length, int* value)
 {
-    char line[kLineBufferSize];
-    if (std::fgets(line, sizeof line, in) == nullptr)
-        return EOF;
-
-    size_t length = std::strlen(line);
-    if (length > 0 && line[length - 1] == '\n') {
-        line[length - 1] = '\0';
-    } else {
-        // Cut: drop the rest of an over-long line so it is not read as the next one.
-        int c;
-        do {
-            c = std::fgetc(in);
-        } while (c != '\n' && c != EOF);
-    }
-
-    // sscanf("%d") would have undefined behaviour on out-of-range numbers.
     const char* p = line;
-    while (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\v' || *p == '\f')
+    const char* end = line + length;
+    while (p < end && (*p == ' ' || *p == '\t' || *p == '\r' || *p == '\v' || *p == '\f'))
         ++p;
-    if (*p == '\0')
+    if (p == end)
         return EOF;
-    char* end = nullptr;
-    long number = std::strtol(p, &end, 10);
-    if (end == p)
+    // sscanf("%d") would have undefined behaviour on out-of-range numbers.
+    char* numberEnd = nullptr;
+    long number = std::strtol(p, &numberEnd, 10);
+    if (numberEnd == p)
         return 0;
     if (number > INT_MAX)
         number = INT_MAX;
@@ -145,6 +138,37 @@ int get_int(int* value, FILE* in)
         number = INT_MIN;
     *value = static_cast<int>(number);
     return 1;
+}
+
+} // namespace
+
+int get_int(int* value, FILE* in)
+{
+    // Read byte by byte: a line-based read would lose the line's end behind
+    // a NUL and then take the next line for the rest of this one.
+    char line[kLineBufferSize];
+    size_t length = 0;
+    size_t consumed = 0;
+    int c = EOF;
+    g_inputCut = false;
+    while (consumed < kConsoleLineLimit && (c = std::fgetc(in)) != EOF && c != '\n') {
+        ++consumed;
+        if (length < sizeof line - 1)
+            line[length++] = static_cast<char>(c);
+    }
+    if (c != '\n' && consumed == kConsoleLineLimit) {
+        g_inputCut = true;
+        return EOF;
+    }
+    if (c == EOF && consumed == 0)
+        return EOF;
+    line[length] = '\0';
+    return convertDecimal(line, length, value);
+}
+
+bool input_ended(FILE* in)
+{
+    return g_inputCut || std::feof(in) || std::ferror(in);
 }
 
 int pelagoMain(int argc, char** argv)
@@ -180,6 +204,12 @@ int pelagoMain(int argc, char** argv)
     }
     if (index < argc)
         return failCheck("%s: extra arguments found\n", program);
+    // One FILE cannot be both the firmware and the settings: -s would
+    // overwrite the firmware file, -u would program it as settings.
+    if (config.firmware_write && (config.eeprom_write || config.eeprom_read)) {
+        std::fputs("-f cannot be combined with -u or -s: they would share FILE\n", stderr);
+        return help(program);
+    }
 
     if (config.help) {
         printHelp(cmdOpts, program);

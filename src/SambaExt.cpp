@@ -16,6 +16,9 @@ constexpr int kChecksumReplySize = 9;       // 'Z' and eight hex digits
 constexpr int kChecksumDigits = kChecksumReplySize - 1;
 // The monitor may take this long to erase or program flash.
 constexpr int kFlashTimeoutMs = 5000;
+// How long the line must stay quiet after the last word of a dump; a stray
+// byte travels with the reply it spoils, so it is there well within this.
+constexpr int kStrayByteTimeoutMs = 20;
 
 constexpr uint32_t kSettingsAreaAddr = 0x1F000;
 constexpr uint32_t kWordSize = 4;
@@ -107,6 +110,17 @@ bool Samba::eepromDump(uint32_t ee_size, uint8_t* ee_buf)
         // A size that is not a multiple of 4 must not write past the buffer.
         for (uint32_t b = 0; b < kWordSize && i + b < ee_size; ++b)
             ee_buf[i + b] = static_cast<uint8_t>(word >> (8 * b));
+    }
+    // One stray byte shifts every later word yet leaves each reply whole:
+    // only the byte left over at the end gives it away.
+    SerialPort& port = _requirePort();
+    uint8_t stray;
+    port.timeout(kStrayByteTimeoutMs);
+    int extra = port.read(&stray, 1);
+    port.timeout(kConnectedTimeoutMs);
+    if (extra != 0) {
+        _trace("eepromDump: a byte after the last word\n");
+        throw SambaError();
     }
     return true;
 }

@@ -80,7 +80,9 @@ public:
     // The monitor's checksum over `size` bytes from `start_addr`.
     uint32_t checksumBuffer(uint32_t start_addr, uint32_t size);
     // Copies `ee_size` bytes (a multiple of 4) of the settings area at
-    // 0x1F000 into `ee_buf`, one word read per 4 bytes. True.
+    // 0x1F000 into `ee_buf`, one word read per 4 bytes, then waits 20 ms
+    // for the line to stay quiet. True; throws when a reply is short or a
+    // byte arrives after the last one (the words would be shifted).
     bool eepromDump(uint32_t ee_size, uint8_t* ee_buf);
     // Prepares the monitor for an enciphered firmware image. True.
     bool initD();

@@ -10,10 +10,7 @@
 // -1 when the file cannot be opened or read.
 long loadSettingsFile(const char* path);
 
-// Replaces `path` with the first `size` bytes of g_eeprom: the bytes go to a
-// temporary file in the same directory, which is flushed and renamed over
-// the original only when everything was written. A link is followed, and
-// the new file keeps the original's permissions; a read-only file is not
-// replaced. Returns false, with the reason in *error, when any step failed;
-// the original is then untouched.
+// Stores the first `size` bytes of g_eeprom as `path` through safeSave,
+// whose rules it follows. Returns false, with the reason in *error, when
+// the file was not stored; it is then as it was.
 bool saveSettingsFile(const char* path, size_t size, std::string* error);

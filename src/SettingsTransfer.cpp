@@ -3,20 +3,18 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
+#include "SafeSave.h"
+#include "SettingsBackup.h"
 
 namespace {
 
 constexpr size_t kResetCountOffset = 393;  // byte of the built-in image counting resets
 constexpr unsigned kResetCountBias = 2;
-constexpr const char* kTempSuffix = ".tmp";
-constexpr int kTempNameTries = 100;
 
 void _eraseSettingsArea(Samba& samba)
 {
@@ -45,55 +43,13 @@ void _printSettingsChecksum(Samba& samba)
                 samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
 }
 
-// A name beside `path` that nothing has yet, so the temporary file never
-// overwrites one of the user's; empty when none was found.
-std::string _freeTempName(const std::string& path)
+// Whether the settings area now holds `image`, byte for byte; the checksum
+// alone would not show a block the monitor stored wrongly.
+bool _settingsVerified(Samba& samba, const uint8_t* image)
 {
-    std::string base = path + kTempSuffix;
-    for (int n = 0; n < kTempNameTries; ++n) {
-        std::string name = n == 0 ? base : base + std::to_string(n);
-        std::error_code error;
-        if (std::filesystem::symlink_status(name, error).type() == std::filesystem::file_type::not_found)
-            return name;
-    }
-    return "";
-}
-
-// Stores `image` as `path` only once all of it is on disk beside it.
-bool _replaceFile(const std::string& name, const uint8_t* image, size_t size)
-{
-    // Through a link, the file it names is the one to replace, not the link.
-    std::error_code linkError;
-    std::string path = name;
-    if (std::filesystem::symlink_status(name, linkError).type() == std::filesystem::file_type::symlink) {
-        path = std::filesystem::weakly_canonical(name, linkError).string();
-        if (linkError)
-            return false;
-    }
-
-    std::string temp = _freeTempName(path);
-    if (temp.empty())
-        return false;
-    std::FILE* out = std::fopen(temp.c_str(), "wb");
-    if (out == nullptr)
-        return false;
-    bool written = std::fwrite(image, 1, size, out) == size;
-    if (std::fclose(out) != 0 || !written) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    if (std::rename(temp.c_str(), path.c_str()) == 0)
-        return true;
-    // Some C runtimes refuse to rename over an existing file. While the old
-    // file stands, the temporary one goes; once it is gone, the temporary
-    // one is the only copy and stays. Only a file is ever made way for:
-    // remove() would also take an empty directory.
-    std::error_code ignored;
-    if (!std::filesystem::is_regular_file(path, ignored) || std::remove(path.c_str()) != 0) {
-        std::remove(temp.c_str());
-        return false;
-    }
-    return std::rename(temp.c_str(), path.c_str()) == 0;
+    uint8_t stored[kSettingsAreaSize];
+    samba.eepromDump(kSettingsAreaSize, stored);
+    return std::memcmp(stored, image, sizeof stored) == 0;
 }
 
 // A decimal number from the console, blank lines skipped; false when none,
@@ -103,7 +59,7 @@ bool _readCount(int& count)
     int result;
     do {
         result = get_int(&count);
-    } while (result == EOF && !std::feof(stdin) && !std::ferror(stdin));
+    } while (result == EOF && !input_ended(stdin));
     return result == 1;
 }
 
@@ -126,14 +82,18 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
     }
     in.reset();
+    if (!backupSettings(samba))
+        return BlockResult::Aborted;
 
     _eraseSettingsArea(samba);
     std::printf("Updating adapter setting, please wait ... ");
     _programSettings(samba, image);
     _printSettingsChecksum(samba);
+    bool verified = _settingsVerified(samba, image);
+    std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
     printElapsed();
     showProgress();
-    return BlockResult::Completed;
+    return verified ? BlockResult::Completed : BlockResult::Aborted;
 }
 
 BlockResult settingsSave(Samba& samba, const char* file)
@@ -142,9 +102,12 @@ BlockResult settingsSave(Samba& samba, const char* file)
     timer_start();
     uint8_t image[kSettingsAreaSize];
     samba.eepromDump(kSettingsAreaSize, image);
-    bool saved = _replaceFile(file, image, sizeof image);
-    if (!saved)
+    std::string reason;
+    bool saved = safeSave(file, image, sizeof image, &reason);
+    if (!saved) {
         std::printf("Failed to create file %s , abort\n", file);
+        printSaveFailureReason(reason);
+    }
     printElapsed();
     showProgress();
     return saved ? BlockResult::Completed : BlockResult::Aborted;
@@ -166,6 +129,10 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
+    if (!backupSettings(samba)) {
+        showProgress();
+        return BlockResult::Aborted;
+    }
 
     _eraseSettingsArea(samba);
     std::printf("Formatting adapter setting , please wait ... ");

@@ -6,15 +6,18 @@
 #include "ActionBlock.h"
 #include "SambaXcon.h"
 
-// Writes the first 4096 bytes of `file` into the settings area. Aborts,
-// with nothing erased, when the file cannot be opened or is shorter.
+// Writes the first 4096 bytes of `file` into the settings area, after a
+// backup of the area (SettingsBackup.h), then reads the area back. Aborts,
+// with nothing erased, when the file cannot be opened or is shorter or the
+// backup fails; aborts after writing when the area read back differs.
 BlockResult settingsWrite(Samba& samba, const char* file);
 
-// Saves the 4096 bytes of the settings area into `file`, through a
-// temporary file beside it, so an existing `file` survives every failure.
-// Aborts when the file cannot be created or written.
+// Saves the 4096 bytes of the settings area into `file` by safeSave, so an
+// existing `file` survives every failure. Aborts when it cannot be stored,
+// with the reason on stderr.
 BlockResult settingsSave(Samba& samba, const char* file);
 
-// Asks on the console how often the settings were reset, then erases the
-// settings area and writes the built-in image. Aborts on a non-number.
+// Asks on the console how often the settings were reset, backs the area
+// up, then erases it and writes the built-in image. Aborts, with nothing
+// erased, on a non-number or a failed backup.
 BlockResult settingsClear(Samba& samba);

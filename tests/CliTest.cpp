@@ -53,6 +53,13 @@ TEST(CliChecks, EachFailingCheckPrintsItsMessageThenTheHint)
     expectCheckFailure({"-i", "FILE"}, "PelagoXcon: extra arguments found\n");
     expectCheckFailure({"-f", "A", "B"}, "PelagoXcon: extra arguments found\n");
     expectCheckFailure({"-l", "A", "B"}, "PelagoXcon: extra arguments found\n");
+    // The shared-FILE refusal comes last: the earlier checks win over it.
+    const std::string shared = "-f cannot be combined with -u or -s: they would share FILE\n";
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"-s", "-f", "x.bin"}, {"-I", "-u", "-f", "app.fw"}, {"-f", "-s", "-h", "x"}, {"-l", "-f", "-u", "x"}})
+        expectCheckFailure(args, shared);
+    expectCheckFailure({"-u", "-f"}, "PelagoXcon: missing file\n");
+    expectCheckFailure({"-s", "-f", "A", "B"}, "PelagoXcon: extra arguments found\n");
 }
 
 TEST(CliChecks, UnknownOptionsGetTheLibraryDiagnosticThenTheHint)
@@ -67,14 +74,15 @@ TEST(CliChecks, UnknownOptionsGetTheLibraryDiagnosticThenTheHint)
     }
 }
 
-TEST(CliChecks, OptionsThatShareOneFilePassTheChecks)
+TEST(CliChecks, OptionsThatNeedNoOrOneFilePassTheChecks)
 {
     // These pass every check and reach a road; none may fail on the checks.
     for (const auto& args : std::vector<std::vector<std::string>>{
-             {"-s", "-f", "x.bin"}, {"-u", "-f", "x.bin"}, {"x.bin", "-f"}, {"-I"}, {"-R"}}) {
+             {"x.bin", "-f"}, {"-I"}, {"-R"}}) {
         ProcessResult r = run(args);
         EXPECT_EQ(r.err.find("missing file"), std::string::npos);
         EXPECT_EQ(r.err.find("extra arguments"), std::string::npos);
         EXPECT_EQ(r.err.find("exclusive"), std::string::npos);
+        EXPECT_EQ(r.err.find("share FILE"), std::string::npos);
     }
 }

@@ -67,6 +67,17 @@ TEST(FirmwareCheck, ReportsTheFirstBrokenFieldInFileOrder)
     odd.declaredSize = 100;
     EXPECT_EQ(check(odd), FW_ERR_SIZE_ALIGN);
 
+    // Judged from the header alone: no payload follows, yet the size fails first.
+    for (uint32_t size : {0x1E040u, 0xFFFFFFC0u}) {
+        FirmwareBuilder huge;
+        huge.declareOwnSize = false;
+        huge.declaredSize = size;
+        EXPECT_EQ(check(huge), FW_ERR_SIZE_LARGE) << size;
+    }
+    FirmwareBuilder whole;
+    whole.payload.assign(0x1E000, 0);
+    EXPECT_EQ(check(whole), FW_OK);
+
     FirmwareBuilder sum;
     sum.trailerFromSum = false;
     sum.trailer = FirmwareBuilder::byteSum(sum.payload) + 1;

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "PelagoXcon.h"
 
@@ -49,13 +50,36 @@ TEST(GetInt, ConvertsLikePercentD)
 
 TEST(GetInt, ReadsOneLineAtATime)
 {
-    Input in("5\n\n-3\n");
-    int value = 0;
-    EXPECT_EQ(get_int(&value, in.get()), 1);
-    EXPECT_EQ(value, 5);
-    EXPECT_EQ(get_int(&value, in.get()), EOF);
-    EXPECT_EQ(get_int(&value, in.get()), 1);
-    EXPECT_EQ(value, -3);
+    using namespace std::string_literals;
+    struct Read {
+        int result;
+        int value;  // 99: unchanged
+        bool ended;
+    };
+    struct Case {
+        std::string input;
+        std::vector<Read> reads;
+    };
+    const std::string endless(kConsoleLineLimit + 10, '\0');
+    const Case cases[] = {
+        {"5\n\n-3\n", {{1, 5, false}, {EOF, 99, false}, {1, -3, false}, {EOF, 99, true}}},
+        // A NUL is line content: it stops the number, never the line.
+        {"5\0x\n7\n"s, {{1, 5, false}, {1, 7, false}}},
+        {"\0\n3\n"s, {{0, 99, false}, {1, 3, false}}},
+        {" \0 8\n9\n"s, {{0, 99, false}, {1, 9, false}}},
+        // No line end in sight: stop at the limit and count as ended.
+        {endless, {{EOF, 99, true}, {0, 99, true}}},
+        {std::string(kConsoleLineLimit - 1, 'x') + "\n4\n", {{0, 99, false}, {1, 4, false}}},
+    };
+    for (const Case& c : cases) {
+        Input in(c.input);
+        for (size_t i = 0; i < c.reads.size(); ++i) {
+            int value = 99;
+            EXPECT_EQ(get_int(&value, in.get()), c.reads[i].result) << c.input.size() << " read " << i;
+            EXPECT_EQ(value, c.reads[i].value) << c.input.size() << " read " << i;
+            EXPECT_EQ(input_ended(in.get()), c.reads[i].ended) << c.input.size() << " read " << i;
+        }
+    }
 }
 
 TEST(GetInt, EndOfInputIsNeverANumber)

@@ -143,6 +143,20 @@ TEST_F(Ext, DumpOfUnevenSizeStaysInsideTheBuffer)
     wire->input.clear();
 }
 
+TEST_F(Ext, DumpFailsWhenAByteFollowsTheLastWord)
+{
+    for (const std::string& tail : {std::string(""), std::string("\0", 1)}) {
+        wire->clear();
+        wire->expect("w0001F000,4#", le32(0x04030201) + tail);
+        std::vector<uint8_t> buf(4);
+        if (tail.empty())
+            EXPECT_TRUE(samba->eepromDump(4, buf.data()));
+        else
+            EXPECT_THROW(samba->eepromDump(4, buf.data()), SambaError);
+        EXPECT_EQ(wire->logFrom(), "write w0001F000,4#|read 4|timeout 20|read 1|timeout 1000");
+    }
+}
+
 TEST(SambaExtUnconnected, CommandsNeedAConnectedMonitor)
 {
     Samba samba;

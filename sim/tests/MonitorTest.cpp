@@ -216,6 +216,29 @@ TEST_F(MonitorTest, HangupFaultClosesTheLineAfterTheNthProgrammedBlock) {
     EXPECT_FALSE(adapter().serving());
 }
 
+TEST_F(MonitorTest, DataFaultsHitOnlyTheNthBlockOrAnswer) {
+    sim::SimOptions o;
+    o.faults.corruptWriteAt = 2;
+    o.faults.strayByteAt['w'] = 2;
+    PtyClient& c = startSim(o);
+    c.command("X0001F000,0#", 3);
+    const std::vector<uint8_t> block = patternBytes(64, 4);
+    for (uint32_t dst : {0x1F000u, 0x1F040u, 0x1F080u}) {
+        c.writeRaw(kRam, block);
+        ASSERT_TRUE(c.program(dst, 64));
+    }
+    const std::vector<uint8_t> flash = adapter().flashSnapshot();
+    EXPECT_EQ(flash[0x1F000], block[0]);
+    EXPECT_EQ(flash[0x1F040], block[0] ^ 0x01);
+    EXPECT_TRUE(std::equal(block.begin() + 1, block.end(), flash.begin() + 0x1F041));
+    EXPECT_EQ(flash[0x1F080], block[0]);
+
+    EXPECT_EQ(c.command("w00000000,4#", 4).size(), 4u);
+    EXPECT_EQ(c.command("w00000000,4#", 5).size(), 5u);
+    EXPECT_EQ(c.command("w00000000,4#", 4).size(), 4u);
+    EXPECT_EQ(c.drain(50), "");
+}
+
 TEST_F(MonitorTest, ReplyDelayHoldsBackEveryAnswer) {
     sim::SimOptions o;
     o.faults.replyDelayMs = 60;

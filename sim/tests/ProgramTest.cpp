@@ -169,7 +169,7 @@ TEST(AdapterSimProgram, HangupFaultEndsTheProgramWithItsStateSaved) {
 TEST(AdapterSimProgram, BadOptionsAreRefusedWithUsage) {
     for (const auto& args : std::vector<std::vector<std::string>>{
              {"--link", "tcp"}, {"--pcb", "0x10000"}, {"--no-answer", "w"}, {"--no-answer", "w:0"},
-             {"--serial", "123456789"}, {"--delay", "-1"}, {"stray"}}) {
+             {"--serial", "123456789"}, {"--delay", "-1"}, {"--stray-byte", "w"}, {"--corrupt-write", "x"}, {"stray"}}) {
         const ProcessResult r = runProcess(ADAPTER_SIM_EXE, args, "", milliseconds(5000));
         EXPECT_EQ(r.exitStatus, 2) << args[0];
         EXPECT_NE(r.err.find("Usage:"), std::string::npos) << args[0];

@@ -20,24 +20,31 @@ std::string infoBlock(const std::string& sn, const std::string& pcb, const std::
            "\n" + "Type=" + type + "\n" + "ADJ=" + std::to_string(adj) + "\n" + "done in T seconds\n";
 }
 
-std::string firmwareUpdateOutput(unsigned blocks, uint32_t crcProg, uint32_t crcEeprom, bool ok)
+std::string firmwareUpdateOutput(unsigned blocks, uint32_t crcProg, uint32_t crcEeprom, bool ok,
+                                 const std::string& backup)
 {
     char sums[160];
     std::snprintf(sums, sizeof sums,
                   "\tChecksum of Firmware code = 0x%08X\n\tChecksum of User Configuration Data = 0x%08X\n",
                   crcProg, crcEeprom);
-    return "\nUpdating firmware, please wait " + std::string(blocks, '.') + "\nDone\n" + sums +
+    return "\n" + backup + "Updating firmware, please wait " + std::string(blocks, '.') + "\nDone\n" + sums +
            (ok ? "\tFirmware update OK\n" : "\tFirmware update failed\n") +
            "Resetting adapter ... CPU reset.\nDone\ndone in T seconds\n";
 }
 
-std::string settingsUpdateOutput(uint32_t crc)
+std::string backupLine(DeviceHarness& h, const std::string& serial)
+{
+    return "Adapter setting backed up to " + h.backupDir() + "/" + serial + "-STAMP.dat\n";
+}
+
+std::string settingsUpdateOutput(uint32_t crc, const std::string& backup, bool verified)
 {
     char line[64];
     std::snprintf(line, sizeof line, "Checksum of adapter setting = 0x%08X\n", crc);
-    return "\nClearing adapter setting, please wait ...  Done\n"
-           "Updating adapter setting, please wait ... " +
-           std::string(64, '.') + " Done\n" + line + "done in T seconds\n";
+    return "\n" + backup + "Clearing adapter setting, please wait ...  Done\n" +
+           "Updating adapter setting, please wait ... " + std::string(64, '.') + " Done\n" + line +
+           (verified ? "Adapter setting verified\n" : "Adapter setting verification failed, abort\n") +
+           "done in T seconds\n";
 }
 
 uint32_t flashChecksum(sim::AdapterSim& adapter, uint32_t addr, uint32_t size)
@@ -78,13 +85,18 @@ void expectSettingsUpdate(DeviceHarness& h, sim::LinkMode mode)
     std::vector<uint8_t> image = patternBytes(0x1000, 11);
     std::string file = h.path("user.dat");
     writeFile(file, image);
+    std::vector<uint8_t> before = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
 
     ProcessResult r = h.runOnPort({"-u", file}, 60s);
     EXPECT_EQ(r.exitStatus, 0);
     EXPECT_EQ(r.err, "Try to open USB device ... ");
-    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(image.data(), image.size())));
+    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(image.data(), image.size()), backupLine(h)));
     EXPECT_TRUE(flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000) == image);
     EXPECT_EQ(h.commands("X"), std::vector<std::string>{"X0001F000,0#"});
+    // Backup and verification each read the whole area.
+    EXPECT_EQ(h.commands("w0001F").size(), 2u * 1024u);
+    ASSERT_EQ(h.backups().size(), 1u);
+    EXPECT_TRUE(readFile(h.backups()[0]) == before) << "the backup is not the area as it was";
 }
 
 std::string writeFirmware(DeviceHarness& h, const std::string& name, const std::vector<uint8_t>& plain,

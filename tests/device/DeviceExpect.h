@@ -10,10 +10,15 @@ bool endsWith(const std::string& text, const std::string& tail);
 // The info block as printed, with its time masked by maskTimes.
 std::string infoBlock(const std::string& sn, const std::string& pcb, const std::string& fw,
                       const std::string& rom, int pre0, int pre1, const std::string& type, int adj);
-// stdout of a firmware update that writes `blocks` blocks and verifies.
-std::string firmwareUpdateOutput(unsigned blocks, uint32_t crcProg, uint32_t crcEeprom, bool ok);
-// stdout of a settings write whose area then has checksum `crc`.
-std::string settingsUpdateOutput(uint32_t crc);
+// stdout of a firmware update that writes `blocks` blocks and verifies,
+// after the backup line `backup` when its settings byte erases the settings.
+std::string firmwareUpdateOutput(unsigned blocks, uint32_t crcProg, uint32_t crcEeprom, bool ok,
+                                 const std::string& backup = "");
+// The line of a backup into h's backup directory, its stamp masked.
+std::string backupLine(DeviceHarness& h, const std::string& serial = "QE012345");
+// stdout of a settings write whose area then has checksum `crc`, after
+// the backup line `backup`, verified or not.
+std::string settingsUpdateOutput(uint32_t crc, const std::string& backup, bool verified = true);
 // The monitor's checksum of a range of the adapter's flash now.
 uint32_t flashChecksum(sim::AdapterSim& adapter, uint32_t addr, uint32_t size);
 

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -14,6 +15,8 @@ DeviceHarness::DeviceHarness(std::unique_ptr<Launcher> launcher) : _launcher(std
         ADD_FAILURE() << "no scratch directory";
     else
         _dir = pattern;
+    // No run may leave backups in the tester's home.
+    _launcher->setEnvironment({"PELAGOXCON_BACKUP_DIR=" + backupDir()});
 }
 
 DeviceHarness::~DeviceHarness()
@@ -60,6 +63,16 @@ std::string DeviceHarness::path(const std::string& name) const
     return _dir + "/" + name;
 }
 
+std::vector<std::string> DeviceHarness::backups() const
+{
+    std::vector<std::string> found;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(backupDir(), ignored))
+        found.push_back(entry.path().string());
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
 std::vector<std::string> DeviceHarness::commands(const std::string& prefix)
 {
     std::vector<std::string> found;
@@ -72,7 +85,8 @@ std::vector<std::string> DeviceHarness::commands(const std::string& prefix)
 std::string maskTimes(const std::string& text)
 {
     static const std::regex seconds("done in +[0-9]+\\.[0-9]{3} seconds");
-    return std::regex_replace(text, seconds, "done in T seconds");
+    static const std::regex stamp("-[0-9]{8}-[0-9]{6}(-[0-9]+)?\\.dat");
+    return std::regex_replace(std::regex_replace(text, seconds, "done in T seconds"), stamp, "-STAMP$1.dat");
 }
 
 std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr, uint32_t size)

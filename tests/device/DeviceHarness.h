@@ -51,6 +51,11 @@ public:
                       const std::string& input = "");
     // A path inside the test's scratch directory.
     std::string path(const std::string& name) const;
+    // Where the tool's settings backups go: a directory two levels below
+    // the scratch directory, made by the tool itself.
+    std::string backupDir() const { return path("state/backups"); }
+    // The files in backupDir(), sorted by name.
+    std::vector<std::string> backups() const;
     // Commands of the adapter's log that start with `prefix`.
     std::vector<std::string> commands(const std::string& prefix);
 
@@ -60,7 +65,8 @@ private:
     std::string _dir;
 };
 
-// Replaces the seconds of every "done in %5.3f seconds" with "T".
+// Replaces the seconds of every "done in %5.3f seconds" with "T", and the
+// time stamp of every backup name (-YYYYMMDD-HHMMSS) with "-STAMP".
 std::string maskTimes(const std::string& text);
 // The 4096-byte settings area (or any range) of a flash snapshot.
 std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr, uint32_t size);

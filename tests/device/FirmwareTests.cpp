@@ -69,7 +69,8 @@ TEST_P(FirmwareTest, SettingsHandlingOneErasesTheSettingsAndWritesOnlyThePayload
     EXPECT_EQ(r.exitStatus, 0);
     std::vector<uint8_t> flash = h().adapter().flashSnapshot();
     EXPECT_EQ(maskTimes(r.out), firmwareUpdateOutput(5, sim::fwCrc32(flash.data() + 0x1000, 0x1E000),
-                                                     sim::fwCrc32(flash.data() + 0x1F000, 0x1000), true));
+                                                     sim::fwCrc32(flash.data() + 0x1F000, 0x1000), true,
+                                                     backupLine(h())));
     EXPECT_EQ(h().commands("X"), std::vector<std::string>{"X00001000,0#"});
     EXPECT_EQ(flashRange(flash, 0x1F000, 0x1000), std::vector<uint8_t>(0x1000, 0xFF));
     EXPECT_EQ(flashRange(flash, 0x1000, plain.size()), plain);
@@ -102,7 +103,8 @@ TEST_P(FirmwareTest, SettingsHandlingTwoWritesTheSettingsAfterAFullPayload)
     EXPECT_EQ(r.exitStatus, 0);
     std::vector<uint8_t> flash = h().adapter().flashSnapshot();
     EXPECT_EQ(maskTimes(r.out), firmwareUpdateOutput(1984, sim::fwCrc32(flash.data() + 0x1000, 0x1E000),
-                                                     sim::fwCrc32(flash.data() + 0x1F000, 0x1000), true));
+                                                     sim::fwCrc32(flash.data() + 0x1F000, 0x1000), true,
+                                                     backupLine(h())));
     EXPECT_EQ(h().commands("X"), std::vector<std::string>{"X00001000,0#"});
     EXPECT_TRUE(flashRange(flash, 0x1000, 0x1E000) == plain);
     // The settings area holds the file's bytes from its trailing sum on.
@@ -192,8 +194,7 @@ TEST_P(FirmwareTest, UnusableFilesAreRefusedBeforeAnyErase)
     expectRefused(h(), invalid, "\nInvalid firmware " + invalid + ", abort\ndone in T seconds\n", {"-R"});
 
     std::string tooLong = writeFirmware(h(), "long.fw", patternBytes(0x1E040, 41));
-    expectRefused(h(), tooLong,
-                  "\nFirmware " + tooLong + " is larger than the application area, abort\ndone in T seconds\n");
+    expectRefused(h(), tooLong, "\nInvalid firmware " + tooLong + ", abort\ndone in T seconds\n");
 
     sim::MkfwOptions withSettings;
     withSettings.settingsHandling = 2;

@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "AdapterSim.h"
+#include "DeviceHarness.h"
 #include "DeviceRoad.h"
 #include "EEPROM_Init.h"
 #include "FwCodec.h"
@@ -213,9 +215,14 @@ TEST(SettingsClear, AsksTheCountThenWritesTheBuiltInImageBeforeOtherBlocks)
     cfg.version = true;
     Events events;
     std::string input;
+    char dir[] = "/tmp/pelago-backups-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    setenv("PELAGOXCON_BACKUP_DIR", dir, 1);
+    std::vector<uint8_t> areaBefore = flashRange(adapter.flashSnapshot(), 0x1F000, 0x1000);
 
     feedStdin(input, "\n  3\n");
     RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
+    unsetenv("PELAGOXCON_BACKUP_DIR");
     EXPECT_EQ(r.status, 0);
     std::vector<uint8_t> image(g_myData, g_myData + 0x1000);
     image[393] = 5;  // the count plus 2
@@ -224,11 +231,18 @@ TEST(SettingsClear, AsksTheCountThenWritesTheBuiltInImageBeforeOtherBlocks)
     char checksum[64];
     std::snprintf(checksum, sizeof checksum, "Checksum of adapter setting = 0x%08X\n",
                   sim::fwCrc32(image.data(), image.size()));
+    std::string backup = std::string(dir) + "/QE012345-STAMP.dat";
     std::string expected = "\nHow many times have you reset this adapter's settings? "
+                           "Adapter setting backed up to " + backup + "\n"
                            "Clearing adapter setting, please wait ...  Done\n"
                            "Formatting adapter setting , please wait ... " +
                            std::string(64, '.') + " Done\n" + checksum + " Done\n\nBootloader Version: ";
-    EXPECT_EQ(r.out.substr(0, expected.size()), expected);
+    std::string out = maskTimes(r.out);
+    EXPECT_EQ(out.substr(0, expected.size()), expected);
+    std::vector<std::filesystem::path> made(std::filesystem::directory_iterator(dir), {});
+    ASSERT_EQ(made.size(), 1u);
+    EXPECT_TRUE(readFile(made[0].string()) == areaBefore);
+    std::filesystem::remove_all(dir);
 
     // Anything but a number stops the run before the erase.
     size_t before = adapter.commandLog().size();

@@ -2,6 +2,8 @@
 // files, saves that cannot be made, and the serial link.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
 #include <filesystem>
 
 #include "DeviceExpect.h"
@@ -33,7 +35,7 @@ TEST_P(SettingsTest, UpdateUsesOnlyTheFirstFourKilobytesOfALongerFile)
     ProcessResult r = h().runOnPort({"-u", file}, 60s);
     EXPECT_EQ(r.exitStatus, 0);
     bytes.resize(0x1000);
-    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(bytes.data(), bytes.size())));
+    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(bytes.data(), bytes.size()), backupLine(h())));
     EXPECT_EQ(settingsArea(h()), bytes);
 }
 
@@ -62,7 +64,7 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
 {
     h().startSim();
     std::string file = h().path("no-such-dir/user.dat");
-    ProcessResult r = h().runOnPort({"-s", file, "-f", "-R"}, 60s);
+    ProcessResult r = h().runOnPort({"-s", file, "-R"}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + file + " , abort\ndone in T seconds\n");
     EXPECT_FALSE(fileExists(file));
@@ -112,28 +114,141 @@ TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
     EXPECT_FALSE(fileExists(file + ".tmp"));
 }
 
-TEST_P(SettingsTest, SaveLeavesAFileNamedLikeItsTemporaryAlone)
+namespace {
+
+// A run that erases the settings area: -u, or -f with a settings byte (the
+// full update with byte 2 shows its backup line in FirmwareTests).
+struct ErasingRun {
+    std::string name;
+    std::vector<std::string> args;
+};
+
+std::vector<ErasingRun> erasingRuns(DeviceHarness& h)
+{
+    std::string settings = h.path("user.dat");
+    writeFile(settings, patternBytes(0x1000, 80));
+    sim::MkfwOptions erase;
+    erase.settingsHandling = 1;
+    return {{"-u", {"-u", settings}},
+            {"-f, settings byte 1", {"-f", writeFirmware(h, "erase.fw", patternBytes(128, 82), erase)}}};
+}
+
+// The file names a backup made at `when` may have; the stamp is local time.
+std::string backupName(std::time_t when)
+{
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "QE012345-%Y%m%d-%H%M%S.dat", std::localtime(&when));
+    return stamp;
+}
+
+} // namespace
+
+TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
+{
+    h().startSim();
+    std::string filler = h().path("filler.dat");
+    writeFile(filler, patternBytes(0x1000, 84));
+    ASSERT_EQ(h().runOnPort({"-u", filler}, 60s).exitStatus, 0);  // an area unlike the default
+
+    for (const ErasingRun& run : erasingRuns(h())) {
+        SCOPED_TRACE(run.name);
+        std::vector<uint8_t> before = settingsArea(h());
+        std::vector<std::string> earlier = h().backups();
+        ProcessResult r = h().runOnPort(run.args, 60s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::vector<std::string> now = h().backups();
+        ASSERT_EQ(now.size(), earlier.size() + 1);
+        for (const std::string& made : now) {
+            if (std::find(earlier.begin(), earlier.end(), made) != earlier.end())
+                continue;
+            EXPECT_EQ(r.out.find("\nAdapter setting backed up to " + made + "\n"), 0u) << r.out;
+            EXPECT_TRUE(readFile(made) == before) << made;
+        }
+    }
+}
+
+TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
 {
     h().startSim();
     std::string file = h().path("user.dat");
-    std::vector<uint8_t> bystander(10, 'b');
-    writeFile(file + ".tmp", bystander);
-    ProcessResult r = h().runOnPort({"-s", file}, 60s);
+    writeFile(file, patternBytes(0x1000, 85));
+    // Every name of the coming seconds is taken: the run must count on.
+    std::filesystem::create_directories(h().backupDir());
+    std::time_t start = std::time(nullptr);
+    for (int s = 0; s < 30; ++s)
+        writeFile(h().backupDir() + "/" + backupName(start + s), {});
+    ProcessResult r = h().runOnPort({"-u", file}, 60s);
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(readFile(file), settingsArea(h()));
-    EXPECT_EQ(readFile(file + ".tmp"), bystander);
+    EXPECT_EQ(maskTimes(r.out).find("\nAdapter setting backed up to " + h().backupDir() + "/QE012345-STAMP-1.dat\n"), 0u)
+        << r.out;
+    EXPECT_EQ(h().backups().size(), 31u);
+
+    h().launcher().setEnvironment({"PELAGOXCON_BACKUP_DIR=" + h().path("unused"), "PELAGOXCON_NO_BACKUP=1"});
+    r = h().runOnPort({"-u", file}, 60s);
+    EXPECT_EQ(r.exitStatus, 0);
+    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(readFile(file).data(), 0x1000), ""));
+    EXPECT_FALSE(fileExists(h().path("unused")));
 }
 
-TEST_P(SettingsTest, SaveThroughALinkReplacesTheFileItNames)
+TEST_P(SettingsTest, ABackupThatCannotBeMadeMeansNoErase)
 {
     h().startSim();
-    std::string real = h().path("backups-user.dat");
-    std::string link = h().path("user.dat");
-    writeFile(real, std::vector<uint8_t>(10, 'x'));
-    std::filesystem::create_symlink(real, link);
-    ProcessResult r = h().runOnPort({"-s", link}, 60s);
-    EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_TRUE(std::filesystem::is_symlink(link));
-    EXPECT_EQ(readFile(real), settingsArea(h()));
-    EXPECT_FALSE(fileExists(real + ".tmp"));
+    // A file where the directory should be: root may write anywhere else.
+    writeFile(h().path("state"), {});
+    std::string target = h().backupDir();
+    for (const ErasingRun& run : erasingRuns(h())) {
+        SCOPED_TRACE(run.name);
+        std::vector<uint8_t> before = h().adapter().flashSnapshot();
+        ProcessResult r = h().runOnPort(run.args, 60s);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_TRUE(endsWith(r.out, "Failed to back up adapter setting to " + target + ", abort\n")) << r.out;
+        EXPECT_TRUE(endsWith(r.err, "\nReason: Not a directory\n")) << r.err;
+        EXPECT_EQ(countCommands(h(), "X"), 0u);
+        EXPECT_TRUE(h().adapter().flashSnapshot() == before);
+    }
+}
+
+TEST_P(SettingsTest, UpdateReadsTheAreaBackAndFailsWhenABlockWasStoredWrongly)
+{
+    sim::SimOptions options;
+    options.faults.corruptWriteAt = 40;
+    h().startSim(options);
+    std::string file = h().path("user.dat");
+    writeFile(file, patternBytes(0x1000, 86));
+    ProcessResult r = h().runOnPort({"-u", file, "-R"}, 60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    std::vector<uint8_t> area = settingsArea(h());
+    EXPECT_EQ(maskTimes(r.out), settingsUpdateOutput(sim::fwCrc32(area.data(), area.size()), backupLine(h()), false));
+    EXPECT_FALSE(h().adapter().resetSeen());
+}
+
+TEST_P(SettingsTest, AStrayByteInADumpFailsTheReadAndWritesNoFile)
+{
+    // Word reads: 6 to connect and check the chip; a backup first reads the
+    // serial number (2), then the area.
+    struct Case {
+        std::string name;
+        unsigned strayAt;
+        std::vector<std::string> args;
+    };
+    std::string saved = h().path("saved.dat");
+    std::string settings = h().path("user.dat");
+    writeFile(saved, std::vector<uint8_t>(10, 's'));
+    writeFile(settings, patternBytes(0x1000, 87));
+    for (const Case& c : {Case{"-s, first word", 7, {"-s", saved}}, Case{"-s, last word", 6 + 1024, {"-s", saved}},
+                          Case{"backup before -u", 6 + 2 + 500, {"-u", settings}}}) {
+        SCOPED_TRACE(c.name);
+        DeviceHarness run(GetParam().make());
+        sim::SimOptions options;
+        options.faults.strayByteAt['w'] = c.strayAt;
+        run.startSim(options);
+        std::vector<uint8_t> before = run.adapter().flashSnapshot();
+        ProcessResult r = run.runOnPort(c.args, 60s);
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(r.err, "Try to open USB device ... \nSAM-BA operation failed\n");
+        EXPECT_EQ(readFile(saved), std::vector<uint8_t>(10, 's'));
+        EXPECT_TRUE(run.backups().empty());
+        EXPECT_EQ(countCommands(run, "X"), 0u);
+        EXPECT_TRUE(run.adapter().flashSnapshot() == before);
+    }
 }

@@ -20,4 +20,10 @@ public:
     // Runs the tool with `args`, feeding `input`, for at most `timeout`.
     virtual ProcessResult run(const std::vector<std::string>& args, const std::string& input,
                               std::chrono::milliseconds timeout) = 0;
+    // NAME=VALUE settings every later run gets on top of this process's
+    // environment.
+    void setEnvironment(std::vector<std::string> settings) { _environment = std::move(settings); }
+
+protected:
+    std::vector<std::string> _environment;
 };

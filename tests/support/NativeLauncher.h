@@ -14,7 +14,7 @@ public:
     ProcessResult run(const std::vector<std::string>& args, const std::string& input,
                       std::chrono::milliseconds timeout) override
     {
-        return runProcess(_exePath, args, input, timeout, programName());
+        return runProcess(_exePath, args, input, timeout, programName(), _environment);
     }
 
 private:

@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <stdexcept>
 
+extern char** environ;
+
 namespace {
 
 void makePipe(int fds[2])
@@ -24,10 +26,32 @@ void closeFd(int& fd)
     fd = -1;
 }
 
+std::string variableName(const std::string& setting)
+{
+    return setting.substr(0, setting.find('='));
+}
+
+// This process's environment with `extra` laid over it; built before the
+// fork, since the child may only exec.
+std::vector<std::string> mergedEnvironment(const std::vector<std::string>& extra)
+{
+    std::vector<std::string> merged;
+    for (char** e = environ; *e != nullptr; ++e) {
+        std::string setting = *e;
+        bool overridden = false;
+        for (const std::string& x : extra)
+            overridden = overridden || variableName(x) == variableName(setting);
+        if (!overridden)
+            merged.push_back(setting);
+    }
+    merged.insert(merged.end(), extra.begin(), extra.end());
+    return merged;
+}
+
 } // namespace
 
-Subprocess::Subprocess(std::string path, std::vector<std::string> argv)
-    : _path(std::move(path)), _argv(std::move(argv))
+Subprocess::Subprocess(std::string path, std::vector<std::string> argv, std::vector<std::string> env)
+    : _path(std::move(path)), _argv(std::move(argv)), _env(std::move(env))
 {
 }
 
@@ -56,6 +80,11 @@ void Subprocess::start(const std::string& input)
     for (auto& a : _argv)
         args.push_back(const_cast<char*>(a.c_str()));
     args.push_back(nullptr);
+    std::vector<std::string> environment = mergedEnvironment(_env);
+    std::vector<char*> envp;
+    for (auto& e : environment)
+        envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
 
     _started = std::chrono::steady_clock::now();
     _pid = fork();
@@ -67,7 +96,7 @@ void Subprocess::start(const std::string& input)
         dup2(in[0], STDIN_FILENO);
         dup2(out[1], STDOUT_FILENO);
         dup2(err[1], STDERR_FILENO);
-        execv(_path.c_str(), args.data());
+        execve(_path.c_str(), args.data(), envp.data());
         _exit(127);
     }
     setpgid(_pid, _pid);
@@ -156,11 +185,11 @@ ProcessResult Subprocess::finish(std::chrono::milliseconds timeout)
 
 ProcessResult runProcess(const std::string& path, const std::vector<std::string>& args,
                          const std::string& input, std::chrono::milliseconds timeout,
-                         const std::string& argv0)
+                         const std::string& argv0, const std::vector<std::string>& env)
 {
     std::vector<std::string> argv{argv0.empty() ? path : argv0};
     argv.insert(argv.end(), args.begin(), args.end());
-    Subprocess child(path, argv);
+    Subprocess child(path, argv, env);
     child.start(input);
     return child.finish(timeout);
 }

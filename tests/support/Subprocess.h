@@ -21,7 +21,9 @@ struct ProcessResult {
 class Subprocess {
 public:
     // argv[0] is what the child sees as its name; `path` is what is executed.
-    Subprocess(std::string path, std::vector<std::string> argv);
+    // `env` holds NAME=VALUE settings on top of (or replacing) this
+    // process's environment.
+    Subprocess(std::string path, std::vector<std::string> argv, std::vector<std::string> env = {});
     ~Subprocess();
     Subprocess(const Subprocess&) = delete;
     Subprocess& operator=(const Subprocess&) = delete;
@@ -37,6 +39,7 @@ private:
 
     std::string _path;
     std::vector<std::string> _argv;
+    std::vector<std::string> _env;
     pid_t _pid = -1;
     int _in = -1, _out = -1, _err = -1;
     std::string _input;
@@ -45,8 +48,9 @@ private:
 };
 
 // Runs `path` with arguments `args` (argv[0] = path unless `argv0` is
-// given), feeding `input`, for at most `timeout`.
+// given) and the extra environment `env`, feeding `input`, for at most
+// `timeout`.
 ProcessResult runProcess(const std::string& path, const std::vector<std::string>& args,
                          const std::string& input = "",
                          std::chrono::milliseconds timeout = std::chrono::seconds(20),
-                         const std::string& argv0 = "");
+                         const std::string& argv0 = "", const std::vector<std::string>& env = {});

@@ -178,10 +178,15 @@ int WinePrefix::_runQuietly(const std::vector<std::string>& command, std::chrono
 }
 
 std::vector<std::string> WinePrefix::commandLine(const std::string& exePath,
-                                                const std::vector<std::string>& args) const
+                                                const std::vector<std::string>& args,
+                                                const std::vector<std::string>& env) const
 {
     std::vector<std::string> argv{_setup.envProgram};
-    std::vector<std::string> tail{_setup.wine, exePath};
+    // env(1) takes settings up to the first word without '='; wine hands
+    // them on to the Windows program.
+    std::vector<std::string> tail = env;
+    tail.push_back(_setup.wine);
+    tail.push_back(exePath);
     tail.insert(tail.end(), args.begin(), args.end());
     for (auto& a : _wineCommand(tail))
         argv.push_back(std::move(a));
@@ -190,17 +195,19 @@ std::vector<std::string> WinePrefix::commandLine(const std::string& exePath,
 
 std::unique_ptr<Subprocess> WinePrefix::startWindowsProgram(const std::string& exePath,
                                                             const std::vector<std::string>& args,
-                                                            const std::string& input) const
+                                                            const std::string& input,
+                                                            const std::vector<std::string>& env) const
 {
-    auto child = std::make_unique<Subprocess>(_setup.envProgram, commandLine(exePath, args));
+    auto child = std::make_unique<Subprocess>(_setup.envProgram, commandLine(exePath, args, env));
     child->start(input);
     return child;
 }
 
 ProcessResult WinePrefix::runWindowsProgram(const std::string& exePath, const std::vector<std::string>& args,
-                                            const std::string& input, std::chrono::milliseconds timeout) const
+                                            const std::string& input, std::chrono::milliseconds timeout,
+                                            const std::vector<std::string>& env) const
 {
-    return toUnixLineEnds(startWindowsProgram(exePath, args, input)->finish(timeout));
+    return toUnixLineEnds(startWindowsProgram(exePath, args, input, env)->finish(timeout));
 }
 
 WineComPort::WineComPort(const WinePrefix& prefix, const std::string& ptyPath)
@@ -262,5 +269,5 @@ std::string WineLauncher::portName(const std::string& ptyPath)
 ProcessResult WineLauncher::run(const std::vector<std::string>& args, const std::string& input,
                                 std::chrono::milliseconds timeout)
 {
-    return _prefix.runWindowsProgram(_exePath, args, input, timeout);
+    return _prefix.runWindowsProgram(_exePath, args, input, timeout, _environment);
 }

@@ -38,17 +38,21 @@ public:
     bool prepare(std::string& error);
 
     // The command line (argv[0] is env(1)'s path) that runs a Windows
-    // program of the prefix with `args`.
-    std::vector<std::string> commandLine(const std::string& exePath, const std::vector<std::string>& args) const;
+    // program of the prefix with `args`, its environment extended by the
+    // NAME=VALUE settings of `env`.
+    std::vector<std::string> commandLine(const std::string& exePath, const std::vector<std::string>& args,
+                                         const std::vector<std::string>& env = {}) const;
     // Starts a Windows program in the prefix with `args`; finish() it and
     // pass the result through toUnixLineEnds().
     std::unique_ptr<Subprocess> startWindowsProgram(const std::string& exePath,
                                                     const std::vector<std::string>& args,
-                                                    const std::string& input = "") const;
+                                                    const std::string& input = "",
+                                                    const std::vector<std::string>& env = {}) const;
     // Runs a Windows program to its end; stdout and stderr come back with
     // Windows line ends turned into "\n".
     ProcessResult runWindowsProgram(const std::string& exePath, const std::vector<std::string>& args,
-                                    const std::string& input, std::chrono::milliseconds timeout) const;
+                                    const std::string& input, std::chrono::milliseconds timeout,
+                                    const std::vector<std::string>& env = {}) const;
 
     const WineSetup& setup() const { return _setup; }
     std::string dosDevicesDir() const { return _setup.prefixDir + "/dosdevices"; }

@@ -1,0 +1,191 @@
+#include "SettingsBackup.h"
+
+#include <fcntl.h>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#include "ActionBlock.h"
+#include "AdapterInfo.h"
+#include "FirmwareUpdate.h"
+#include "SafeSave.h"
+
+namespace {
+
+#if defined(_WIN32)
+constexpr const char* kHomeVariable = "LOCALAPPDATA";
+constexpr const char* kDefaultBelowHome = "\\PelagoXcon\\backups";
+constexpr char kSeparator = '\\';
+#elif defined(__APPLE__)
+constexpr const char* kHomeVariable = "HOME";
+constexpr const char* kDefaultBelowHome = "/Library/Application Support/PelagoXcon/backups";
+constexpr char kSeparator = '/';
+#else
+constexpr const char* kHomeVariable = "HOME";
+constexpr const char* kDefaultBelowHome = "/.local/state/pelagoxcon/backups";
+constexpr const char* kStateVariable = "XDG_STATE_HOME";
+constexpr const char* kBelowState = "/pelagoxcon/backups";
+constexpr char kSeparator = '/';
+#endif
+
+constexpr const char* kUnknownSerial = "unknown";
+constexpr const char* kExtension = ".dat";
+constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
+constexpr int kNameTries = 1000;
+constexpr int kClaimMode = 0644;
+
+// The value of an environment variable; empty when unset.
+std::string _variable(const char* name)
+{
+    const char* value = std::getenv(name);
+    return value != nullptr ? value : "";
+}
+
+bool _isAsciiAlnum(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// `dir` and `name` joined; on Windows with the separator `dir` already uses.
+std::string _join(const std::string& dir, const std::string& name)
+{
+    if (dir.empty())
+        return name;
+    char last = dir.back();
+    if (last == '/' || last == kSeparator)
+        return dir + name;
+    bool slashesOnly = dir.find('/') != std::string::npos && dir.find(kSeparator) == std::string::npos;
+    return dir + (slashesOnly ? '/' : kSeparator) + name;
+}
+
+// What the message shows when the default directory cannot be worked out.
+std::string _unresolvedDir()
+{
+#ifdef _WIN32
+    return std::string("%") + kHomeVariable + "%" + kDefaultBelowHome;
+#else
+    return std::string("$") + kHomeVariable + kDefaultBelowHome;
+#endif
+}
+
+bool _makeDirectory(const std::string& dir, std::string& reason)
+{
+    std::error_code error;
+    std::filesystem::create_directories(dir, error);
+    if (std::filesystem::is_directory(dir))
+        return true;
+    reason = error ? error.message() : "not a directory";
+    return false;
+}
+
+// Creates `path` empty, failing when anything already stands there; so a
+// name, once claimed, is this run's alone. errno tells why it failed.
+bool _claim(const std::string& path)
+{
+    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, kClaimMode);
+    if (fd < 0)
+        return false;
+    ::close(fd);
+    return true;
+}
+
+// Claims the first free name of STEM.dat, STEM-1.dat, ...; the claimed
+// path, or empty with `tried` set to the name that failed otherwise.
+std::string _claimFreeName(const std::string& dir, const std::string& stem, std::string& tried,
+                           std::string& reason)
+{
+    tried = _join(dir, stem + kExtension);
+    reason = "every name is taken";
+    for (int n = 0; n < kNameTries; ++n) {
+        std::string path = _join(dir, (n == 0 ? stem : stem + "-" + std::to_string(n)) + kExtension);
+        if (_claim(path))
+            return path;
+        if (errno != EEXIST) {
+            tried = path;
+            reason = std::strerror(errno);
+            return "";
+        }
+    }
+    return "";
+}
+
+bool _fail(const std::string& path, const std::string& reason)
+{
+    std::printf("Failed to back up adapter setting to %s, abort\n", path.c_str());
+    printSaveFailureReason(reason);
+    return false;
+}
+
+} // namespace
+
+std::string settingsBackupDir()
+{
+    std::string chosen = _variable(kBackupDirVariable);
+    if (!chosen.empty())
+        return chosen;
+#if !defined(_WIN32) && !defined(__APPLE__)
+    // Relative values are to be ignored, so a run never depends on its directory.
+    std::string state = _variable(kStateVariable);
+    if (!state.empty() && state[0] == '/')
+        return state + kBelowState;
+#endif
+    std::string home = _variable(kHomeVariable);
+    return home.empty() ? "" : home + kDefaultBelowHome;
+}
+
+std::string settingsBackupStem(const std::string& serial, std::time_t when)
+{
+    std::string stem = serial;
+    bool anyKept = false;
+    for (char& c : stem) {
+        if (_isAsciiAlnum(c))
+            anyKept = true;
+        else
+            c = '_';
+    }
+    if (!anyKept)
+        stem = kUnknownSerial;
+
+    char stamp[kStampSize] = "";
+    const std::tm* local = std::localtime(&when);
+    if (local == nullptr || std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", local) == 0)
+        stamp[0] = '\0';
+    return stem + stamp;
+}
+
+bool backupSettings(Samba& samba)
+{
+    if (_variable(kNoBackupVariable) == "1")
+        return true;
+
+    std::string dir = settingsBackupDir();
+    std::string reason;
+    if (dir.empty())
+        return _fail(_unresolvedDir(), std::string(kHomeVariable) + " is not set");
+    if (!_makeDirectory(dir, reason))
+        return _fail(dir, reason);
+
+    std::string serial = adapterSerialNumber(samba);
+    uint8_t image[kSettingsAreaSize];
+    samba.eepromDump(kSettingsAreaSize, image);
+
+    std::string tried;
+    std::string path = _claimFreeName(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
+    if (path.empty())
+        return _fail(tried, reason);
+    if (!safeSave(path, image, sizeof image, &reason)) {
+        std::remove(path.c_str());  // the claim, still empty
+        return _fail(path, reason);
+    }
+    std::printf("Adapter setting backed up to %s\n", path.c_str());
+    return true;
+}

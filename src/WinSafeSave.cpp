@@ -1,0 +1,233 @@
+#include "SafeSave.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+constexpr int kTempNameTries = 100;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+constexpr DWORD kMaxWrite = 1u << 30;  // WriteFile takes a DWORD count
+const wchar_t kDevicePrefix[] = L"\\\\.\\";
+
+// The system's own words for `code`, without the trailing line end.
+std::string reason(const char* what, DWORD code)
+{
+    char text[256] = "";
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                                  code, 0, text, sizeof text, nullptr);
+    while (length > 0 && (text[length - 1] == '\n' || text[length - 1] == '\r' || text[length - 1] == '.'))
+        text[--length] = '\0';
+    if (length == 0)
+        std::snprintf(text, sizeof text, "error %lu", static_cast<unsigned long>(code));
+    return std::string(what) + ": " + text;
+}
+
+std::string lastReason(const char* what)
+{
+    return reason(what, GetLastError());
+}
+
+// Command-line paths arrive in the ANSI code page; the wide API takes any
+// length and every character the file system allows.
+std::wstring widen(const std::string& text)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+    if (length <= 0)
+        return L"";
+    std::wstring wide(size_t(length), L'\0');
+    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
+    wide.resize(size_t(length - 1));
+    return wide;
+}
+
+std::wstring directoryOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos)
+        return L".";
+    return path.substr(0, slash + 1);
+}
+
+std::wstring baseOf(const std::wstring& path)
+{
+    size_t slash = path.find_last_of(L"\\/");
+    return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+class Handle {
+public:
+    explicit Handle(HANDLE handle) : _handle(handle) {}
+    ~Handle() { close(); }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    HANDLE get() const { return _handle; }
+    bool valid() const { return _handle != INVALID_HANDLE_VALUE; }
+    bool close()
+    {
+        bool ok = !valid() || CloseHandle(_handle);
+        _handle = INVALID_HANDLE_VALUE;
+        return ok;
+    }
+
+private:
+    HANDLE _handle;
+};
+
+bool writeAll(HANDLE handle, const uint8_t* data, size_t size, std::string* error)
+{
+    while (size > 0) {
+        DWORD chunk = size > kMaxWrite ? kMaxWrite : DWORD(size);
+        DWORD written = 0;
+        if (!WriteFile(handle, data, chunk, &written, nullptr)) {
+            *error = lastReason("write failed");
+            return false;
+        }
+        if (written == 0) {
+            *error = "write failed: nothing was written";
+            return false;
+        }
+        data += written;
+        size -= written;
+    }
+    return true;
+}
+
+// The file a handle reaches, links followed: moving onto a link would put
+// a plain file in its place. Asked of every file, as not every file system
+// marks its links (wine shows a host's symlink as a plain file).
+std::wstring finalPath(HANDLE file, std::string* error)
+{
+    DWORD length = GetFinalPathNameByHandleW(file, nullptr, 0, FILE_NAME_NORMALIZED);
+    std::wstring target(length, L'\0');
+    if (length == 0 || GetFinalPathNameByHandleW(file, &target[0], length, FILE_NAME_NORMALIZED) >= length) {
+        *error = lastReason("cannot find the file a link names");
+        return L"";
+    }
+    target.resize(length - 1);
+    return target;
+}
+
+// Creates a file beside `target` that nothing stood at (CREATE_NEW), so no
+// file of the user's is ever overwritten on the way.
+HANDLE createTemporary(const std::wstring& target, std::wstring* temp, std::string* error)
+{
+    std::wstring prefix = directoryOf(target);
+    if (prefix == L".")
+        prefix = L".\\";
+    prefix += baseOf(target) + L".";
+    ULONGLONG seed = GetTickCount64() ^ (ULONGLONG(GetCurrentProcessId()) << 20);
+    for (int attempt = 0; attempt < kTempNameTries; ++attempt) {
+        wchar_t suffix[24];
+        _snwprintf(suffix, sizeof suffix / sizeof suffix[0], L"%06llx.tmp",
+                   (seed + ULONGLONG(attempt) * 0x9E3779B97F4A7C15ULL) & 0xFFFFFF);
+        suffix[23] = L'\0';
+        *temp = prefix + suffix;
+        HANDLE handle = CreateFileW(temp->c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle != INVALID_HANDLE_VALUE)
+            return handle;
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_EXISTS && code != ERROR_ALREADY_EXISTS) {
+            *error = reason("cannot create a temporary file beside it", code);
+            break;
+        }
+    }
+    if (error->empty())
+        *error = "cannot create a temporary file beside it: every name tried is taken";
+    temp->clear();
+    return INVALID_HANDLE_VALUE;
+}
+
+bool replaceAtomically(const std::wstring& target, DWORD attributes, const uint8_t* data, size_t size,
+                       std::string* error)
+{
+    std::wstring temp;
+    Handle file(createTemporary(target, &temp, error));
+    if (!file.valid())
+        return false;
+    bool ok = writeAll(file.get(), data, size, error);
+    if (ok && !FlushFileBuffers(file.get())) {
+        *error = lastReason("flush to disk failed");
+        ok = false;
+    }
+    if (!file.close() && ok) {
+        *error = lastReason("close failed");
+        ok = false;
+    }
+    if (ok && (attributes & kKeptAttributes) != 0)
+        SetFileAttributesW(temp.c_str(), attributes & kKeptAttributes);
+    if (ok && !MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = lastReason("cannot replace the file");
+        ok = false;
+    }
+    if (!ok)
+        DeleteFileW(temp.c_str());
+    return ok;
+}
+
+// A console, a serial port or a pipe is written where it stands.
+bool isStream(HANDLE handle)
+{
+    DWORD type = GetFileType(handle);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
+} // namespace
+
+bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    error->clear();
+    std::wstring target = widen(path);
+    if (target.empty()) {
+        *error = "no file name";
+        return false;
+    }
+    DWORD attributes = GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES) {
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+            *error = "it is a directory";
+            return false;
+        }
+        if (attributes & FILE_ATTRIBUTE_READONLY) {
+            *error = "the file is read-only";
+            return false;
+        }
+    }
+
+    // Opening changes nothing yet; it tells a device from a file.
+    Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+                                FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!existing.valid()) {
+        DWORD code = GetLastError();
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) {
+            *error = reason("cannot open it", code);
+            return false;
+        }
+        return replaceAtomically(target, 0, data, size, error);
+    }
+    if (isStream(existing.get())) {
+        bool ok = writeAll(existing.get(), data, size, error);
+        if (!existing.close() && ok) {
+            *error = lastReason("close failed");
+            ok = false;
+        }
+        return ok;
+    }
+    if (target.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0) {
+        *error = "it is a block device";
+        return false;
+    }
+    target = finalPath(existing.get(), error);
+    existing.close();
+    if (target.empty())
+        return false;
+    attributes = GetFileAttributesW(target.c_str());
+    return replaceAtomically(target, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes, data, size,
+                             error);
+}

@@ -1,0 +1,92 @@
+// Where a settings backup goes and what it is called.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "SettingsBackup.h"
+
+namespace {
+
+// Sets or (for nullptr) unsets a variable until it goes out of scope.
+class ScopedVariable {
+public:
+    ScopedVariable(const char* name, const char* value) : _name(name)
+    {
+        if (const char* old = std::getenv(name)) {
+            _old = old;
+            _had = true;
+        }
+        set(value);
+    }
+    ~ScopedVariable() { set(_had ? _old.c_str() : nullptr); }
+
+private:
+    void set(const char* value)
+    {
+        if (value != nullptr)
+            setenv(_name, value, 1);
+        else
+            unsetenv(_name);
+    }
+
+    const char* _name;
+    std::string _old;
+    bool _had = false;
+};
+
+std::time_t localTime(int year, int month, int day, int hour, int minute, int second)
+{
+    std::tm t{};
+    t.tm_year = year - 1900;
+    t.tm_mon = month - 1;
+    t.tm_mday = day;
+    t.tm_hour = hour;
+    t.tm_min = minute;
+    t.tm_sec = second;
+    t.tm_isdst = -1;
+    return std::mktime(&t);
+}
+
+} // namespace
+
+TEST(SettingsBackupName, SerialBytesOtherThanLettersAndDigitsBecomeUnderscores)
+{
+    const std::time_t when = localTime(2026, 3, 9, 7, 5, 4);
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"QE012345", "QE012345"},
+        {"QE 01/4", "QE_01_4"},
+        {"\xFF" "a\xE9" "b", "_a_b"},     // bytes past ASCII are no letters
+        {"\xFF\xFF\xFF\xFF\xFF\xFF\xFF\xFF", "unknown"},  // a blank adapter
+        {"-_.", "unknown"},
+        {"", "unknown"},
+    };
+    for (const auto& [serial, stem] : cases)
+        EXPECT_EQ(settingsBackupStem(serial, when), stem + "-20260309-070504") << serial;
+}
+
+TEST(SettingsBackupDir, VariableThenStateHomeThenHome)
+{
+    struct Case {
+        const char* chosen;
+        const char* state;
+        const char* home;
+        std::string dir;
+    };
+    const std::vector<Case> cases = {
+        {"/b", "/s", "/h", "/b"},
+        {"", "/s", "/h", "/s/pelagoxcon/backups"},
+        {nullptr, "relative", "/h", "/h/.local/state/pelagoxcon/backups"},
+        {nullptr, "", "/h", "/h/.local/state/pelagoxcon/backups"},
+        {nullptr, nullptr, nullptr, ""},
+        {"rel/b", nullptr, nullptr, "rel/b"},
+    };
+    for (const Case& c : cases) {
+        ScopedVariable chosen(kBackupDirVariable, c.chosen);
+        ScopedVariable state("XDG_STATE_HOME", c.state);
+        ScopedVariable home("HOME", c.home);
+        EXPECT_EQ(settingsBackupDir(), c.dir) << c.dir;
+    }
+}

@@ -1,0 +1,458 @@
+// The save rules, one table run against every way the tool saves a file:
+// the save routine itself, the offline save (-l answered y), -s and the
+// backup before an erase. A new way of saving is one more entry in kRoutes.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DeviceHarness.h"
+#include "NativeLauncher.h"
+#include "SafeSave.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Bytes = std::vector<uint8_t>;
+
+constexpr rlim_t kWriteLimit = 1000;  // bytes: no settings image fits
+constexpr uid_t kNobody = 65534;
+constexpr unsigned kChildSeconds = 20;
+constexpr int kDrainQuietMs = 2000;
+const std::string kTuneAndSave = "1\n1\n2\n3\n4\n0\ny\n";
+
+// Applies a soft RLIMIT_FSIZE (0: none) until it goes out of scope.
+class FileSizeLimit {
+public:
+    explicit FileSizeLimit(rlim_t bytes) : _active(bytes != 0)
+    {
+        getrlimit(RLIMIT_FSIZE, &_old);
+        rlimit limited = _old;
+        limited.rlim_cur = bytes;
+        if (_active)
+            setrlimit(RLIMIT_FSIZE, &limited);
+    }
+    ~FileSizeLimit()
+    {
+        if (_active)
+            setrlimit(RLIMIT_FSIZE, &_old);
+    }
+
+private:
+    bool _active;
+    rlimit _old{};
+};
+
+// One way of saving: what stands at the target before, what a completed
+// save stores, and the save itself (true when it reports success).
+class SaveRoute {
+public:
+    virtual ~SaveRoute() = default;
+    virtual Bytes original() const { return Bytes(10, 'x'); }
+    virtual Bytes expected() = 0;
+    virtual bool save(const std::string& target, rlim_t limit) = 0;
+};
+
+class FunctionRoute : public SaveRoute {
+public:
+    explicit FunctionRoute(DeviceHarness&) {}
+    Bytes expected() override { return patternBytes(4096, 7); }
+    bool save(const std::string& target, rlim_t limit) override
+    {
+        // In a child: a limit that killed the process must not take the test with it.
+        int pipeFds[2];
+        if (pipe(pipeFds) != 0)
+            return false;
+        Bytes data = expected();
+        pid_t pid = fork();
+        if (pid == 0) {
+            close(pipeFds[0]);
+            alarm(kChildSeconds);
+            FileSizeLimit limited(limit);
+            std::string error;
+            bool ok = safeSave(target, data.data(), data.size(), &error);
+            ssize_t ignored = write(pipeFds[1], error.data(), error.size());
+            (void)ignored;
+            _exit(ok ? 0 : 1);
+        }
+        close(pipeFds[1]);
+        std::string error;
+        char buffer[256];
+        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
+            error.append(buffer, size_t(n));
+        close(pipeFds[0]);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status)) << "the save ended by signal " << WTERMSIG(status);
+        bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+        EXPECT_EQ(error.empty(), ok) << "reason: " << error;
+        return ok;
+    }
+};
+
+class OfflineRoute : public SaveRoute {
+public:
+    explicit OfflineRoute(DeviceHarness& h) : _h(h)
+    {
+        // A completed save stores what the same answers make of a plain copy.
+        std::string reference = h.path("reference.dat");
+        writeFile(reference, original());
+        h.run({"-l", reference}, 20s, kTuneAndSave);
+        _expected = readFile(reference);
+        fs::remove(reference);
+    }
+    Bytes original() const override { return readFile(PELAGO_SAMPLES_DIR "/lenses.dat"); }
+    Bytes expected() override { return _expected; }
+    bool save(const std::string& target, rlim_t limit) override
+    {
+        ProcessResult r;
+        {
+            FileSizeLimit limited(limit);
+            r = _h.run({"-l", target}, 20s, kTuneAndSave);
+        }
+        EXPECT_EQ(r.exitStatus, 1);
+        const std::string saved = "Adapter setting was saved\n";
+        if (r.out.size() >= saved.size() && r.out.compare(r.out.size() - saved.size(), saved.size(), saved) == 0)
+            return true;
+        bool refused = r.out.find("Failed in saving adapter setting file " + target + " (") != std::string::npos ||
+                       r.out.find("Failed in opening adapter setting file " + target + ", abort\n") != std::string::npos;
+        EXPECT_TRUE(refused) << r.out;
+        return false;
+    }
+
+private:
+    DeviceHarness& _h;
+    Bytes _expected;
+};
+
+class DeviceSaveRoute : public SaveRoute {
+public:
+    explicit DeviceSaveRoute(DeviceHarness& h) : _h(h) { h.startSim(); }
+    Bytes expected() override { return flashRange(_h.adapter().flashSnapshot(), 0x1F000, 0x1000); }
+    bool save(const std::string& target, rlim_t limit) override
+    {
+        ProcessResult r;
+        {
+            FileSizeLimit limited(limit);
+            r = _h.runOnPort({"-s", target}, 60s);
+        }
+        if (r.exitStatus == 0) {
+            EXPECT_EQ(maskTimes(r.out), "\ndone in T seconds\n");
+            return true;
+        }
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + target + " , abort\ndone in T seconds\n");
+        EXPECT_NE(r.err.find("\nReason: "), std::string::npos) << r.err;
+        return false;
+    }
+
+private:
+    DeviceHarness& _h;
+};
+
+// The backup before -u: it names its file itself, in the directory of the
+// rule's target; what it made is moved to the target to be checked there.
+class BackupRoute : public SaveRoute {
+public:
+    explicit BackupRoute(DeviceHarness& h) : _h(h), _source(h.path("source.dat"))
+    {
+        h.startSim();
+        _expected = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
+        writeFile(_source, patternBytes(4096, 8));
+    }
+    Bytes expected() override { return _expected; }
+    bool save(const std::string& target, rlim_t limit) override
+    {
+        _h.launcher().setEnvironment({"PELAGOXCON_BACKUP_DIR=" + fs::path(target).parent_path().string()});
+        ProcessResult r;
+        {
+            FileSizeLimit limited(limit);
+            r = _h.runOnPort({"-u", _source}, 60s);
+        }
+        const std::string line = "\nAdapter setting backed up to ";
+        if (r.exitStatus == 0 && r.out.compare(0, line.size(), line) == 0) {
+            std::string made = r.out.substr(line.size(), r.out.find('\n', line.size()) - line.size());
+            fs::rename(made, target);
+            return true;
+        }
+        EXPECT_EQ(r.exitStatus, 1);
+        EXPECT_NE(r.out.find("Failed to back up adapter setting to "), std::string::npos) << r.out;
+        EXPECT_EQ(_h.commands("X").size(), 0u) << "erased without a backup";
+        return false;
+    }
+
+private:
+    DeviceHarness& _h;
+    std::string _source;
+    Bytes _expected;
+};
+
+struct RouteParam {
+    std::string name;
+    bool readsTarget;  // the target must hold a settings file before the save
+    std::function<std::unique_ptr<SaveRoute>(DeviceHarness&)> make;
+    bool namesItsFile = false;  // only the rules about a new file in a directory apply
+};
+
+const RouteParam kRoutes[] = {
+    {"Function", false, [](DeviceHarness& h) { return std::make_unique<FunctionRoute>(h); }},
+    {"Offline", true, [](DeviceHarness& h) { return std::make_unique<OfflineRoute>(h); }},
+    {"DeviceSave", false, [](DeviceHarness& h) { return std::make_unique<DeviceSaveRoute>(h); }},
+    {"Backup", false, [](DeviceHarness& h) { return std::make_unique<BackupRoute>(h); }, true},
+};
+
+// What a route that names its own file is tried with.
+const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemporaryNamesAreLeftAlone",
+                                     "WriteCutShortLeavesTheFileAlone"};
+
+// What a rule arranges and looks at: the scratch directory, the route, and
+// the far end of a FIFO or terminal.
+struct Scene {
+    DeviceHarness& h;
+    SaveRoute& route;
+    int peer = -1;  // reads what reached a FIFO or terminal
+    int keep = -1;  // the terminal's own end, held open while the save runs
+
+    ~Scene()
+    {
+        if (peer >= 0)
+            close(peer);
+        if (keep >= 0)
+            close(keep);
+    }
+    std::string file(const std::string& name, mode_t mode)
+    {
+        std::string path = h.path(name);
+        writeFile(path, route.original());
+        chmod(path.c_str(), mode);
+        return path;
+    }
+    // Everything that arrived at the peer until it falls quiet.
+    Bytes drain()
+    {
+        Bytes got;
+        pollfd p{peer, POLLIN, 0};
+        uint8_t buffer[4096];
+        while (poll(&p, 1, kDrainQuietMs) > 0) {
+            ssize_t n = read(peer, buffer, sizeof buffer);
+            if (n <= 0)
+                break;
+            got.insert(got.end(), buffer, buffer + n);
+        }
+        return got;
+    }
+};
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    lstat(path.c_str(), &st);
+    return st.st_mode;
+}
+
+enum class Expect { Stored, Refused };
+
+struct SaveRule {
+    std::string name;
+    Expect expect;
+    bool readableTarget;  // the offline route can load what stands there
+    bool needsRoot;
+    rlim_t writeLimit;
+    std::function<std::string(Scene&)> arrange;  // returns the path to save to
+    std::function<void(Scene&, const std::string&)> check;
+};
+
+const SaveRule kRules[] = {
+    {"RegularFileIsReplaced", Expect::Stored, true, false, 0,
+     [](Scene& s) { return s.file("user.dat", 0644); },
+     [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.expected()); }},
+    {"MissingFileIsCreated", Expect::Stored, false, false, 0,
+     [](Scene& s) { return s.h.path("new.dat"); },
+     [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.expected()); }},
+    {"ReadOnlyFileIsRefused", Expect::Refused, true, false, 0,
+     [](Scene& s) { return s.file("user.dat", 0444); },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.original());
+         EXPECT_EQ(modeOf(t) & 07777, 0444u);
+     }},
+    {"LinkIsFollowedAndKept", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         s.file("real.dat", 0644);
+         fs::create_symlink("real.dat", s.h.path("link.dat"));
+         return s.h.path("link.dat");
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_TRUE(S_ISLNK(modeOf(t)));
+         EXPECT_EQ(readFile(s.h.path("real.dat")), s.route.expected());
+     }},
+    {"PlantedLinksAtTemporaryNamesAreLeftAlone", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string victim = s.file("victim.dat", 0644);
+         for (const char* name : {"user.dat.tmp", "user.dat.tmp1", "user.dat.saving", "user.dat.new",
+                                  "user.dat~", ".user.dat.tmp", ".user.dat.saving"})
+             fs::create_symlink(victim, s.h.path(name));
+         return s.file("user.dat", 0644);
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(readFile(s.h.path("victim.dat")), s.route.original());
+     }},
+    {"DirectoryIsRefused", Expect::Refused, true, false, 0,
+     [](Scene& s) {
+         fs::create_directories(s.h.path("taken/inside"));
+         return s.h.path("taken");
+     },
+     [](Scene& s, const std::string&) { EXPECT_TRUE(fs::is_directory(s.h.path("taken/inside"))); }},
+    {"FifoIsWrittenInPlace", Expect::Stored, false, false, 0,
+     [](Scene& s) {
+         std::string fifo = s.h.path("pipe");
+         mkfifo(fifo.c_str(), 0644);
+         s.peer = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+         return fifo;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_TRUE(S_ISFIFO(modeOf(t)));
+         EXPECT_EQ(s.drain(), s.route.expected());
+     }},
+    {"FifoWithoutReaderIsRefusedAtOnce", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         mkfifo(s.h.path("pipe").c_str(), 0644);
+         return s.h.path("pipe");
+     },
+     [](Scene&, const std::string& t) { EXPECT_TRUE(S_ISFIFO(modeOf(t))); }},
+    {"TerminalIsWrittenInPlace", Expect::Stored, false, false, 0,
+     [](Scene& s) {
+         s.peer = posix_openpt(O_RDWR | O_NOCTTY);
+         if (s.peer < 0 || grantpt(s.peer) != 0 || unlockpt(s.peer) != 0)
+             return std::string("/nonexistent/pty");
+         std::string slave = ptsname(s.peer);
+         // Raw, so the bytes arrive as written (no CR before LF).
+         s.keep = open(slave.c_str(), O_RDWR | O_NOCTTY);
+         termios raw{};
+         tcgetattr(s.keep, &raw);
+         cfmakeraw(&raw);
+         tcsetattr(s.keep, TCSANOW, &raw);
+         return slave;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_TRUE(S_ISCHR(modeOf(t)));
+         EXPECT_EQ(s.drain(), s.route.expected());
+     }},
+    {"DeviceNodeIsNotReplaced", Expect::Stored, true, true, 0,
+     [](Scene& s) {
+         std::string node = s.h.path("null");
+         EXPECT_EQ(mknod(node.c_str(), S_IFCHR | 0666, makedev(1, 3)), 0);
+         return node;
+     },
+     [](Scene&, const std::string& t) { EXPECT_TRUE(S_ISCHR(modeOf(t))); }},
+    {"ModeAndOwnerAreKept", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("user.dat", 0640);
+         if (geteuid() == 0) {
+             EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+         }
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         struct stat st {};
+         stat(t.c_str(), &st);
+         EXPECT_EQ(st.st_mode & 07777, 0640u);
+         if (geteuid() == 0) {
+             EXPECT_EQ(st.st_uid, kNobody);
+             EXPECT_EQ(st.st_gid, kNobody);
+         }
+         EXPECT_EQ(readFile(t), s.route.expected());
+     }},
+    {"HardLinkIsBrokenAndTheOtherNameKeepsTheOldContent", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("user.dat", 0644);
+         fs::create_hard_link(path, s.h.path("other.dat"));
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(readFile(s.h.path("other.dat")), s.route.original());
+     }},
+    {"WriteCutShortLeavesTheFileAlone", Expect::Refused, true, false, kWriteLimit,
+     [](Scene& s) { return s.file("user.dat", 0644); },
+     [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }},
+};
+
+// Names and kinds in the scratch directory: nothing may appear or go
+// except a file the save creates.
+std::map<std::string, mode_t> listing(const std::string& dir)
+{
+    std::map<std::string, mode_t> entries;
+    for (const auto& entry : fs::directory_iterator(dir))
+        entries[entry.path().filename().string()] = modeOf(entry.path().string()) & S_IFMT;
+    return entries;
+}
+
+struct SaveCase {
+    const RouteParam* route;
+    const SaveRule* rule;
+};
+
+std::vector<SaveCase> saveCases()
+{
+    std::vector<SaveCase> cases;
+    for (const RouteParam& route : kRoutes)
+        for (const SaveRule& rule : kRules)
+            if ((rule.readableTarget || !route.readsTarget) &&
+                (!route.namesItsFile || std::find(std::begin(kNewFileRules), std::end(kNewFileRules), rule.name) !=
+                                            std::end(kNewFileRules)))
+                cases.push_back({&route, &rule});
+    return cases;
+}
+
+void PrintTo(const SaveCase& c, std::ostream* os)
+{
+    *os << c.route->name << " " << c.rule->name;
+}
+
+class SaveRules : public ::testing::TestWithParam<SaveCase> {};
+
+TEST_P(SaveRules, Hold)
+{
+    const SaveRule& rule = *GetParam().rule;
+    if (rule.needsRoot && geteuid() != 0)
+        GTEST_SKIP() << "making a device node needs root";
+    DeviceHarness h(std::make_unique<NativeLauncher>(PELAGO_EXE));
+    std::unique_ptr<SaveRoute> route = GetParam().route->make(h);
+    Scene scene{h, *route};
+    std::string target = rule.arrange(scene);
+    std::string dir = h.path("");
+    std::map<std::string, mode_t> before = listing(dir);
+
+    bool stored = route->save(target, rule.writeLimit);
+
+    EXPECT_EQ(stored, rule.expect == Expect::Stored);
+    rule.check(scene, target);
+    std::map<std::string, mode_t> after = listing(dir);
+    if (stored && before.count(fs::path(target).filename().string()) == 0 && target.rfind(dir, 0) == 0)
+        before[fs::path(target).filename().string()] = S_IFREG;
+    EXPECT_EQ(after, before) << "a temporary file was left, or something was replaced";
+}
+
+INSTANTIATE_TEST_SUITE_P(Native, SaveRules, ::testing::ValuesIn(saveCases()),
+                         [](const ::testing::TestParamInfo<SaveCase>& info) {
+                             return info.param.route->name + "_" + info.param.rule->name;
+                         });
+
+} // namespace
