@@ -99,11 +99,16 @@ bool isErase(const uint8_t* data, int size)
     return size == kEraseCommandLength && data[0] == 'X' && data[size - 1] == '#';
 }
 
+bool erasesSettings(const uint8_t* command)
+{
+    return command[kEraseCommandLength - 2] == '0';
+}
+
 // What the ports of one run share: the replies, the write faults, and
 // the check every erase must pass.
 struct Link {
     Input* replies = nullptr;
-    std::function<void()> onErase;
+    std::function<void(bool settingsToo)> onErase;
     bool usb = false;
     bool firstOpenFails = false;
     int opens = 0;
@@ -137,7 +142,7 @@ public:
         if (!_open || size < 0)
             return -1;
         if (isErase(data, size))
-            _link.onErase();
+            _link.onErase(erasesSettings(data));
         return ++_link.writes == _link.shortWrite ? size / 2 : size;
     }
     int get() override
@@ -186,7 +191,7 @@ private:
 
 // Scratch files, one set per process, removed at exit.
 struct Scratch {
-    fs::path dir, run, file, console;
+    fs::path dir, run, file, backups, console;
 };
 Scratch g_scratch;
 
@@ -312,13 +317,39 @@ void checkErase(const PelagoConfig& cfg, bool fileExists, bool validFirmware,
         fail("an erase for an invalid firmware file");
 }
 
-// A save that failed leaves FILE as it was, and no run leaves a temporary file beside it.
-void checkFileKept(const PelagoConfig& cfg, int status, bool existed, const std::vector<uint8_t>& before)
+bool isWholeBackup(const fs::directory_entry& entry)
+{
+    return entry.is_regular_file() && entry.path().extension() == ".dat" &&
+           entry.file_size() == kSettingsAreaSize;
+}
+
+int wholeBackups()
+{
+    std::error_code missing;
+    int count = 0;
+    for (const auto& entry : fs::directory_iterator(g_scratch.backups, missing))
+        count += isWholeBackup(entry) ? 1 : 0;
+    return count;
+}
+
+// No run leaves anything but FILE and whole backups: no temporary file,
+// no empty claim, nothing a serial number could name elsewhere.
+void checkLeftovers()
 {
     for (const auto& entry : fs::directory_iterator(g_scratch.run)) {
-        if (entry.path() != g_scratch.file && entry.is_regular_file())
+        if (entry.path() != g_scratch.file && entry.path() != g_scratch.backups)
             fail("a file was left beside FILE");
     }
+    std::error_code missing;
+    for (const auto& entry : fs::directory_iterator(g_scratch.backups, missing)) {
+        if (!isWholeBackup(entry))
+            fail("a backup was left incomplete");
+    }
+}
+
+// A save that failed leaves FILE as it was.
+void checkFileKept(const PelagoConfig& cfg, int status, bool existed, const std::vector<uint8_t>& before)
+{
     if (!cfg.eeprom_read)
         return;
     std::vector<uint8_t> after;
@@ -356,10 +387,11 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
     g_scratch.dir = pattern;
     g_scratch.run = g_scratch.dir / "run";
     g_scratch.file = g_scratch.run / "settings.dat";
+    g_scratch.backups = g_scratch.run / "backups";
     g_scratch.console = g_scratch.dir / "console";
     std::atexit(removeScratch);
     // Backups, when made, go to the scratch directory, never to $HOME.
-    setenv("PELAGOXCON_BACKUP_DIR", (g_scratch.run / "backups").c_str(), 1);
+    setenv("PELAGOXCON_BACKUP_DIR", g_scratch.backups.c_str(), 1);
     return 0;
 }
 
@@ -396,7 +428,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         unsetenv("PELAGOXCON_NO_BACKUP");
     bool validFirmware = cfg.firmware_write && fileExists && passesFirmwareCheck(file);
     resetModuleValues();
-    link.onErase = [&] { checkErase(cfg, fileExists, validFirmware, file); };
+    bool backups = !(linkBits & kLinkNoBackup);
+    int settingsErases = 0;
+    link.onErase = [&](bool settingsToo) {
+        checkErase(cfg, fileExists, validFirmware, file);
+        if (settingsToo && backups && wholeBackups() < ++settingsErases)
+            fail("the settings area was erased without a backup");
+    };
 
     t_skipPauses = true;
     int status = deviceRoad(cfg, g_scratch.file.c_str(), std::make_unique<FuzzPortFactory>(link, ports));
@@ -405,6 +443,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 
     if (status != 0 && status != 1)
         fail("an exit status other than 0 or 1");
+    checkLeftovers();
     checkFileKept(cfg, status, fileExists, file);
     return 0;
 }

@@ -42,6 +42,11 @@ def settings_dump():
     return b"".join(word(0xFFFFFFFF) for _ in range(SETTINGS_WORDS)) + frame()
 
 
+def backup():
+    # The serial number names the file, then the area is read.
+    return word(0x31333251) + word(0x42413935) + settings_dump()
+
+
 def program(blocks):
     return b"".join(frame(b"Y\n\r") * 2 for _ in range(blocks))
 
@@ -72,7 +77,7 @@ def seeds():
     yield "connect_usb", seed(0, NAMED, connect())
     yield "info_serial_scan", seed(INFO, 0, connect(serial=True) + info)
     yield "save_usb_reset", seed(SAVE | RESET, NAMED, connect() + settings_dump() + reset)
-    yield "update_backup", seed(WRITE | BUILT, NAMED, connect() + settings_dump() + frame(b"X\n\r") +
+    yield "update_backup", seed(WRITE | BUILT, NAMED, connect() + backup() + frame(b"X\n\r") +
                                 program(SETTINGS_BLOCKS) + checksum(0xABCD) + settings_dump())
     yield "clear_no_backup", seed(CLEAR, NAMED | NO_BACKUP, connect() + frame(b"X\n\r") +
                                   program(SETTINGS_BLOCKS) + checksum(0xABCD), console=b"0\n")
