@@ -1,5 +1,6 @@
 // The settings blocks end to end at their edges: long, short and missing
-// files, saves that cannot be made, and the serial link.
+// files, saves that cannot be made, the serial link, the backup before an
+// erase, the read-back after -u, and stray bytes in a dump.
 #include <gtest/gtest.h>
 
 #include <algorithm>
