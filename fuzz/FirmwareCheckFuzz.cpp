@@ -5,7 +5,34 @@
 #include <cstdlib>
 
 #include "FirmwareCheck.h"
+#include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
+
+namespace {
+
+bool isKnownCode(int code)
+{
+    switch (code) {
+    case FW_OK:
+    case FW_ERR_PCB_LIST:
+    case FW_ERR_SIG_SHORT:
+    case FW_ERR_SIG:
+    case FW_ERR_SW_VER:
+    case FW_ERR_LOAD_ADDR:
+    case FW_ERR_SIZE_SHORT:
+    case FW_ERR_SIZE_ALIGN:
+    case FW_ERR_PLAIN_CKSUM:
+    case FW_ERR_PAYLOAD:
+    case FW_ERR_TRAIL_SHORT:
+    case FW_ERR_TRAIL:
+    case FW_ERR_SIZE_LARGE:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -16,11 +43,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     int code = FirmwareCheck(f);
     std::fclose(f);
 
-    if (code > 0 || code < -11)
+    if (!isKnownCode(code))
         std::abort();
     if (code == 0) {
         uint64_t end = 48ull + g_fw_total_size + 4;
-        if (g_loader_addr != 0x1000 || g_fw_total_size % 64 != 0 || end > size)
+        if (g_loader_addr != 0x1000 || g_fw_total_size % 64 != 0 || g_fw_total_size > kAppAreaSize ||
+            end > size)
             std::abort();
         if (qvl_sigs != kSigQVLC && qvl_sigs != kSigQVLE)
             std::abort();

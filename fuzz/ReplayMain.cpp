@@ -9,9 +9,13 @@
 #include <vector>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+// Targets that need a one-time setup define it, as libFuzzer expects.
+extern "C" __attribute__((weak)) int LLVMFuzzerInitialize(int* argc, char*** argv);
 
 int main(int argc, char** argv)
 {
+    if (LLVMFuzzerInitialize != nullptr)
+        LLVMFuzzerInitialize(&argc, &argv);
     size_t count = 0;
     for (int i = 1; i < argc; ++i) {
         for (const auto& entry : std::filesystem::directory_iterator(argv[i])) {
@@ -23,6 +27,7 @@ int main(int argc, char** argv)
             ++count;
         }
     }
-    std::printf("replayed %zu inputs\n", count);
+    // On stderr: a target may have silenced stdout.
+    std::fprintf(stderr, "replayed %zu inputs\n", count);
     return count > 0 ? 0 : 1;
 }
