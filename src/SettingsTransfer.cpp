@@ -12,6 +12,18 @@
 #include "SafeSave.h"
 #include "SettingsBackup.h"
 
+void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
+{
+    // A terminal sees the 1024 word reads move; a pipe gets nothing extra.
+    Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
+    uint32_t reported = 0;
+    samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
+        progress.advance(done - reported);
+        reported = done;
+    });
+    progress.finish();
+}
+
 namespace {
 
 constexpr size_t kResetCountOffset = 393;  // byte of the built-in image counting resets
@@ -46,6 +58,15 @@ void _printSettingsChecksum(Samba& samba)
                 samba.checksumBuffer(kSettingsAreaAddr, kSettingsAreaSize));
 }
 
+// Whether the settings area now holds `image`, byte for byte; the checksum
+// alone would not show a block the monitor stored wrongly.
+bool _settingsVerified(Samba& samba, const uint8_t* image)
+{
+    uint8_t stored[kSettingsAreaSize];
+    readSettingsArea(samba, stored);
+    return std::memcmp(stored, image, sizeof stored) == 0;
+}
+
 // A decimal number from the console, blank lines skipped; false when none,
 // also when the console has ended or cannot be read.
 bool _readCount(int& count)
@@ -55,31 +76,6 @@ bool _readCount(int& count)
         result = get_int(&count);
     } while (result == EOF && !input_ended(stdin));
     return result == 1;
-}
-
-} // namespace
-
-void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
-{
-    // A terminal sees the 1024 word reads move; a pipe gets nothing extra.
-    Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
-    uint32_t reported = 0;
-    samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
-        progress.advance(done - reported);
-        reported = done;
-    });
-    progress.finish();
-}
-
-namespace {
-
-// Whether the settings area now holds `image`, byte for byte; the checksum
-// alone would not show a block the monitor stored wrongly.
-bool _settingsVerified(Samba& samba, const uint8_t* image)
-{
-    uint8_t stored[kSettingsAreaSize];
-    readSettingsArea(samba, stored);
-    return std::memcmp(stored, image, sizeof stored) == 0;
 }
 
 } // namespace
