@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <regex>
 
 #include "DeviceExpect.h"
@@ -115,6 +116,9 @@ std::string terminalView(const std::string& out)
 ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args)
 {
     args.insert(args.begin(), {"PelagoXcon", "-p", h.port()});
+    // The piped run's backup goes first, so this run's takes the same name
+    // and not the next free one (within the same second).
+    std::filesystem::remove_all(h.backupDir());
     Subprocess child(PELAGO_EXE, args, {"PELAGOXCON_BACKUP_DIR=" + h.backupDir()});
     child.stdoutOnTerminal();
     child.start();
