@@ -44,7 +44,11 @@ ensure_cross_tools() {
 
 # check_windows_exe PATH: fails unless PATH is an x86-64 Windows executable.
 check_windows_exe() {
-    x86_64-w64-mingw32-objdump -f "$1" | grep -q 'file format pei-x86-64' || {
+    # Read whole before matching: under pipefail, grep -q leaving the pipe
+    # early could fail objdump with SIGPIPE.
+    local header
+    header="$(x86_64-w64-mingw32-objdump -f "$1")"
+    grep -q 'file format pei-x86-64' <<<"$header" || {
         echo "$1 is not a Windows x86-64 executable" >&2
         return 1
     }

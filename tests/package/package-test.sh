@@ -85,8 +85,13 @@ check_deb() {
     expect_field "$deb" Version "$(help_version "$exe")"
     expect_field "$deb" Architecture "$(dpkg --print-architecture)"
     expect_field "$deb" Section utils
-    dpkg-deb -f "$deb" Maintainer | grep -q '<.*@.*>' || fail "Maintainer has no address"
-    dpkg-deb -f "$deb" Description | head -1 | grep -q 'Quorvane' || fail "Description does not say what it is for"
+    # Read whole before matching: under pipefail, grep -q leaving a pipe
+    # early would fail the writer with SIGPIPE now and then.
+    local maintainer summary
+    maintainer="$(dpkg-deb -f "$deb" Maintainer)"
+    summary="$(dpkg-deb -f "$deb" Description | sed -n 1p)"
+    grep -q '<.*@.*>' <<<"$maintainer" || fail "Maintainer has no address"
+    grep -q 'Quorvane' <<<"$summary" || fail "Description does not say what it is for"
     # Found by dpkg-shlibdeps from the binaries, not written by hand.
     local depends
     depends="$(dpkg-deb -f "$deb" Depends)"
@@ -137,7 +142,7 @@ check_zip() {
     diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/README.txt") \
          <(unzip -Z1 "$zip" | grep -v '/$' | sort) || fail "the zip holds other files"
     unzip -q "$zip" -d "$SCRATCH/x"
-    x86_64-w64-mingw32-objdump -f "$SCRATCH/x/$top/PelagoXcon.exe" | grep -q 'file format pei-x86-64' ||
+    check_windows_exe "$SCRATCH/x/$top/PelagoXcon.exe" >/dev/null ||
         fail "PelagoXcon.exe is not a Windows x86-64 executable"
 
     local readme="$SCRATCH/x/$top/README.txt" lines
