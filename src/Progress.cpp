@@ -20,7 +20,14 @@ constexpr char kDoneMark = '#';
 constexpr char kToDoMark = '-';
 constexpr double kWidestSeconds = 999.9;  // wider only past a quarter of an hour
 
+ProgressObserver g_observer = nullptr;
+
 } // namespace
+
+void setProgressObserver(ProgressObserver observer)
+{
+    g_observer = observer;
+}
 
 bool stdoutIsTerminal()
 {
@@ -41,6 +48,8 @@ Progress::Progress(const char* label, uint32_t totalBytes, OffTerminal offTermin
     // never leaves a stale tail behind.
     size_t widest = _label.size() + 2 + _stats(_total, kWidestSeconds).size();
     _barWidth = std::max(kMinBarWidth, std::min(kMaxBarWidth, kLineWidth - std::min(kLineWidth, widest)));
+    if (g_observer)
+        g_observer(label, 0, _total);
     if (_terminal)
         _draw();
     else if (_offTerminal == OffTerminal::Dots)
@@ -51,6 +60,8 @@ Progress::Progress(const char* label, uint32_t totalBytes, OffTerminal offTermin
 void Progress::advance(uint32_t bytes)
 {
     _done = std::min(_total, _done + bytes);
+    if (g_observer)
+        g_observer(_label.c_str(), _done, _total);
     if (!_terminal) {
         if (_offTerminal == OffTerminal::Dots) {
             std::putchar('.');
@@ -67,6 +78,8 @@ void Progress::advance(uint32_t bytes)
 
 void Progress::finish()
 {
+    if (g_observer)
+        g_observer(_label.c_str(), _done, _total);
     if (!_terminal)
         return;
     if (_offTerminal == OffTerminal::Silent)

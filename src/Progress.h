@@ -45,5 +45,12 @@ private:
     std::chrono::steady_clock::time_point _lastDraw;
 };
 
+// Told of every transfer's progress whether or not stdout is a terminal, so
+// a front end other than the console (the web page) can draw its own bar:
+// `done` of `total` bytes, at the start, at each redraw and at the finish.
+using ProgressObserver = void (*)(const char* label, uint32_t done, uint32_t total);
+// Sets the observer (null: none, the default).
+void setProgressObserver(ProgressObserver observer);
+
 // Whether standard output is a terminal (a console on Windows).
 bool stdoutIsTerminal();
