@@ -1,4 +1,5 @@
-# Shared by scripts/test and scripts/demo: install what is missing, build.
+# Shared by scripts/test, scripts/demo and scripts/package: install what is
+# missing, build.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -35,6 +36,16 @@ build_preset() {
     shift
     cmake --preset "$preset" "$@" >/dev/null
     cmake --build --preset "$preset"
+}
+
+# build_targets PRESET TARGET...: configure PRESET quietly, then build only
+# TARGETs, showing the build's own progress lines ([n/N] per unit; one line
+# redrawn in place on a terminal), so a first build is seen moving.
+build_targets() {
+    local preset="$1"
+    shift
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target "$@"
 }
 
 # Device link: the mingw-w64 cross compiler for the Windows program.
