@@ -73,9 +73,10 @@ ensure_wine() {
 }
 
 # Packaging: dpkg-dev for dpkg-shlibdeps, `file` with which CPack picks the
-# binaries to hand it, and what the package tests read man pages and zips with.
+# binaries to hand it, and what the package tests read man pages and zips
+# and judge the Debian package with.
 ensure_package_tools() {
-    ensure_packages dpkg-dev file groff-base man-db unzip
+    ensure_packages dpkg-dev file groff-base man-db unzip lintian
 }
 
 # make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
