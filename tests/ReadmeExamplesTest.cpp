@@ -1,5 +1,5 @@
-// The examples of the README's virtual-adapter section and of both man
-// pages, run as written: their commands are taken from the documents
+// The examples of the README's virtual-adapter section, of the installed
+// README and of both man pages, run as written: their commands are taken from the documents
 // themselves, so the two cannot drift apart. They run in a scratch
 // directory whose build/ is this build and whose PATH finds the programs
 // by their installed names.
@@ -21,21 +21,34 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-const char* const kReadmeSection = "## Running the virtual adapter by hand";
 const char* const kCodeIndent = "    ";
 const char* const kInstalledSamples = "/usr/share/pelagoxcon/samples/";
 
-// The indented command lines of the README section, in order.
-std::vector<std::string> readmeCommands(const std::string& path)
+// The heading a line starts, or "": "## NAME", or NAME underlined with
+// dashes on the next line.
+std::string headingOf(const std::vector<std::string>& lines, size_t i)
 {
-    std::ifstream readme(path);
-    std::vector<std::string> commands;
+    if (lines[i].rfind("## ", 0) == 0)
+        return lines[i].substr(3);
+    bool underlined = i + 1 < lines.size() && !lines[i + 1].empty() &&
+                      lines[i + 1].find_first_not_of('-') == std::string::npos;
+    return underlined ? lines[i] : "";
+}
+
+// The indented command lines of a text document's section, in order.
+std::vector<std::string> textSectionCommands(const std::string& path, const std::string& section)
+{
+    std::ifstream document(path);
+    std::vector<std::string> lines, commands;
+    for (std::string line; std::getline(document, line);)
+        lines.push_back(line);
     bool inSection = false;
-    for (std::string line; std::getline(readme, line);) {
-        if (line.rfind("## ", 0) == 0)
-            inSection = line == kReadmeSection;
-        else if (inSection && line.rfind(kCodeIndent, 0) == 0)
-            commands.push_back(line.substr(std::string(kCodeIndent).size()));
+    for (size_t i = 0; i < lines.size(); ++i) {
+        std::string heading = headingOf(lines, i);
+        if (!heading.empty())
+            inSection = heading == section;
+        else if (inSection && lines[i].rfind(kCodeIndent, 0) == 0)
+            commands.push_back(lines[i].substr(std::string(kCodeIndent).size()));
     }
     return commands;
 }
@@ -58,16 +71,16 @@ bool needsRealAdapter(const std::string& command)
            !std::regex_search(command + " ", std::regex(R"(^PelagoXcon (-[dlh]|--version) )"));
 }
 
-// The lines of the EXAMPLES section's example blocks, in order, leaving out
+// The lines of a man page section's example blocks, in order, leaving out
 // every block that needs a real adapter.
-std::vector<std::string> manPageCommands(const std::string& path)
+std::vector<std::string> manPageCommands(const std::string& path, const std::string& section)
 {
     std::ifstream page(path);
     std::vector<std::string> commands, block;
     bool inSection = false, inBlock = false;
     for (std::string line; std::getline(page, line);) {
         if (line.rfind(".SH ", 0) == 0) {
-            inSection = line == ".SH EXAMPLES";
+            inSection = line == ".SH " + section;
         } else if (inSection && line == ".EX") {
             inBlock = true;
             block.clear();
@@ -85,7 +98,8 @@ std::vector<std::string> manPageCommands(const std::string& path)
 struct ExampleSource {
     const char* name;
     const char* path;
-    std::vector<std::string> (*commands)(const std::string& path);
+    const char* section;
+    std::vector<std::string> (*commands)(const std::string& path, const std::string& section);
 };
 
 void PrintTo(const ExampleSource& source, std::ostream* out)
@@ -94,9 +108,10 @@ void PrintTo(const ExampleSource& source, std::ostream* out)
 }
 
 const ExampleSource kSources[] = {
-    {"Readme", PELAGO_README, readmeCommands},
-    {"ToolManPage", PELAGO_DOC_DIR "/PelagoXcon.1", manPageCommands},
-    {"VirtualAdapterManPage", PELAGO_DOC_DIR "/pelagoxcon-virtual-adapter.1", manPageCommands},
+    {"Readme", PELAGO_README, "Running the virtual adapter by hand", textSectionCommands},
+    {"InstalledReadme", PELAGO_DOC_DIR "/README-installed", "Without hardware", textSectionCommands},
+    {"ToolManPage", PELAGO_DOC_DIR "/PelagoXcon.1", "EXAMPLES", manPageCommands},
+    {"VirtualAdapterManPage", PELAGO_DOC_DIR "/pelagoxcon-virtual-adapter.1", "EXAMPLES", manPageCommands},
 };
 
 // The commands as one script that reports each one's exit status; the
@@ -150,8 +165,9 @@ class DocumentExamples : public testing::TestWithParam<ExampleSource> {};
 
 TEST_P(DocumentExamples, RunAsWrittenAndKeepTheAdapterUsable)
 {
-    std::vector<std::string> commands = GetParam().commands(GetParam().path);
-    ASSERT_GE(commands.size(), 5u) << GetParam().path << " lost its examples";
+    const ExampleSource& source = GetParam();
+    std::vector<std::string> commands = source.commands(source.path, source.section);
+    ASSERT_GE(commands.size(), 5u) << source.path << " lost its examples";
     ScratchDir dir;
     ASSERT_FALSE(dir.path.empty());
     fs::create_directory_symlink(PELAGO_BUILD_DIR, dir.path + "/build");
