@@ -25,9 +25,47 @@ if(WIN32)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PELAGO_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
 else()
+  # The package's own revision of this version; doc/debian/changelog's
+  # latest entry must name the two, so a new version cannot ship an old
+  # changelog.
+  set(PELAGO_DEBIAN_REVISION 1)
+  set(pelago_deb_version ${PROJECT_VERSION}-${PELAGO_DEBIAN_REVISION})
+  set(pelago_changelog ${PROJECT_SOURCE_DIR}/doc/debian/changelog)
+  file(STRINGS ${pelago_changelog} pelago_changelog_top LIMIT_COUNT 1)
+  if(NOT pelago_changelog_top MATCHES "^${PELAGO_PACKAGE_NAME} \\(${pelago_deb_version}\\) ")
+    message(FATAL_ERROR "doc/debian/changelog's latest entry is not for ${pelago_deb_version}: "
+                        "${pelago_changelog_top}")
+  endif()
+
+  # Debian wants man pages and the changelog compressed at the highest level,
+  # without a name or time stamp in the gzip header (gzip -9n).
+  find_program(PELAGO_GZIP gzip REQUIRED)
+  function(pelago_gzip source target)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+    execute_process(COMMAND ${PELAGO_GZIP} -9n INPUT_FILE ${source} OUTPUT_FILE ${target}
+                    RESULT_VARIABLE failed)
+    if(failed)
+      message(FATAL_ERROR "gzip failed on ${source}")
+    endif()
+  endfunction()
+  set(pelago_gz_dir ${CMAKE_BINARY_DIR}/package-docs)
+  file(MAKE_DIRECTORY ${pelago_gz_dir})
+  foreach(page PelagoXcon.1 pelagoxcon-virtual-adapter.1)
+    pelago_gzip(${PROJECT_SOURCE_DIR}/doc/${page} ${pelago_gz_dir}/${page}.gz)
+  endforeach()
+  pelago_gzip(${pelago_changelog} ${pelago_gz_dir}/changelog.Debian.gz)
+
+  # The source README speaks of build/ and scripts/; installed users get
+  # their own, beside the copyright and the changelog.
+  set(pelago_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${PELAGO_PACKAGE_NAME})
+  install(FILES doc/README-installed DESTINATION ${pelago_doc_dir} RENAME README)
+  install(FILES doc/debian/copyright ${pelago_gz_dir}/changelog.Debian.gz DESTINATION ${pelago_doc_dir})
+  install(FILES doc/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+          RENAME ${PELAGO_PACKAGE_NAME})
+  install(FILES samples/lenses.dat DESTINATION ${CMAKE_INSTALL_DATADIR}/${PELAGO_PACKAGE_NAME}/samples)
+
   install(TARGETS PelagoXcon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES doc/PelagoXcon.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES README.md DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${PELAGO_PACKAGE_NAME})
+  install(FILES ${pelago_gz_dir}/PelagoXcon.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
   # The virtual adapter under a name that says what it is; the build tree
   # keeps adapter-sim, the name its tests and scripts use.
@@ -36,12 +74,13 @@ else()
   set_target_properties(pelagoxcon-virtual-adapter PROPERTIES
                         RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/install-names)
   install(TARGETS pelagoxcon-virtual-adapter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES doc/pelagoxcon-virtual-adapter.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES ${pelago_gz_dir}/pelagoxcon-virtual-adapter.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_NAME ${PELAGO_PACKAGE_NAME})
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_RELEASE ${PELAGO_DEBIAN_REVISION})
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)

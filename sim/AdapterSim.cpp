@@ -69,7 +69,16 @@ public:
         }
         std::string error;
         if (!writeFileAtomically(options.stateFile, image.data(), image.size(), error))
-            std::fprintf(stderr, "adapter-sim: cannot save state: %s\n", error.c_str());
+            std::fprintf(stderr, "%s: cannot save state: %s\n", options.programName.c_str(), error.c_str());
+    }
+
+    // A stale port file would send the next reader to a pty nobody serves;
+    // one that names another adapter's pty by now is that adapter's.
+    void removePortFile() {
+        if (options.portFile.empty()) return;
+        std::ifstream in(options.portFile);
+        std::string named;
+        if (in && std::getline(in, named) && named == link.slavePath()) std::remove(options.portFile.c_str());
     }
 
     SimOptions options;
@@ -98,6 +107,7 @@ bool AdapterSim::start(std::string* error) {
         if (!s.state.logFile) reason = s.options.logFile + ": " + std::strerror(errno);
     }
     if (!ok || !reason.empty()) {
+        if (ok) s.removePortFile();
         if (error) *error = reason;
         return false;
     }
@@ -118,6 +128,7 @@ void AdapterSim::stop() {
     s.stopped = true;
     s.link.requestStop();
     s.thread.join();
+    s.removePortFile();
     s.link.hangUp();
     s.saveState();
     if (s.state.logFile) std::fclose(s.state.logFile);

@@ -57,9 +57,10 @@ struct SimOptions {
     uint32_t deviceId = kDefaultDeviceId;  // the word at 0x41002018
     std::string versionText = kDefaultVersionText;  // sent with "\n\r" after it; at most 253 bytes
     std::string stateFile;  // raw 128 KiB flash: loaded at start when present, saved at stop
-    std::string portFile;   // when set, the pty path is written there (replaced atomically)
+    std::string portFile;   // when set, the pty path is written there (replaced atomically), removed at stop
     std::string logFile;    // when set, every command line is appended there as it arrives
     FaultPlan faults;
+    std::string programName = "adapter-sim";  // how its own messages call it
     // Called on the serving thread when serving ends on its own (hang-up fault)
     // or because stop() was called; it must not call stop() itself.
     std::function<void()> onServeEnd;

@@ -246,27 +246,28 @@ bool parseMkfwArgs(const std::vector<std::string>& args, MkfwJob& job, std::stri
     return true;
 }
 
-int runMkfw(const MkfwJob& job) {
+int runMkfw(const MkfwJob& job, const std::string& program) {
+    const char* name = program.c_str();
     std::vector<uint8_t> plain;
     if (!readFile(job.plainPath, plain)) {
-        std::fprintf(stderr, "mkfw: cannot read %s\n", job.plainPath.c_str());
+        std::fprintf(stderr, "%s mkfw: cannot read %s\n", name, job.plainPath.c_str());
         return 1;
     }
     MkfwOptions options = job.options;
     if (!job.settingsImagePath.empty() && !readFile(job.settingsImagePath, options.settingsImage)) {
-        std::fprintf(stderr, "mkfw: cannot read %s\n", job.settingsImagePath.c_str());
+        std::fprintf(stderr, "%s mkfw: cannot read %s\n", name, job.settingsImagePath.c_str());
         return 1;
     }
     MkfwResult result;
     std::string error;
     if (!mkfwBuild(plain, options, result, error)) {
-        std::fprintf(stderr, "mkfw: %s\n", error.c_str());
+        std::fprintf(stderr, "%s mkfw: %s\n", name, error.c_str());
         return 1;
     }
     std::FILE* out = std::fopen(job.outPath.c_str(), "wb");
     const bool written = out && std::fwrite(result.file.data(), 1, result.file.size(), out) == result.file.size();
     if (!out || std::fclose(out) != 0 || !written) {
-        std::fprintf(stderr, "mkfw: cannot write %s\n", job.outPath.c_str());
+        std::fprintf(stderr, "%s mkfw: cannot write %s\n", name, job.outPath.c_str());
         return 1;
     }
     // The tool shows the whole area's checksum and compares the written
@@ -277,12 +278,14 @@ int runMkfw(const MkfwJob& job) {
     return 0;
 }
 
-const char* usageText() {
-    return "Usage: adapter-sim [OPTION...]\n"
-           "       adapter-sim mkfw [--sig SSSS] [--sw-ver N] [--load ADDR] [--pcb N[,N...]]\n"
-           "                        [--fw-word N] [--type C|E] [--exact]\n"
-           "                        [--settings-byte N] [--settings-image FILE] [--bad-checksum]\n"
-           "                        [--truncate BYTES] PLAIN OUT\n"
+std::string usageText(const std::string& program) {
+    const std::string indent(program.size() + 6, ' ');
+    return "Usage: " + program + " [OPTION...]\n"
+           "       " + program + " mkfw [--sig SSSS] [--sw-ver N] [--load ADDR] [--pcb N[,N...]]\n"
+           "       " + indent + "[--fw-word N] [--type C|E] [--exact]\n"
+           "       " + indent + "[--settings-byte N] [--settings-image FILE] [--bad-checksum]\n"
+           "       " + indent + "[--truncate BYTES] PLAIN OUT\n"
+           "       " + program + " --version\n"
            "mkfw pads PLAIN to the whole application area and puts the firmware word\n"
            "(0x1EFF0; default 0x0100 and the --sw-ver, 0x0105) and the type letter\n"
            "(0x1EFF4; default the signature's last letter) at its top; --exact keeps\n"

@@ -1,4 +1,5 @@
-// The command line of adapter-sim: serving options, and the mkfw subcommand.
+// The command line of the virtual adapter (adapter-sim in the build tree,
+// pelagoxcon-virtual-adapter installed): serving options, and mkfw.
 #pragma once
 
 #include <optional>
@@ -27,11 +28,11 @@ struct MkfwJob {
 bool parseMkfwArgs(const std::vector<std::string>& args, MkfwJob& job, std::string& error);
 
 // Reads the input files, builds the firmware file and writes it; prints the
-// payload size and the checksums the tool will show and verify. Returns the
-// exit status.
-int runMkfw(const MkfwJob& job);
+// payload size and the checksums the tool will show and verify. Errors are
+// prefixed "PROGRAM mkfw: ". Returns the exit status.
+int runMkfw(const MkfwJob& job, const std::string& program);
 
-// Text of --help.
-const char* usageText();
+// Text of --help, with the name the program was run as.
+std::string usageText(const std::string& program);
 
 }  // namespace sim

@@ -1,4 +1,6 @@
-// adapter-sim: the virtual adapter as a program, and mkfw.
+// The virtual adapter as a program, and mkfw. Its messages call it by the
+// name it was run as: adapter-sim in the build tree,
+// pelagoxcon-virtual-adapter installed.
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
@@ -13,6 +15,8 @@
 
 namespace {
 
+const char* const kDefaultProgramName = "adapter-sim";
+
 // The signals that end serving; SIGUSR1 is how the serving thread says it
 // ended on its own.
 sigset_t endSignals() {
@@ -22,20 +26,27 @@ sigset_t endSignals() {
     return set;
 }
 
-int serve(const std::vector<std::string>& args) {
+std::string programName(const char* argv0) {
+    if (argv0 == nullptr || *argv0 == '\0') return kDefaultProgramName;
+    const char* slash = std::strrchr(argv0, '/');
+    return slash ? slash + 1 : argv0;
+}
+
+int serve(const std::vector<std::string>& args, const std::string& program) {
     sim::SimOptions options;
     std::string error;
     if (!sim::parseServeArgs(args, options, error)) {
-        std::fprintf(stderr, "adapter-sim: %s\n%s", error.c_str(), sim::usageText());
+        std::fprintf(stderr, "%s: %s\n%s", program.c_str(), error.c_str(), sim::usageText(program).c_str());
         return 2;
     }
+    options.programName = program;
     const sigset_t set = endSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before the thread starts, so it inherits the mask
     options.onServeEnd = [] { kill(getpid(), SIGUSR1); };
 
     sim::AdapterSim adapter(options);
     if (!adapter.start(&error)) {
-        std::fprintf(stderr, "adapter-sim: %s\n", error.c_str());
+        std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
         return 1;
     }
     std::printf("%s\n", adapter.ptyPath().c_str());
@@ -44,7 +55,7 @@ int serve(const std::vector<std::string>& args) {
     int sig = 0;
     sigwait(&set, &sig);
     adapter.stop();
-    std::fprintf(stderr, "adapter-sim: %zu commands, %u resets seen, %.3f ms of reply delay\n",
+    std::fprintf(stderr, "%s: %zu commands, %u resets seen, %.3f ms of reply delay\n", program.c_str(),
                  adapter.commandLog().size(), adapter.resetCount(),
                  static_cast<double>(adapter.imposedDelayMicros()) / 1000.0);
     return 0;
@@ -53,19 +64,25 @@ int serve(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + 1, argv + argc);
+    const std::string program = programName(argc > 0 ? argv[0] : nullptr);
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(sim::usageText(), stdout);
+        std::fputs(sim::usageText(program).c_str(), stdout);
+        return 0;
+    }
+    // The tool's own version: the two programs ship together.
+    if (!args.empty() && args[0] == "--version") {
+        std::puts("PelagoXcon " PELAGO_VERSION);
         return 0;
     }
     if (!args.empty() && args[0] == "mkfw") {
         sim::MkfwJob job;
         std::string error;
         if (!sim::parseMkfwArgs({args.begin() + 1, args.end()}, job, error)) {
-            std::fprintf(stderr, "adapter-sim mkfw: %s\n%s", error.c_str(), sim::usageText());
+            std::fprintf(stderr, "%s mkfw: %s\n%s", program.c_str(), error.c_str(), sim::usageText(program).c_str());
             return 2;
         }
-        return sim::runMkfw(job);
+        return sim::runMkfw(job, program);
     }
-    return serve(args);
+    return serve(args, program);
 }

@@ -24,7 +24,9 @@ uint16_t g_sw_ver;
 uint16_t g_hw_ver[8];
 uint8_t g_eeprom_handle;
 
-const char* const kBanner = "Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater 0.3\n";
+const char* const kBanner = "Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater " PELAGO_VERSION "\n";
+
+const char* const kVersionLine = "PelagoXcon " PELAGO_VERSION;
 
 namespace {
 
@@ -56,8 +58,8 @@ std::chrono::steady_clock::time_point start_time;
 void printHelp(const CmdOpts& cmdOpts, const char* program)
 {
     std::printf("Usage: %s [OPTION...] [FILE]\n", program);
-    std::printf("Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater 0.3\n"
-                "\n"
+    std::fputs(kBanner, stdout);
+    std::printf("\n"
                 "Examples:\n"
                 "  %s -i                     # Display the adapter info,\n"
                 "  %s -R                 \t  # Power cycle adapter,\n"
@@ -75,6 +77,16 @@ bool needsFile(const PelagoConfig& cfg)
 {
     return cfg.eeprom_write || cfg.eeprom_read || cfg.firmware_write || cfg.lens_tuning ||
            cfg.lens_display;
+}
+
+// True when the command line asks for --version: a word of its own before
+// any "--" (after which every word is a FILE).
+bool wantsVersion(int argc, char** argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--version") == 0)
+            return true;
+    return false;
 }
 
 // Fails the run with a driver message, then the hint.
@@ -178,6 +190,11 @@ int pelagoMain(int argc, char** argv)
         setRuntimeProgramName(argv[0]);
     }
     const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";
+    // Not a row of the option table: the help text's listing stays as it is.
+    if (wantsVersion(argc, argv)) {
+        std::puts(kVersionLine);
+        return 0;
+    }
     CmdOpts cmdOpts(argc, argv, kNumOpts, opts);
 
     if (argc <= 1) {

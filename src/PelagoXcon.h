@@ -34,7 +34,8 @@ extern PelagoConfig config;
 extern Option opts[];
 extern const int kNumOpts;
 
-extern const char* const kBanner;  // "Quorvane ... 0.3\n"
+extern const char* const kBanner;       // "Quorvane ... 0.3\n"
+extern const char* const kVersionLine;  // what --version prints, "PelagoXcon 0.3", without line end
 
 // Values a firmware file's check leaves for the update, and the transfer
 // target the settings blocks set; all zero at program start.

@@ -37,6 +37,18 @@ TEST(CliHelp, PrintsTheWholeHelpAndExitsWithOne)
     }
 }
 
+TEST(CliHelp, VersionPrintsOneLineAndExitsWithZeroWhateverElseIsAsked)
+{
+    // Nothing else runs: -i would scan, -f would want its FILE.
+    for (const auto& args : std::vector<std::vector<std::string>>{{"--version"}, {"-i", "--version"},
+                                                                  {"--version", "-f"}, {"-h", "--version"}}) {
+        ProcessResult r = run(args);
+        EXPECT_EQ(r.exitStatus, 0) << args[0];
+        EXPECT_EQ(r.out, "PelagoXcon " PELAGO_VERSION "\n");
+        EXPECT_EQ(r.err, "");
+    }
+}
+
 TEST(CliHelp, ShowsTheProgramNameCutFromItsPath)
 {
     EXPECT_EQ(run({"-h"}, "/opt/tools/PelagoXcon").out, expectedHelp("PelagoXcon"));
@@ -51,6 +63,7 @@ TEST(CliChecks, EachFailingCheckPrintsItsMessageThenTheHint)
     expectCheckFailure({"-f"}, "PelagoXcon: missing file\n");
     expectCheckFailure({"-h", "-f"}, "PelagoXcon: missing file\n");
     expectCheckFailure({"-i", "FILE"}, "PelagoXcon: extra arguments found\n");
+    expectCheckFailure({"-i", "--", "--version"}, "PelagoXcon: extra arguments found\n");
     expectCheckFailure({"-f", "A", "B"}, "PelagoXcon: extra arguments found\n");
     expectCheckFailure({"-l", "A", "B"}, "PelagoXcon: extra arguments found\n");
     // The shared-FILE refusal comes last: the earlier checks win over it.

@@ -1,4 +1,5 @@
-# Shared by scripts/test and scripts/demo: install what is missing, build.
+# Shared by scripts/test, scripts/demo and scripts/package: install what is
+# missing, build.
 set -euo pipefail
 
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)"
@@ -37,6 +38,16 @@ build_preset() {
     cmake --build --preset "$preset"
 }
 
+# build_targets PRESET TARGET...: configure PRESET quietly, then build only
+# TARGETs, showing the build's own progress lines ([n/N] per unit; one line
+# redrawn in place on a terminal), so a first build is seen moving.
+build_targets() {
+    local preset="$1"
+    shift
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" --target "$@"
+}
+
 # Device link: the mingw-w64 cross compiler for the Windows program.
 ensure_cross_tools() {
     ensure_packages g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
@@ -62,9 +73,10 @@ ensure_wine() {
 }
 
 # Packaging: dpkg-dev for dpkg-shlibdeps, `file` with which CPack picks the
-# binaries to hand it, and what the package tests read man pages and zips with.
+# binaries to hand it, and what the package tests read man pages and zips
+# and judge the Debian package with.
 ensure_package_tools() {
-    ensure_packages dpkg-dev file groff-base man-db unzip
+    ensure_packages dpkg-dev file groff-base man-db unzip lintian
 }
 
 # make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.

@@ -147,7 +147,8 @@ TEST(AdapterSimProgram, ServesUntilSigtermThenSavesItsState) {
     ASSERT_EQ(flash.size(), sim::AdapterSim::kFlashSize);
     EXPECT_EQ(std::string(flash.begin() + 0xFF8, flash.begin() + 0x1000), "XY123456");
     EXPECT_EQ(readText(log), "w00000FF8,4#\nWE000ED0C,05FA0004#\nw00000000,4#\n");
-    EXPECT_NE(readText(dir.file("err")).find("1 resets seen"), std::string::npos);
+    EXPECT_NE(readText(dir.file("err")).find("adapter-sim: 3 commands, 1 resets seen"), std::string::npos);
+    EXPECT_FALSE(fs::exists(portFile)) << "a stopped adapter left its port file";
 }
 
 TEST(AdapterSimProgram, HangupFaultEndsTheProgramWithItsStateSaved) {
@@ -174,6 +175,34 @@ TEST(AdapterSimProgram, BadOptionsAreRefusedWithUsage) {
         EXPECT_EQ(r.exitStatus, 2) << args[0];
         EXPECT_NE(r.err.find("Usage:"), std::string::npos) << args[0];
         EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST(AdapterSimProgram, CallsItselfByTheNameItWasRunAsAndTellsItsVersion) {
+    const std::string installed = "pelagoxcon-virtual-adapter";
+    TempDir dir;
+    const std::string portFile = dir.file("port");
+    const struct {
+        std::vector<std::string> args;
+        int status;
+        std::string out, err;  // what each stream starts with
+    } cases[] = {
+        {{"--version"}, 0, "PelagoXcon " PELAGO_VERSION "\n", ""},
+        {{"--help"}, 0, "Usage: " + installed + " [OPTION...]\n       " + installed + " mkfw ", ""},
+        {{"--link", "tcp"}, 2, "", installed + ": bad value 'tcp' for --link\nUsage: " + installed},
+        {{"mkfw", "only-one"}, 2, "", installed + " mkfw: mkfw needs PLAIN and OUT\n"},
+        {{"mkfw", "/nonexistent/plain", "/nonexistent/out"}, 1, "", installed + " mkfw: cannot read "},
+        // Fails after writing the port file, which then goes again.
+        {{"--port-file", portFile, "--log", "/nonexistent/log"}, 1, "", installed + ": /nonexistent/log: "},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult r = runProcess(ADAPTER_SIM_EXE, c.args, "", milliseconds(5000), "/usr/bin/" + installed);
+        EXPECT_EQ(r.exitStatus, c.status) << c.args[0];
+        EXPECT_EQ(r.out.rfind(c.out, 0), 0u) << r.out;
+        EXPECT_EQ(r.err.rfind(c.err, 0), 0u) << r.err;
+        EXPECT_TRUE(!c.out.empty() || r.out.empty()) << r.out;
+        EXPECT_TRUE(!c.err.empty() || r.err.empty()) << r.err;
+        EXPECT_FALSE(fs::exists(portFile));
     }
 }
 

@@ -82,7 +82,11 @@ check_deb() {
     [ -f "$deb" ] || fail "no pelagoxcon_*.deb made"
 
     expect_field "$deb" Package pelagoxcon
-    expect_field "$deb" Version "$(help_version "$exe")"
+    # The upstream version is the program's; the whole one, revision
+    # included, the changelog's latest entry.
+    local version
+    version="$(dpkg-deb -f "$deb" Version)"
+    [ "${version%-*}" = "$(help_version "$exe")" ] || fail "Version $version is not of $(help_version "$exe")"
     expect_field "$deb" Architecture "$(dpkg --print-architecture)"
     expect_field "$deb" Section utils
     # Read whole before matching: under pipefail, grep -q leaving a pipe
@@ -102,14 +106,30 @@ check_deb() {
     diff <(printf '%s\n' \
             '-rwxr-xr-x ./usr/bin/PelagoXcon' \
             '-rwxr-xr-x ./usr/bin/pelagoxcon-virtual-adapter' \
-            '-rw-r--r-- ./usr/share/doc/pelagoxcon/README.md' \
-            '-rw-r--r-- ./usr/share/man/man1/PelagoXcon.1' \
-            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-adapter.1') \
+            '-rw-r--r-- ./usr/share/doc/pelagoxcon/README' \
+            '-rw-r--r-- ./usr/share/doc/pelagoxcon/changelog.Debian.gz' \
+            '-rw-r--r-- ./usr/share/doc/pelagoxcon/copyright' \
+            '-rw-r--r-- ./usr/share/lintian/overrides/pelagoxcon' \
+            '-rw-r--r-- ./usr/share/man/man1/PelagoXcon.1.gz' \
+            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-adapter.1.gz' \
+            '-rw-r--r-- ./usr/share/pelagoxcon/samples/lenses.dat') \
          <(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $1, $6 }' | sort -k2) ||
         fail "the package holds other files than the program, the virtual adapter and their documents"
 
+    # No error from Debian's own checker; its warnings are shown. (It also
+    # advises against running as root, which the tests may well do.)
+    local verdict lintian_status=0
+    verdict="$(lintian --fail-on error "$deb" 2>&1)" || lintian_status=$?
+    verdict="$(grep -v 'running with root privileges' <<<"$verdict" || true)"
+    [ "$lintian_status" -eq 0 ] || fail "lintian finds errors: $verdict"
+    [ -z "$verdict" ] || echo "$verdict"
+
     # The packaged program runs from where it was unpacked and says what the built one says.
     dpkg -x "$deb" "$SCRATCH/root"
+    local doc="$SCRATCH/root/usr/share/doc/pelagoxcon"
+    [ "$(dpkg-parsechangelog -l "$doc/changelog.Debian.gz" -S Version)" = "$version" ] ||
+        fail "the changelog's latest entry is not for $version"
+    check_installed_readme "$doc/README" "$SCRATCH/root"
     local status=0
     "$SCRATCH/root/usr/bin/PelagoXcon" -h >"$SCRATCH/help.txt" 2>"$SCRATCH/help.err" || status=$?
     [ "$status" -eq 1 ] || fail "packaged PelagoXcon -h exited $status, expected 1"
@@ -118,10 +138,27 @@ check_deb() {
     check_tool_meets_adapter "$SCRATCH/root/usr/bin"
 }
 
-# The packaged tool reads the packaged virtual adapter's identity.
+# The installed README speaks of what an installed user has: the installed
+# names and the samples where they are, no build tree or scripts.
+check_installed_readme() {
+    local readme="$1" root="$2" text
+    text="$(cat "$readme")"
+    ! grep -n -e 'build/' -e 'scripts/' -e 'adapter-sim' -e 'README\.md' <<<"$text" ||
+        fail "the installed README speaks of the source tree"
+    grep -q 'pelagoxcon-virtual-adapter' <<<"$text" || fail "the installed README does not name the virtual adapter"
+    grep -q '/usr/share/pelagoxcon/samples/lenses.dat' <<<"$text" && [ -f "$root/usr/share/pelagoxcon/samples/lenses.dat" ] ||
+        fail "the installed README does not show where the sample is"
+}
+
+# The packaged tool reads the packaged virtual adapter's identity; both tell
+# the tool's version, and the adapter calls itself by its installed name.
 check_tool_meets_adapter() {
-    local bin="$1" status=0
-    "$bin/pelagoxcon-virtual-adapter" --port-file "$SCRATCH/port" >/dev/null 2>&1 &
+    local bin="$1" status=0 program
+    for program in PelagoXcon pelagoxcon-virtual-adapter; do
+        [ "$("$bin/$program" --version)" = "PelagoXcon $(help_version "$bin/PelagoXcon")" ] ||
+            fail "packaged $program --version does not print the tool's version"
+    done
+    "$bin/pelagoxcon-virtual-adapter" --port-file "$SCRATCH/port" >/dev/null 2>"$SCRATCH/adapter.err" &
     SIM_PID=$!
     for _ in $(seq 100); do [ -s "$SCRATCH/port" ] && break; sleep 0.05; done
     timeout 30 "$bin/PelagoXcon" -p "$(cat "$SCRATCH/port")" -i >"$SCRATCH/info.txt" 2>&1 || status=$?
@@ -130,6 +167,9 @@ check_tool_meets_adapter() {
         cat "$SCRATCH/info.txt" >&2
         fail "packaged PelagoXcon -i on the packaged virtual adapter exited $status"
     }
+    grep -q '^pelagoxcon-virtual-adapter: .* commands' "$SCRATCH/adapter.err" ||
+        fail "the packaged virtual adapter does not call itself by its name: $(cat "$SCRATCH/adapter.err")"
+    [ ! -e "$SCRATCH/port" ] || fail "the packaged virtual adapter left its port file"
 }
 
 check_zip() {
