@@ -72,7 +72,7 @@ class Browser:
         for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--window-size=1280,900",
+                     "--disable-dev-shm-usage", "--window-size=1280,1000",
                      f"--user-data-dir={self.profile}"):
             options.add_argument(flag)
         service = Service(executable_path="/usr/bin/chromedriver")
