@@ -73,7 +73,7 @@ async function openChosenFile() {
   try {
     loadImage(new Uint8Array(await file.arrayBuffer()), file.name);
   } catch (error) {
-    setStatus(`Failed in opening adapter setting file ${file.name}, abort`);
+    setStatus(withString(core, file.name, (pointer) => text(core._editor_open_failed_status(pointer))));
   }
   // The same file can be chosen again (after editing it elsewhere).
   elements.fileInput.value = '';
