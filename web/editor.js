@@ -178,13 +178,18 @@ function entryCell(lens, field, name, redraw) {
     if (refused) {
       input.setAttribute('aria-invalid', 'true');
       input.setAttribute('aria-describedby', message.id);
-      input.select();
+      // Back to the field once the browser has moved on, to retype it.
+      setTimeout(() => { input.focus(); input.select(); }, 0);
     } else {
       input.removeAttribute('aria-invalid');
       input.removeAttribute('aria-describedby');
       redraw();
     }
   });
+  // The refusal stays with the field: shown while it has the focus, so it
+  // never covers the fields the user moves on to.
+  input.addEventListener('blur', () => { message.hidden = true; });
+  input.addEventListener('focus', () => { message.hidden = !input.hasAttribute('aria-invalid'); });
   cell.append(input, message);
   return cell;
 }
