@@ -20,9 +20,9 @@ extern const char kFormattedFormat[];     // Formatted, with the file name for %
 extern const char kNoLensText[];          // Current, but no lens recorded
 extern const char kOpenFailedFormat[];    // the file could not be read, name for %s
 
-// Erases the whole flash image (0xFF) and copies the first
-// min(size, kFlashImageSize) bytes of `bytes` to its start, as a settings
-// file is loaded; returns that count.
+// Erases the whole flash image (0xFF), clears the emulator's state and
+// copies the first min(size, kFlashImageSize) bytes of `bytes` to its
+// start, as a settings file is loaded in a fresh run; returns that count.
 size_t placeSettingsImage(const uint8_t* bytes, size_t size);
 
 // Opens g_eeprom through the emulator, formatting it afresh when it is not
