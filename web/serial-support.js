@@ -15,6 +15,5 @@ export function showSerialSupport(documentRef = document) {
   const notice = documentRef.getElementById('serial-unsupported');
   notice.textContent = supported ? '' : NO_WEB_SERIAL_TEXT;
   notice.hidden = supported;
-  documentRef.getElementById('adapter-hint').hidden = !supported;
   return supported;
 }
