@@ -148,6 +148,7 @@ class EditorPage(unittest.TestCase):
                 else:
                     self.assertNotEqual(got, sample())
                     self.assertEqual(got, webpage.cli_tuned(sample(), answers + ["0"]))
+                    self.assertEqual(self.download("lenses.dat"), got, "a second download differs")
                 self.assertEqual(self.status(), "Adapter setting was saved as lenses.dat")
 
     def test_refused_entries_change_nothing(self):
