@@ -141,7 +141,9 @@ function renderTable() {
     number.scope = 'row';
     number.textContent = String(lens);
     row.append(number);
-    row.insertCell().textContent = text(core._editor_focal_length(lens));
+    const focal = row.insertCell();
+    focal.className = 'focal';
+    focal.textContent = text(core._editor_focal_length(lens));
     const chartCell = doc.createElement('td');
     chartCell.className = 'chart';
     const redraw = () => drawCorrections(chartCell, `Lens ${lens}`, labels, lensValues(lens, labels), range);
