@@ -4,17 +4,20 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -36,6 +39,9 @@ constexpr uid_t kNobody = 65534;
 constexpr unsigned kChildSeconds = 20;
 constexpr int kDrainQuietMs = 2000;
 const std::string kTuneAndSave = "1\n1\n2\n3\n4\n0\ny\n";
+constexpr const char* kSetfacl = "/usr/bin/setfacl";
+constexpr const char* kAclAccess = "system.posix_acl_access";
+constexpr const char* kProtectedSymlinks = "/proc/sys/fs/protected_symlinks";
 
 // Applies a soft RLIMIT_FSIZE (0: none) until it goes out of scope.
 class FileSizeLimit {
@@ -64,6 +70,9 @@ private:
 class SaveRoute {
 public:
     virtual ~SaveRoute() = default;
+    // Lets an ordinary user run the save (its port, for one).
+    virtual void allowUser() {}
+    long user = -1;  // the save runs as this user; -1: as the test
     virtual Bytes original() const { return Bytes(10, 'x'); }
     virtual Bytes expected() = 0;
     virtual bool save(const std::string& target, rlim_t limit) = 0;
@@ -84,6 +93,9 @@ public:
         if (pid == 0) {
             close(pipeFds[0]);
             alarm(kChildSeconds);
+            if (user >= 0 && (setgroups(0, nullptr) != 0 || setresgid(gid_t(user), gid_t(user), gid_t(user)) != 0 ||
+                              setresuid(uid_t(user), uid_t(user), uid_t(user)) != 0))
+                _exit(2);
             FileSizeLimit limited(limit);
             std::string error;
             bool ok = safeSave(target, data.data(), data.size(), &error);
@@ -144,6 +156,7 @@ private:
 class DeviceSaveRoute : public SaveRoute {
 public:
     explicit DeviceSaveRoute(DeviceHarness& h) : _h(h) { h.startSim(); }
+    void allowUser() override { chmod(_h.port().c_str(), 0666); }
     Bytes expected() override { return flashRange(_h.adapter().flashSnapshot(), 0x1F000, 0x1000); }
     bool save(const std::string& target, rlim_t limit) override
     {
@@ -159,6 +172,12 @@ public:
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + target + " , abort\ndone in T seconds\n");
         EXPECT_NE(r.err.find("\nReason: "), std::string::npos) << r.err;
+        // Known before the adapter is read, unless only writing can tell.
+        struct stat st {};
+        bool fifo = stat(target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+        if (limit == 0 && !fifo) {
+            EXPECT_TRUE(_h.commands("w0001F").empty()) << "the adapter was read before the refusal";
+        }
         return false;
     }
 
@@ -174,8 +193,10 @@ public:
     {
         h.startSim();
         _expected = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
-        writeFile(_source, patternBytes(4096, 8));
+        writeFile(_source, settingsFileBytes(8));
+        chmod(_source.c_str(), 0644);
     }
+    void allowUser() override { chmod(_h.port().c_str(), 0666); }
     Bytes expected() override { return _expected; }
     bool save(const std::string& target, rlim_t limit) override
     {
@@ -219,7 +240,8 @@ const RouteParam kRoutes[] = {
 
 // What a route that names its own file is tried with.
 const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemporaryNamesAreLeftAlone",
-                                     "WriteCutShortLeavesTheFileAlone"};
+                                     "WriteCutShortLeavesTheFileAlone", "UmaskWithoutOwnerWriteStillSaves",
+                                     "UserMayNotCreateInADirectoryItMayNotWrite"};
 
 // What a rule arranges and looks at: the scratch directory, the route, and
 // the far end of a FIFO or terminal.
@@ -228,6 +250,7 @@ struct Scene {
     SaveRoute& route;
     int peer = -1;  // reads what reached a FIFO or terminal
     int keep = -1;  // the terminal's own end, held open while the save runs
+    std::string note;  // what arrange saw and check compares
 
     ~Scene()
     {
@@ -268,6 +291,33 @@ mode_t modeOf(const std::string& path)
 
 enum class Expect { Stored, Refused };
 
+// What a rule needs of the machine beyond the scratch directory.
+enum class Need { Nothing, User, ProtectedSymlinks, Acl };
+
+// Why the machine cannot run a rule that needs `need`; empty when it can.
+std::string unmet(Need need)
+{
+    if (need == Need::User && (geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
+        return "running as another user needs root and setpriv";
+    if (need == Need::Acl && access(kSetfacl, X_OK) != 0)
+        return "setting an ACL needs setfacl (Debian package acl)";
+    if (need == Need::ProtectedSymlinks) {
+        std::ifstream sysctl(kProtectedSymlinks);
+        int on = 0;
+        if (geteuid() != 0 || !(sysctl >> on) || on != 1)
+            return "needs root and fs.protected_symlinks=1; with it off the kernel itself follows the link";
+    }
+    return "";
+}
+
+// The value of extended attribute `name` of `path`; "-" when it has none.
+std::string attribute(const std::string& path, const char* name)
+{
+    char value[512];
+    ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+    return size < 0 ? "-" : std::string(value, size_t(size));
+}
+
 struct SaveRule {
     std::string name;
     Expect expect;
@@ -276,6 +326,8 @@ struct SaveRule {
     rlim_t writeLimit;
     std::function<std::string(Scene&)> arrange;  // returns the path to save to
     std::function<void(Scene&, const std::string&)> check;
+    Need need = Need::Nothing;  // User: the save runs as an ordinary user
+    int umaskBits = -1;         // the save's umask; -1: the test's own
 };
 
 const SaveRule kRules[] = {
@@ -392,6 +444,81 @@ const SaveRule kRules[] = {
     {"WriteCutShortLeavesTheFileAlone", Expect::Refused, true, false, kWriteLimit,
      [](Scene& s) { return s.file("user.dat", 0644); },
      [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }},
+    {"UmaskWithoutOwnerWriteStillSaves", Expect::Stored, false, false, 0,
+     [](Scene& s) { return s.h.path("new.dat"); },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(modeOf(t) & 077, 0u);
+     },
+     Need::Nothing, 0277},
+    // Another user's link in a sticky world-writable directory, as in /tmp:
+    // the kernel refuses to follow it, and so must the save.
+    {"PlantedLinkInAStickyDirectoryIsNotFollowed", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         chmod(s.h.path("").c_str(), 01777);
+         s.file("victim.dat", 0644);
+         std::string link = s.h.path("planted.dat");
+         fs::create_symlink(s.h.path("victim.dat"), link);
+         EXPECT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+         return link;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_TRUE(S_ISLNK(modeOf(t)));
+         EXPECT_EQ(readFile(s.h.path("victim.dat")), s.route.original());
+     },
+     Need::ProtectedSymlinks},
+    {"AclAndExtendedAttributesAreKept", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("shared.dat", 0640);
+         // A named user may write: the ACL's mask, shown as the group bits, is rw.
+         EXPECT_EQ(runProcess(kSetfacl, {"-m", "u:" + std::to_string(kNobody) + ":rw", path}, "", 10s).exitStatus, 0);
+         EXPECT_EQ(setxattr(path.c_str(), "user.pelago", "kept", 4, 0), 0);
+         s.note = attribute(path, kAclAccess);
+         EXPECT_NE(s.note, "-");
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(attribute(t, kAclAccess), s.note);
+         EXPECT_EQ(attribute(t, "user.pelago"), "kept");
+         EXPECT_EQ(modeOf(t) & 07777, 0660u);
+     },
+     Need::Acl},
+    // As an ordinary user: the kernel's permissions decide, through links too.
+    {"UserMayNotReplaceAnotherUsersFile", Expect::Refused, true, false, 0,
+     [](Scene& s) { return s.file("roots.dat", 0644); },
+     [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }, Need::User},
+    {"UserIsNotLedByALinkToAFileItMayNotWrite", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         s.file("roots.dat", 0644);
+         std::string link = s.h.path("mine.dat");
+         fs::create_symlink("roots.dat", link);
+         EXPECT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+         return link;
+     },
+     [](Scene& s, const std::string&) { EXPECT_EQ(readFile(s.h.path("roots.dat")), s.route.original()); },
+     Need::User},
+    {"UserMayNotCreateInADirectoryItMayNotWrite", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         fs::create_directory(s.h.path("locked"));
+         chmod(s.h.path("locked").c_str(), 0755);
+         return s.h.path("locked/new.dat");
+     },
+     [](Scene& s, const std::string&) { EXPECT_TRUE(fs::is_empty(s.h.path("locked"))); }, Need::User},
+    {"UsersOwnFileIsReplacedAndStaysItsOwn", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("mine.dat", 0600);
+         EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         struct stat st {};
+         stat(t.c_str(), &st);
+         EXPECT_EQ(st.st_uid, kNobody);
+         EXPECT_EQ(st.st_mode & 07777, 0600u);
+         EXPECT_EQ(readFile(t), s.route.expected());
+     },
+     Need::User},
 };
 
 // Names and kinds in the scratch directory: nothing may appear or go
@@ -433,14 +560,27 @@ TEST_P(SaveRules, Hold)
     const SaveRule& rule = *GetParam().rule;
     if (rule.needsRoot && geteuid() != 0)
         GTEST_SKIP() << "making a device node needs root";
-    DeviceHarness h(std::make_unique<NativeLauncher>(PELAGO_EXE));
+    if (std::string why = unmet(rule.need); !why.empty())
+        GTEST_SKIP() << why;
+    auto launcher = std::make_unique<NativeLauncher>(PELAGO_EXE);
+    NativeLauncher& native = *launcher;
+    DeviceHarness h(std::move(launcher));
     std::unique_ptr<SaveRoute> route = GetParam().route->make(h);
-    Scene scene{h, *route};
+    Scene scene{h, *route, -1, -1, {}};
+    if (rule.need == Need::User) {
+        chmod(h.path("").c_str(), 0777);
+        route->allowUser();
+        route->user = kNobody;
+        native.runAs(kNobody);
+    }
     std::string target = rule.arrange(scene);
     std::string dir = h.path("");
     std::map<std::string, mode_t> before = listing(dir);
 
+    mode_t umaskBefore = rule.umaskBits >= 0 ? umask(mode_t(rule.umaskBits)) : 0;
     bool stored = route->save(target, rule.writeLimit);
+    if (rule.umaskBits >= 0)
+        umask(umaskBefore);
 
     EXPECT_EQ(stored, rule.expect == Expect::Stored);
     rule.check(scene, target);
