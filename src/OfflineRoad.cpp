@@ -28,7 +28,7 @@ void save(const char* file, long size, FILE* out)
 
 bool runSettingsSession(bool display, FILE* in, FILE* out)
 {
-    if (eeprom_emulator_init() != STATUS_OK) {
+    if (!openSettingsImage()) {
         // Not an emulated EEPROM at all: start afresh; the save question
         // follows because formatting changed the image.
         eeprom_emulator_erase_memory();
@@ -83,7 +83,7 @@ int offlineRoad(const char* file)
 {
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
-    if (size < 0) {
+    if (size == -1) {
         std::printf("Failed in opening adapter setting file %s, abort\n", file);
         return kOfflineExitStatus;
     }
@@ -91,7 +91,13 @@ int offlineRoad(const char* file)
     // a firmware file given by mistake) with a blank setting.
     if (runSettingsSession(config.lens_display, stdin, stdout))
         std::printf("%s is not a valid adapter setting file; a blank setting has been formatted\n", file);
-    if (askToSave(stdin, stdout))
+    if (!askToSave(stdin, stdout))
+        return kOfflineExitStatus;
+    // Not a settings file at all (a firmware file, perhaps): what it holds
+    // past the flash image would be lost.
+    if (size == kSettingsFileTooLarge)
+        std::printf("%s is larger than an adapter setting file; it was not changed\n", file);
+    else
         save(file, size, stdout);
     return kOfflineExitStatus;
 }
