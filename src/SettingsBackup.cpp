@@ -16,9 +16,8 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
-#include "FirmwareUpdate.h"
+#include "SettingsArea.h"
 #include "SafeSave.h"
-#include "SettingsTransfer.h"
 
 namespace {
 

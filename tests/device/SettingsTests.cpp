@@ -30,7 +30,8 @@ TEST_P(SettingsTest, UpdateOverSerialLink)
 TEST_P(SettingsTest, UpdateUsesOnlyTheFirstFourKilobytesOfALongerFile)
 {
     h().startSim();
-    std::vector<uint8_t> bytes = patternBytes(0x1000 + 100, 60);
+    std::vector<uint8_t> bytes = settingsFileBytes(60);
+    bytes.resize(0x1000 + 100, 0x5A);
     std::string file = h().path("long.dat");
     writeFile(file, bytes);
     ProcessResult r = h().runOnPort({"-u", file}, 60s);
@@ -40,7 +41,7 @@ TEST_P(SettingsTest, UpdateUsesOnlyTheFirstFourKilobytesOfALongerFile)
     EXPECT_EQ(settingsArea(h()), bytes);
 }
 
-TEST_P(SettingsTest, UpdateRefusesMissingAndShortFilesBeforeErasing)
+TEST_P(SettingsTest, UpdateRefusesMissingShortAndForeignFilesBeforeErasing)
 {
     h().startSim();
     std::vector<uint8_t> before = settingsArea(h());
@@ -49,15 +50,29 @@ TEST_P(SettingsTest, UpdateRefusesMissingAndShortFilesBeforeErasing)
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "\nFailed in opening adapter setting file " + missing + ", abort\n");
 
-    for (size_t size : {size_t(0), size_t(64), size_t(0xFFF)}) {
-        std::string shortFile = h().path("short.dat");
-        writeFile(shortFile, patternBytes(size, 61));
-        r = h().runOnPort({"-u", shortFile}, 30s);
+    std::string file = h().path("given.dat");
+    const std::string shorter = "\nAdapter setting file " + file + " is shorter than 4096 bytes, abort\n";
+    const std::string foreign = "\n" + file + " is not an adapter setting file, abort\n";
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::string out;
+    };
+    for (const Case& c : {Case{"empty", {}, shorter}, Case{"64 bytes", patternBytes(64, 61), shorter},
+                          Case{"4095 bytes", patternBytes(0xFFF, 61), shorter},
+                          Case{"4096 other bytes", patternBytes(0x1000, 61), foreign},
+                          Case{"erased area", std::vector<uint8_t>(0x1000, 0xFF), foreign},
+                          Case{"firmware file", makeFirmware(patternBytes(0x1E000, 62)), foreign}}) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, c.bytes);
+        r = h().runOnPort({"-u", file}, 30s);
         EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_EQ(r.out, "\nAdapter setting file " + shortFile + " is shorter than 4096 bytes, abort\n");
+        EXPECT_EQ(r.out, c.out);
     }
     EXPECT_EQ(countCommands(h(), "X"), 0u);
     EXPECT_EQ(countCommands(h(), "S"), 0u);
+    EXPECT_EQ(countCommands(h(), "w0001F"), 0u) << "the area was read for a backup";
+    EXPECT_TRUE(h().backups().empty());
     EXPECT_EQ(settingsArea(h()), before);
 }
 
@@ -90,6 +105,7 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + empty + " , abort\ndone in T seconds\n");
     EXPECT_TRUE(std::filesystem::is_directory(empty));
     EXPECT_FALSE(fileExists(empty + ".tmp"));
+    EXPECT_EQ(countCommands(h(), "w0001F"), 0u) << "the area was read for a file that cannot be written";
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
@@ -127,7 +143,7 @@ struct ErasingRun {
 std::vector<ErasingRun> erasingRuns(DeviceHarness& h)
 {
     std::string settings = h.path("user.dat");
-    writeFile(settings, patternBytes(0x1000, 80));
+    writeFile(settings, settingsFileBytes(80));
     sim::MkfwOptions erase;
     erase.settingsHandling = 1;
     return {{"-u", {"-u", settings}},
@@ -148,7 +164,7 @@ TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
 {
     h().startSim();
     std::string filler = h().path("filler.dat");
-    writeFile(filler, patternBytes(0x1000, 84));
+    writeFile(filler, settingsFileBytes(84));
     ASSERT_EQ(h().runOnPort({"-u", filler}, 60s).exitStatus, 0);  // an area unlike the default
 
     for (const ErasingRun& run : erasingRuns(h())) {
@@ -172,7 +188,7 @@ TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
 {
     h().startSim();
     std::string file = h().path("user.dat");
-    writeFile(file, patternBytes(0x1000, 85));
+    writeFile(file, settingsFileBytes(85));
     // Every name of the coming seconds is taken: the run must count on.
     std::filesystem::create_directories(h().backupDir());
     std::time_t start = std::time(nullptr);
@@ -215,7 +231,7 @@ TEST_P(SettingsTest, UpdateReadsTheAreaBackAndFailsWhenABlockWasStoredWrongly)
     options.faults.corruptWriteAt = 40;
     h().startSim(options);
     std::string file = h().path("user.dat");
-    writeFile(file, patternBytes(0x1000, 86));
+    writeFile(file, settingsFileBytes(86));
     ProcessResult r = h().runOnPort({"-u", file, "-R"}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
     std::vector<uint8_t> area = settingsArea(h());
@@ -235,7 +251,7 @@ TEST_P(SettingsTest, AStrayByteInADumpFailsTheReadAndWritesNoFile)
     std::string saved = h().path("saved.dat");
     std::string settings = h().path("user.dat");
     writeFile(saved, std::vector<uint8_t>(10, 's'));
-    writeFile(settings, patternBytes(0x1000, 87));
+    writeFile(settings, settingsFileBytes(87));
     for (const Case& c : {Case{"-s, first word", 7, {"-s", saved}}, Case{"-s, last word", 6 + 1024, {"-s", saved}},
                           Case{"backup before -u", 6 + 2 + 500, {"-u", settings}}}) {
         SCOPED_TRACE(c.name);
