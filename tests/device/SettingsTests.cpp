@@ -3,17 +3,31 @@
 // erase, the read-back after -u, and stray bytes in a dump.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "DeviceExpect.h"
 #include "FwCodec.h"
 #include "NativeDeviceSuites.h"
+#include "NativeLauncher.h"
 
 using namespace std::chrono_literals;
 
 namespace {
+
+constexpr long kNobody = 65534;
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
 
 std::vector<uint8_t> settingsArea(DeviceHarness& h)
 {
@@ -163,6 +177,11 @@ std::string backupName(std::time_t when)
 TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
 {
     h().startSim();
+    // Even without owner write in the umask: backups are the owner's alone.
+    struct RestoreUmask {
+        mode_t old = umask(0277);
+        ~RestoreUmask() { umask(old); }
+    } hostileUmask;
     std::string filler = h().path("filler.dat");
     writeFile(filler, settingsFileBytes(84));
     ASSERT_EQ(h().runOnPort({"-u", filler}, 60s).exitStatus, 0);  // an area unlike the default
@@ -180,8 +199,11 @@ TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
                 continue;
             EXPECT_EQ(r.out.find("\nAdapter setting backed up to " + made + "\n"), 0u) << r.out;
             EXPECT_TRUE(readFile(made) == before) << made;
+            EXPECT_EQ(modeOf(made), 0600u) << made;
         }
     }
+    EXPECT_EQ(modeOf(h().backupDir()), 0700u);
+    EXPECT_EQ(modeOf(h().path("state")), 0700u);
 }
 
 TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
@@ -210,18 +232,59 @@ TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
 TEST_P(SettingsTest, ABackupThatCannotBeMadeMeansNoErase)
 {
     h().startSim();
-    // A file where the directory should be: root may write anywhere else.
-    writeFile(h().path("state"), {});
-    std::string target = h().backupDir();
-    for (const ErasingRun& run : erasingRuns(h())) {
-        SCOPED_TRACE(run.name);
-        std::vector<uint8_t> before = h().adapter().flashSnapshot();
-        ProcessResult r = h().runOnPort(run.args, 60s);
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_TRUE(endsWith(r.out, "Failed to back up adapter setting to " + target + ", abort\n")) << r.out;
-        EXPECT_TRUE(endsWith(r.err, "\nReason: Not a directory\n")) << r.err;
-        EXPECT_EQ(countCommands(h(), "X"), 0u);
-        EXPECT_TRUE(h().adapter().flashSnapshot() == before);
+    const std::string name300(300, 'n');
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::vector<std::string> environment;
+        std::string dir;  // as the message names it
+        std::string reason;
+        bool asUser = false;
+    };
+    const Case cases[] = {
+        {"a file where the directory should be", [&] { writeFile(h().path("state"), {}); },
+         {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()}, h().backupDir(), "Not a directory"},
+        {"a link loop", [&] { std::filesystem::create_symlink("loop", h().path("loop")); },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("loop/backups")}, h().path("loop/backups"),
+         "Too many levels of symbolic links"},
+        {"a 300-character name", [] {}, {"PELAGOXCON_BACKUP_DIR=" + h().path(name300)}, h().path(name300),
+         "File name too long"},
+        {"an empty variable", [] {}, {"PELAGOXCON_BACKUP_DIR="}, "(empty PELAGOXCON_BACKUP_DIR)",
+         "PELAGOXCON_BACKUP_DIR is empty"},
+        {"a relative HOME", [] {}, {"HOME=relative", "XDG_STATE_HOME="}, "$HOME/.local/state/pelagoxcon/backups",
+         "HOME is not set or not an absolute path"},
+        {"a directory the user may not search",
+         [&] {
+             std::filesystem::create_directory(h().path("closed"));
+             chmod(h().path("closed").c_str(), 0700);
+         },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("closed/backups")}, h().path("closed/backups"), "Permission denied",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* native = dynamic_cast<NativeLauncher*>(&h().launcher());
+        if (c.asUser && (native == nullptr || geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
+            continue;  // root may search any directory
+        c.arrange();
+        h().launcher().setEnvironment(c.environment);
+        if (c.asUser) {
+            chmod(h().path("").c_str(), 0755);
+            chmod(h().port().c_str(), 0666);
+            native->runAs(kNobody);
+        }
+        for (const ErasingRun& run : erasingRuns(h())) {
+            SCOPED_TRACE(run.name);
+            std::vector<uint8_t> before = h().adapter().flashSnapshot();
+            ProcessResult r = h().runOnPort(run.args, 60s);
+            EXPECT_EQ(r.exitStatus, 1);
+            EXPECT_TRUE(endsWith(r.out, "Failed to back up adapter setting to " + c.dir + ", abort\n")) << r.out;
+            EXPECT_TRUE(endsWith(r.err, "\nReason: " + c.reason + "\n")) << r.err;
+            EXPECT_EQ(countCommands(h(), "X"), 0u);
+            EXPECT_TRUE(h().adapter().flashSnapshot() == before);
+        }
+        if (native != nullptr)
+            native->runAs(-1);
     }
 }
 
