@@ -3,7 +3,10 @@
 // erase, the read-back after -u, and stray bytes in a dump.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +35,41 @@ mode_t modeOf(const std::string& path)
 std::vector<uint8_t> settingsArea(DeviceHarness& h)
 {
     return flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
+}
+
+// Runs the tool with descriptor `stream` (stdout, stderr) on `fd`, the
+// other one on /dev/null; returns what `readBack` reads once it has ended.
+std::string runWithStream(const std::vector<std::string>& args, int stream, int fd,
+                          const std::function<std::string()>& readBack)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
+        dup2(fd, stream);
+        alarm(60);
+        std::vector<char*> argv{const_cast<char*>(PELAGO_EXE)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(PELAGO_EXE, argv.data());
+        _exit(127);
+    }
+    close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return readBack();
+}
+
+std::string readAll(int fd)
+{
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        all.append(buffer, size_t(n));
+    close(fd);
+    return all;
 }
 
 } // namespace
@@ -120,6 +158,52 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     EXPECT_TRUE(std::filesystem::is_directory(empty));
     EXPECT_FALSE(fileExists(empty + ".tmp"));
     EXPECT_EQ(countCommands(h(), "w0001F"), 0u) << "the area was read for a file that cannot be written";
+}
+
+// -s /dev/stdout and the like: the tool's own output is written in place,
+// whatever it is, and what the tool prints after the save still arrives.
+TEST_P(SettingsTest, SaveToTheToolsOwnOutputWritesItInPlace)
+{
+    h().startSim();
+    std::vector<uint8_t> bytes = settingsArea(h());
+    const std::string area(bytes.begin(), bytes.end());
+    const std::string file = h().path("out.txt");
+    struct Case {
+        const char* name;
+        int stream;
+        std::function<std::pair<int, std::function<std::string()>>()> open;  // the tool's end; how to read it
+    };
+    auto pipeEnds = [](int type) -> std::pair<int, std::function<std::string()>> {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(type == 0 ? pipe(fds) : socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        int reader = fds[0];
+        return {fds[1], [reader] { return readAll(reader); }};
+    };
+    auto fileEnd = [file]() -> std::pair<int, std::function<std::string()>> {
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        return {fd, [file] {
+                    std::vector<uint8_t> got = readFile(file);
+                    return std::string(got.begin(), got.end());
+                }};
+    };
+    const Case cases[] = {
+        {"stdout a pipe", STDOUT_FILENO, [&] { return pipeEnds(0); }},
+        {"stdout a socket", STDOUT_FILENO, [&] { return pipeEnds(1); }},
+        {"stdout a file", STDOUT_FILENO, fileEnd},
+        {"stderr a file", STDERR_FILENO, fileEnd},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto [fd, readBack] = c.open();
+        const char* target = c.stream == STDOUT_FILENO ? "/dev/stdout" : "/dev/stderr";
+        std::string got = runWithStream({"-p", h().port(), "-s", target}, c.stream, fd, readBack);
+        if (c.stream == STDOUT_FILENO) {
+            EXPECT_EQ(maskTimes(got.substr(0, 1) + got.substr(1 + area.size())), "\ndone in T seconds\n");
+            EXPECT_TRUE(got.substr(1, area.size()) == area);
+        } else {
+            EXPECT_TRUE(got == "Try to open USB device ... " + area) << got.size();
+        }
+    }
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
