@@ -29,6 +29,12 @@ ensure_build_tools() {
     INSTALL_NOTE="build tools (first run only, about a minute)" ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev
 }
 
+# The save tests set a POSIX ACL (setfacl) and run the tool as an ordinary
+# user (setpriv, from util-linux, is always there).
+ensure_test_tools() {
+    ensure_packages acl
+}
+
 # build_preset NAME [extra cmake args...]: configure and build one preset.
 build_preset() {
     local preset="$1"
