@@ -83,7 +83,7 @@ int offlineRoad(const char* file)
 {
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
-    if (size == -1) {
+    if (size == kSettingsFileUnreadable) {
         std::printf("Failed in opening adapter setting file %s, abort\n", file);
         return kOfflineExitStatus;
     }

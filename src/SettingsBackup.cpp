@@ -54,7 +54,7 @@ std::string _variable(const char* name)
 bool _isAbsolute(const std::string& dir)
 {
 #ifdef _WIN32
-    return !dir.empty();  // as Windows gives it
+    return !dir.empty();  // Windows sets LOCALAPPDATA itself, absolute
 #else
     return !dir.empty() && dir[0] == '/';
 #endif

@@ -14,7 +14,7 @@ long loadSettingsFile(const char* path)
 {
     FILE* file = std::fopen(path, "rb");
     if (file == nullptr)
-        return -1;
+        return kSettingsFileUnreadable;
     size_t count = std::fread(g_eeprom, 1, kFlashImageSize, file);
     // A failed read must not pass for a short file: that would be formatted
     // and could then be saved over the user's settings.
@@ -23,7 +23,7 @@ long loadSettingsFile(const char* path)
     failed = failed || std::ferror(file) != 0;
     std::fclose(file);
     if (failed)
-        return -1;
+        return kSettingsFileUnreadable;
     return larger ? kSettingsFileTooLarge : long(count);
 }
 

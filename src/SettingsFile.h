@@ -10,6 +10,8 @@
 // The size of a settings file: the adapter's whole settings area.
 constexpr size_t kSettingsFileSize = 4096;
 
+// What loadSettingsFile returns for a file it cannot open or read.
+constexpr long kSettingsFileUnreadable = -1;
 // What loadSettingsFile returns for a file longer than the flash image:
 // its first kFlashImageSize bytes are loaded, but it is no settings file
 // and must never be written back.
@@ -17,8 +19,8 @@ constexpr long kSettingsFileTooLarge = -2;
 
 // Reads at most the flash image's size from `path` into the start of
 // g_eeprom (the rest keeps its bytes). Returns the number of bytes read,
-// kSettingsFileTooLarge when the file holds more than the image, or -1
-// when the file cannot be opened or read.
+// kSettingsFileTooLarge when the file holds more than the image, or
+// kSettingsFileUnreadable when it cannot be opened or read.
 long loadSettingsFile(const char* path);
 
 // Opens g_eeprom through the EEPROM emulator: true when it holds a
