@@ -12,6 +12,7 @@
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 #if defined(__linux__) || defined(__APPLE__)
 #include <sys/xattr.h>
@@ -349,16 +350,38 @@ bool attributeNames(int fd, std::vector<std::string>& names)
     return true;
 }
 
+using Attributes = std::vector<std::pair<std::string, std::vector<char>>>;
+
+// Every extended attribute of the file `fd`, names and values.
+bool readAttributes(int fd, Attributes& attributes, std::string* error)
+{
+    std::vector<std::string> names;
+    if (!attributeNames(fd, names)) {
+        *error = reason("cannot read its extended attributes");
+        return false;
+    }
+    attributes.clear();
+    for (const std::string& name : names) {
+        ssize_t size = getValue(fd, name.c_str(), nullptr, 0);
+        std::vector<char> value(size > 0 ? size_t(size) : 0);
+        if (size < 0 || (size > 0 && getValue(fd, name.c_str(), value.data(), value.size()) != size)) {
+            *error = reason(("cannot read the extended attribute " + name).c_str());
+            return false;
+        }
+        attributes.emplace_back(name, std::move(value));
+    }
+    return true;
+}
+
 // The replacement gets exactly the original's extended attributes, its
 // POSIX ACLs (system.posix_acl_access) among them; one that cannot be
 // copied fails the save, as the new file would grant more than the old.
 bool copyAttributes(int from, int to, std::string* error)
 {
-    std::vector<std::string> wanted, inherited;
-    if (!attributeNames(from, wanted)) {
-        *error = reason("cannot read its extended attributes");
+    Attributes wanted;
+    std::vector<std::string> inherited;
+    if (!readAttributes(from, wanted, error))
         return false;
-    }
     if (!attributeNames(to, inherited)) {
         *error = reason("cannot read the new file's extended attributes");
         return false;
@@ -367,20 +390,14 @@ bool copyAttributes(int from, int to, std::string* error)
     // the old one does not have.
     for (const std::string& name : inherited) {
         bool kept = false;
-        for (const std::string& w : wanted)
-            kept = kept || w == name;
+        for (const auto& w : wanted)
+            kept = kept || w.first == name;
         if (!kept && removeValue(to, name.c_str()) != 0) {
             *error = reason(("cannot remove the extended attribute " + name).c_str());
             return false;
         }
     }
-    for (const std::string& name : wanted) {
-        ssize_t size = getValue(from, name.c_str(), nullptr, 0);
-        std::vector<char> value(size > 0 ? size_t(size) : 0);
-        if (size < 0 || (size > 0 && getValue(from, name.c_str(), value.data(), value.size()) != size)) {
-            *error = reason(("cannot read the extended attribute " + name).c_str());
-            return false;
-        }
+    for (const auto& [name, value] : wanted) {
         if (setValue(to, name.c_str(), value.data(), value.size()) != 0) {
             *error = reason(("cannot copy the extended attribute " + name).c_str());
             return false;
@@ -389,6 +406,11 @@ bool copyAttributes(int from, int to, std::string* error)
     return true;
 }
 #else
+using Attributes = std::vector<int>;
+bool readAttributes(int, Attributes&, std::string*)
+{
+    return true;
+}
 bool copyAttributes(int, int, std::string*)
 {
     return true;
@@ -498,6 +520,9 @@ bool safeSaveCheck(const std::string& path, std::string* error)
         return false;
     if (target.kind == Target::Stream)
         return true;
+    Attributes attributes;
+    if (!target.created && !readAttributes(target.fd, attributes, error))
+        return false;
     std::string temp;
     int fd = createTemporary(target.name, &temp, error);
     if (fd < 0)

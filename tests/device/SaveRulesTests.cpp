@@ -505,6 +505,20 @@ const SaveRule kRules[] = {
          return s.h.path("locked/new.dat");
      },
      [](Scene& s, const std::string&) { EXPECT_TRUE(fs::is_empty(s.h.path("locked"))); }, Need::User},
+    // The user may write the file but not read its attributes: a copy
+    // without them could grant more than the file does.
+    {"AttributesThatCannotBeCopiedRefuseTheSave", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("writeonly.dat", 0200);
+         EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+         EXPECT_EQ(setxattr(path.c_str(), "user.pelago", "kept", 4, 0), 0);
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.original());
+         EXPECT_EQ(attribute(t, "user.pelago"), "kept");
+     },
+     Need::User},
     {"UsersOwnFileIsReplacedAndStaysItsOwn", Expect::Stored, true, false, 0,
      [](Scene& s) {
          std::string path = s.file("mine.dat", 0600);
