@@ -206,8 +206,10 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
     return stem + stamp;
 }
 
-bool backupSettings(Samba& samba)
+bool backupSettings(Samba& samba, std::string* made)
 {
+    if (made != nullptr)
+        made->clear();
     if (_variable(kNoBackupVariable) == "1")
         return true;
 
@@ -233,5 +235,7 @@ bool backupSettings(Samba& samba)
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", path.c_str());
+    if (made != nullptr)
+        *made = path;
     return true;
 }

@@ -35,5 +35,6 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when);
 // false, after printing "Failed to back up adapter setting to PATH, abort"
 // and the reason on stderr, when the directory or the file cannot be made;
 // no file is left behind then. Monitor failures (a short or over-long read) propagate as
-// SambaError before any file is made.
-bool backupSettings(Samba& samba);
+// SambaError before any file is made. On success `made` (when given)
+// receives the backup's path, empty when backups are turned off.
+bool backupSettings(Samba& samba, std::string* made = nullptr);
