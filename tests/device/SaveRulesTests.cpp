@@ -1,6 +1,8 @@
 // The save rules, one table run against every way the tool saves a file:
 // the save routine itself, the offline save (-l answered y), -s and the
 // backup before an erase. A new way of saving is one more entry in kRoutes.
+// Rules marked Need::User run the save as an ordinary user (setpriv), as
+// the kernel's permission and link rules only bind one.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

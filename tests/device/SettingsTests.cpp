@@ -1,6 +1,7 @@
-// The settings blocks end to end at their edges: long, short and missing
-// files, saves that cannot be made, the serial link, the backup before an
-// erase, the read-back after -u, and stray bytes in a dump.
+// The settings blocks end to end at their edges: long, short, missing and
+// foreign files, saves that cannot be made, saves to the tool's own output,
+// the serial link, the backup before an erase, the read-back after -u, and
+// stray bytes in a dump.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
