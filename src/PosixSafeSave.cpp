@@ -469,12 +469,13 @@ bool replaceAtomically(Target& target, const uint8_t* data, size_t size, std::st
     int fd = createTemporary(target.name, &temp, error);
     if (fd < 0)
         return false;
-    bool ok = writeAll(fd, data, size, error);
+    // Its own mode and owner only once the bytes are in, and before the
+    // flush, so the renamed file is on disk as it is meant to be.
+    bool ok = writeAll(fd, data, size, error) && copyOwnershipAndMode(target, fd, error);
     if (ok && fsync(fd) != 0) {
         *error = reason("flush to disk failed");
         ok = false;
     }
-    ok = ok && copyOwnershipAndMode(target, fd, error);
     if (close(fd) != 0 && ok) {
         *error = reason("close failed");
         ok = false;
