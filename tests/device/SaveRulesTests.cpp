@@ -9,6 +9,7 @@
 #include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -18,12 +19,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceHarness.h"
@@ -245,6 +248,73 @@ const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemp
                                      "WriteCutShortLeavesTheFileAlone", "UmaskWithoutOwnerWriteStillSaves",
                                      "UserMayNotCreateInADirectoryItMayNotWrite"};
 
+// The mode every temporary file (.NAME.xxxxxx.tmp) of a directory has at
+// the moment it is opened, seen through fanotify's permission events: the
+// opening process waits until the mode is taken. Needs CAP_SYS_ADMIN.
+class TemporaryWatch {
+public:
+    explicit TemporaryWatch(const std::string& dir)
+    {
+        _fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (_fd < 0 || pipe(_stop) != 0 ||
+            fanotify_mark(_fd, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, dir.c_str()) != 0)
+            return;
+        _thread = std::thread([this] { serve(); });
+    }
+    ~TemporaryWatch() { stop(); }
+    // Stops watching; the modes seen, in order.
+    std::vector<mode_t> stop()
+    {
+        if (_thread.joinable()) {
+            ssize_t ignored = write(_stop[1], "x", 1);
+            (void)ignored;
+            _thread.join();
+        }
+        for (int fd : {_fd, _stop[0], _stop[1]})
+            if (fd >= 0)
+                close(fd);
+        _fd = _stop[0] = _stop[1] = -1;
+        return _modes;
+    }
+    static bool available()
+    {
+        int fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    }
+
+private:
+    void serve()
+    {
+        alignas(fanotify_event_metadata) char buffer[4096];
+        pollfd fds[2] = {{_fd, POLLIN, 0}, {_stop[0], POLLIN, 0}};
+        while (poll(fds, 2, -1) > 0 && fds[1].revents == 0) {
+            ssize_t length = read(_fd, buffer, sizeof buffer);
+            auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+            for (; length > 0 && FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
+                char name[PATH_MAX] = "";
+                std::string link = "/proc/self/fd/" + std::to_string(event->fd);
+                ssize_t n = readlink(link.c_str(), name, sizeof name - 1);
+                std::string path(name, n > 0 ? size_t(n) : 0);
+                struct stat st {};
+                if (path.find("/.") != std::string::npos && path.size() > 4 &&
+                    path.compare(path.size() - 4, 4, ".tmp") == 0 && fstat(event->fd, &st) == 0)
+                    _modes.push_back(st.st_mode & 07777);
+                fanotify_response allow{event->fd, FAN_ALLOW};
+                ssize_t ignored = write(_fd, &allow, sizeof allow);
+                (void)ignored;
+                close(event->fd);
+            }
+        }
+    }
+
+    int _fd = -1;
+    int _stop[2] = {-1, -1};
+    std::thread _thread;
+    std::vector<mode_t> _modes;
+};
+
 // What a rule arranges and looks at: the scratch directory, the route, and
 // the far end of a FIFO or terminal.
 struct Scene {
@@ -253,6 +323,7 @@ struct Scene {
     int peer = -1;  // reads what reached a FIFO or terminal
     int keep = -1;  // the terminal's own end, held open while the save runs
     std::string note;  // what arrange saw and check compares
+    std::unique_ptr<TemporaryWatch> watch;
 
     ~Scene()
     {
@@ -294,7 +365,7 @@ mode_t modeOf(const std::string& path)
 enum class Expect { Stored, Refused };
 
 // What a rule needs of the machine beyond the scratch directory.
-enum class Need { Nothing, User, ProtectedSymlinks, Acl };
+enum class Need { Nothing, User, ProtectedSymlinks, Acl, Fanotify };
 
 // Why the machine cannot run a rule that needs `need`; empty when it can.
 std::string unmet(Need need)
@@ -303,6 +374,8 @@ std::string unmet(Need need)
         return "running as another user needs root and setpriv";
     if (need == Need::Acl && access(kSetfacl, X_OK) != 0)
         return "setting an ACL needs setfacl (Debian package acl)";
+    if (need == Need::Fanotify && !TemporaryWatch::available())
+        return "watching the temporary file as it is opened needs fanotify and CAP_SYS_ADMIN";
     if (need == Need::ProtectedSymlinks) {
         std::ifstream sysctl(kProtectedSymlinks);
         int on = 0;
@@ -446,6 +519,23 @@ const SaveRule kRules[] = {
     {"WriteCutShortLeavesTheFileAlone", Expect::Refused, true, false, kWriteLimit,
      [](Scene& s) { return s.file("user.dat", 0644); },
      [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }},
+    // Until it holds the settings and the target's own mode, another user
+    // must not open the temporary file: it is created for its owner only.
+    {"TemporaryFileIsPrivateFromTheStart", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("shared.dat", 0644);
+         s.watch = std::make_unique<TemporaryWatch>(s.h.path(""));
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         std::vector<mode_t> modes = s.watch->stop();
+         EXPECT_FALSE(modes.empty()) << "no temporary file was seen";
+         for (mode_t mode : modes)
+             EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(modeOf(t) & 07777, 0644u);
+     },
+     Need::Fanotify},
     {"UmaskWithoutOwnerWriteStillSaves", Expect::Stored, false, false, 0,
      [](Scene& s) { return s.h.path("new.dat"); },
      [](Scene& s, const std::string& t) {
@@ -582,7 +672,7 @@ TEST_P(SaveRules, Hold)
     NativeLauncher& native = *launcher;
     DeviceHarness h(std::move(launcher));
     std::unique_ptr<SaveRoute> route = GetParam().route->make(h);
-    Scene scene{h, *route, -1, -1, {}};
+    Scene scene{h, *route, -1, -1, {}, {}};
     if (rule.need == Need::User) {
         chmod(h.path("").c_str(), 0777);
         route->allowUser();
