@@ -4,8 +4,8 @@
 //
 // Input layout:
 //   [0] actions: 1 -i, 2 -R, 4 -s, 8 -u, 16 clear, 32 -f, 64 -I,
-//       128 FILE built valid (firmware with a true byte sum, or settings
-//       padded to 4096 bytes) instead of the raw bytes below
+//       128 FILE built valid (firmware with a true byte sum, or a formatted
+//       settings area holding the bytes below) instead of the raw bytes
 //   [1] link: 1 scanned ports are USB, 2 named port (-p) instead of a scan,
 //       4 the first open fails, 8|16 the scan lists 1-4 ports, 32 trace on,
 //       64 no backups, 128 FILE absent before the run
@@ -18,6 +18,7 @@
 #include <fcntl.h>
 #include <time.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -37,6 +38,9 @@
 #include "PelagoXcon.h"
 #include "PortFactory.h"
 #include "SerialPort.h"
+#include "SettingsFile.h"
+#include "eeprom.h"
+#include "nvm.h"
 
 namespace fs = std::filesystem;
 
@@ -56,6 +60,7 @@ constexpr uint32_t kHeaderSize = kFirmwarePayloadOffset;
 constexpr size_t kSigOffset = 0, kLoadAddrOffset = 8, kSizeOffset = 12, kHandlingOffset = 31;
 constexpr uint8_t kTypeLetterC = 'C', kTypeLetterE = 'E';
 constexpr uint32_t kTrailerSize = 4;
+constexpr size_t kSettingsContentMax = 1024;  // of a built settings file, within the emulated EEPROM
 
 // The input, consumed from the front; reads past its end give zeros.
 class Input {
@@ -243,9 +248,15 @@ std::vector<uint8_t> fileFor(uint8_t actions, std::vector<uint8_t> body)
         return body;
     if (actions & kActFlash)
         return buildValidFirmware(std::move(body));
-    if (body.size() < kSettingsAreaSize)
-        body.resize(kSettingsAreaSize, 0xFF);
-    return body;
+    // A formatted emulated EEPROM whose content starts with the bytes.
+    std::memset(g_eeprom, 0xFF, kFlashImageSize);
+    _eeprom_instance = _eeprom_module{};
+    eeprom_emulator_init();
+    eeprom_emulator_erase_memory();
+    eeprom_emulator_init();
+    eeprom_emulator_write_buffer(0, body.data(), static_cast<uint16_t>(std::min<size_t>(body.size(), kSettingsContentMax)));
+    eeprom_emulator_commit_page_buffer();
+    return std::vector<uint8_t>(g_eeprom, g_eeprom + kSettingsAreaSize);
 }
 
 // Only the combinations the option checks let through.
@@ -311,8 +322,8 @@ void checkErase(const PelagoConfig& cfg, bool fileExists, bool validFirmware,
 {
     if (cfg.eeprom_clear)
         return;
-    if (cfg.eeprom_write && (!fileExists || file.size() < kSettingsAreaSize))
-        fail("an erase for a settings file that is too short");
+    if (cfg.eeprom_write && (!fileExists || file.size() < kSettingsAreaSize || !isSettingsImage(file.data())))
+        fail("an erase for a settings file that is too short or no settings area");
     if (cfg.firmware_write && !validFirmware)
         fail("an erase for an invalid firmware file");
 }

@@ -6,11 +6,10 @@
 
 #include "ActionBlock.h"
 #include "SambaXcon.h"
+#include "SettingsArea.h"
 
 constexpr uint32_t kAppAreaAddr = 0x00001000;      // start of the application area
 constexpr uint32_t kAppAreaSize = 0x0001E000;      // bytes up to the settings area
-constexpr uint32_t kSettingsAreaAddr = 0x0001F000; // start of the settings area
-constexpr uint32_t kSettingsAreaSize = 0x00001000; // the emulated EEPROM, bytes
 constexpr uint32_t kMonitorRamAddr = 0x20000000;   // staging buffer for one block
 constexpr uint32_t kBlockSize = 64;                // bytes per staged block
 

@@ -73,7 +73,7 @@ int offlineRoad(const char* file)
 {
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
-    if (size < 0) {
+    if (size == kSettingsFileUnreadable) {
         std::printf(kOpenFailedFormat, file);
         std::fputs("\n", stdout);
         return kOfflineExitStatus;
@@ -84,7 +84,15 @@ int offlineRoad(const char* file)
         std::printf(kFormattedFormat, file);
         std::fputs("\n", stdout);
     }
-    if (askToSave(stdin, stdout))
+    if (!askToSave(stdin, stdout))
+        return kOfflineExitStatus;
+    // Not a settings file at all (a firmware file, perhaps): what it holds
+    // past the flash image would be lost.
+    if (size == kSettingsFileTooLarge) {
+        std::printf(kTooLargeFormat, file);
+        std::fputs("\n", stdout);
+    } else {
         save(file, size, stdout);
+    }
     return kOfflineExitStatus;
 }

@@ -4,6 +4,7 @@
 #ifdef _WIN32
 #include <io.h>
 #else
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -16,9 +17,8 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
-#include "FirmwareUpdate.h"
 #include "SafeSave.h"
-#include "SettingsTransfer.h"
+#include "SettingsArea.h"
 
 namespace {
 
@@ -42,13 +42,22 @@ constexpr const char* kUnknownSerial = "unknown";
 constexpr const char* kExtension = ".dat";
 constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
 constexpr int kNameTries = 1000;
-constexpr int kClaimMode = 0644;
+constexpr int kClaimMode = 0600;  // the settings are the owner's alone
 
 // The value of an environment variable; empty when unset.
 std::string _variable(const char* name)
 {
     const char* value = std::getenv(name);
     return value != nullptr ? value : "";
+}
+
+bool _isAbsolute(const std::string& dir)
+{
+#ifdef _WIN32
+    return !dir.empty();  // Windows sets LOCALAPPDATA itself, absolute
+#else
+    return !dir.empty() && dir[0] == '/';
+#endif
 }
 
 bool _isAsciiAlnum(char c)
@@ -78,14 +87,44 @@ std::string _unresolvedDir()
 #endif
 }
 
-bool _makeDirectory(const std::string& dir, std::string& reason)
+// Why `path`, which could not be made a directory, is none.
+std::string _notADirectory(const std::filesystem::path& path, const std::error_code& failure)
 {
     std::error_code error;
-    std::filesystem::create_directories(dir, error);
-    if (std::filesystem::is_directory(dir))
-        return true;
-    reason = error ? error.message() : "not a directory";
-    return false;
+    std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error)
+        return error.message();
+    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status))
+        return std::make_error_code(std::errc::not_a_directory).message();
+    return failure.message();
+}
+
+// Makes `dir` and its missing parents, each new one for its owner alone
+// (0700 whatever the umask): backups hold the adapter's settings. Never
+// throws: every failure is a reason.
+bool _makeDirectory(const std::string& dir, std::string& reason)
+{
+    namespace fs = std::filesystem;
+    std::error_code error;
+    fs::path partial;
+    for (const fs::path& part : fs::path(dir)) {
+        partial /= part;
+        if (fs::is_directory(partial, error))
+            continue;
+        if (!fs::create_directory(partial, error)) {
+            std::error_code ignored;
+            if (fs::is_directory(partial, ignored))
+                continue;  // made meanwhile by another run
+            reason = _notADirectory(partial, error);
+            return false;
+        }
+        fs::permissions(partial, fs::perms::owner_all, error);
+        if (error) {
+            reason = error.message();
+            return false;
+        }
+    }
+    return true;
 }
 
 // Creates `path` empty, failing when anything already stands there; so a
@@ -95,6 +134,11 @@ bool _claim(const std::string& path)
     int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, kClaimMode);
     if (fd < 0)
         return false;
+#ifndef _WIN32
+    // The umask may take even the owner's write: the save would then
+    // refuse the claimed file as read-only.
+    ::fchmod(fd, kClaimMode);
+#endif
     ::close(fd);
     return true;
 }
@@ -130,17 +174,16 @@ bool _fail(const std::string& path, const std::string& reason)
 
 std::string settingsBackupDir()
 {
-    std::string chosen = _variable(kBackupDirVariable);
-    if (!chosen.empty())
-        return chosen;
+    if (std::getenv(kBackupDirVariable) != nullptr)
+        return _variable(kBackupDirVariable);
+    // Relative values are ignored, so a run never depends on its directory.
 #if !defined(_WIN32) && !defined(__APPLE__)
-    // Relative values are to be ignored, so a run never depends on its directory.
     std::string state = _variable(kStateVariable);
-    if (!state.empty() && state[0] == '/')
+    if (_isAbsolute(state))
         return state + kBelowState;
 #endif
     std::string home = _variable(kHomeVariable);
-    return home.empty() ? "" : home + kDefaultBelowHome;
+    return _isAbsolute(home) ? home + kDefaultBelowHome : "";
 }
 
 std::string settingsBackupStem(const std::string& serial, std::time_t when)
@@ -163,15 +206,19 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
     return stem + stamp;
 }
 
-bool backupSettings(Samba& samba)
+bool backupSettings(Samba& samba, std::string* made)
 {
+    if (made != nullptr)
+        made->clear();
     if (_variable(kNoBackupVariable) == "1")
         return true;
 
     std::string dir = settingsBackupDir();
     std::string reason;
+    if (dir.empty() && std::getenv(kBackupDirVariable) != nullptr)
+        return _fail(std::string("(empty ") + kBackupDirVariable + ")", std::string(kBackupDirVariable) + " is empty");
     if (dir.empty())
-        return _fail(_unresolvedDir(), std::string(kHomeVariable) + " is not set");
+        return _fail(_unresolvedDir(), std::string(kHomeVariable) + " is not set or not an absolute path");
     if (!_makeDirectory(dir, reason))
         return _fail(dir, reason);
 
@@ -188,5 +235,7 @@ bool backupSettings(Samba& samba)
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", path.c_str());
+    if (made != nullptr)
+        *made = path;
     return true;
 }

@@ -12,12 +12,13 @@ constexpr const char* kBackupDirVariable = "PELAGOXCON_BACKUP_DIR";
 // Set to "1", no backup is made.
 constexpr const char* kNoBackupVariable = "PELAGOXCON_NO_BACKUP";
 
-// Where backups go: $PELAGOXCON_BACKUP_DIR when set and not empty; else
+// Where backups go: $PELAGOXCON_BACKUP_DIR when set; else
 // $XDG_STATE_HOME/pelagoxcon/backups (an absolute XDG_STATE_HOME only),
-// ~/.local/state/pelagoxcon/backups on Linux and other POSIX systems,
-// ~/Library/Application Support/PelagoXcon/backups on macOS, or
-// %LOCALAPPDATA%\PelagoXcon\backups on Windows. Empty when the variable the
-// default depends on (HOME, LOCALAPPDATA) is not set.
+// ~/.local/state/pelagoxcon/backups on Linux and other POSIX systems (an
+// absolute HOME only), ~/Library/Application Support/PelagoXcon/backups on
+// macOS, or %LOCALAPPDATA%\PelagoXcon\backups on Windows. Empty when
+// PELAGOXCON_BACKUP_DIR is set but empty, or the variable the default
+// depends on (HOME, LOCALAPPDATA) is not set (or relative, on POSIX).
 std::string settingsBackupDir();
 
 // The backup's name without its counter and extension: the serial number
@@ -27,12 +28,13 @@ std::string settingsBackupDir();
 std::string settingsBackupStem(const std::string& serial, std::time_t when);
 
 // Unless PELAGOXCON_NO_BACKUP is "1": creates the backup directory (and its
-// parents) when missing, reads the serial number and the whole settings
+// parents, 0700) when missing, reads the serial number and the whole settings
 // area, and saves the area as DIR/STEM.dat (or STEM-1.dat, STEM-2.dat, ...
 // when the name is taken; the name is claimed exclusively, so two runs
-// never share one). Prints "Adapter setting backed up to PATH". Returns
+// never share one; the file is 0600). Prints "Adapter setting backed up to PATH". Returns
 // false, after printing "Failed to back up adapter setting to PATH, abort"
 // and the reason on stderr, when the directory or the file cannot be made;
 // no file is left behind then. Monitor failures (a short or over-long read) propagate as
-// SambaError before any file is made.
-bool backupSettings(Samba& samba);
+// SambaError before any file is made. On success `made` (when given)
+// receives the backup's path, empty when backups are turned off.
+bool backupSettings(Samba& samba, std::string* made = nullptr);

@@ -1,10 +1,12 @@
 #include "SettingsEditor.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdarg>
 #include <cstdio>
 
 #include "LensTuning.h"
+#include "SettingsFile.h"
 #include "eeprom.h"
 #include "nvm.h"
 
@@ -79,6 +81,7 @@ SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std
 {
     size_t count = placeSettingsImage(bytes, size);
     _original.assign(bytes, bytes + count);
+    _tooLarge = size > kFlashImageSize;
     _name = name;
     _opened.clear();
     _focal.clear();
@@ -152,6 +155,8 @@ bool SettingsEditor::setEntry(int lens, int field, const std::string& text)
 
 std::vector<uint8_t> SettingsEditor::image() const
 {
+    if (_tooLarge)
+        return {};
     if (!edited() && _result != SettingsOpened::Formatted)
         return _original;
     // The console's order: load, open (formatting or repairing as it does),
@@ -163,7 +168,12 @@ std::vector<uint8_t> SettingsEditor::image() const
             writeLensCorrections(number, _current[number - 1]);
     }
     eeprom_emulator_commit_page_buffer();
-    return std::vector<uint8_t>(g_eeprom, g_eeprom + _original.size());
+    return std::vector<uint8_t>(g_eeprom, g_eeprom + std::max(_original.size(), kSettingsFileSize));
+}
+
+std::string SettingsEditor::saveRefusal() const
+{
+    return _tooLarge ? formatted(kTooLargeFormat, _name.c_str()) : std::string();
 }
 
 std::string SettingsEditor::openFailedStatus(const std::string& name)

@@ -21,7 +21,8 @@
 class SettingsEditor {
 public:
     // Opens `size` bytes of a file named `name` (at most the flash image's
-    // size are kept, as the console loads a file), forgetting any earlier
+    // size are kept, as the console loads a file; more mark the file as no
+    // settings file, which is never saved), forgetting any earlier
     // file and entries. The emulator and g_eeprom are the program's one
     // instance: the editor uses them while it opens and while it saves.
     SettingsOpened open(const uint8_t* bytes, size_t size, const std::string& name);
@@ -48,11 +49,17 @@ public:
     // True when any lens's entries differ from those it was opened with.
     bool edited() const { return _current != _opened; }
 
-    // The file a save writes now, as many bytes as were opened: the opened
-    // bytes themselves when nothing was edited, the formatted area when the
-    // file had to be formatted, else the image after rewriting each changed
-    // lens's record in lens order. May change g_eeprom and the emulator.
+    // The file a save writes now: the opened bytes themselves when nothing
+    // was edited, the formatted area when the file had to be formatted, else
+    // the image after rewriting each changed lens's record in lens order;
+    // as many bytes as were opened, and at least the whole settings area.
+    // Empty when saveRefusal() refuses. May change g_eeprom and the emulator.
     std::vector<uint8_t> image() const;
+
+    // Why the file must not be saved, in the console's words; "" when it
+    // may be: a file longer than the flash image is no settings file, and
+    // what it holds past the image would be lost.
+    std::string saveRefusal() const;
 
     // The Status line when the file `name` could not be read at all.
     static std::string openFailedStatus(const std::string& name);
@@ -67,6 +74,7 @@ private:
     bool isEntry(int lens, int field) const;
 
     std::vector<uint8_t> _original;  // the file's bytes, at most the flash image's size
+    bool _tooLarge = false;          // the file held more than the flash image
     std::string _name;
     std::string _status;
     SettingsOpened _result = SettingsOpened::Formatted;

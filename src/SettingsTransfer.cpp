@@ -10,19 +10,9 @@
 #include "PelagoXcon.h"
 #include "Progress.h"
 #include "SafeSave.h"
+#include "SettingsArea.h"
 #include "SettingsBackup.h"
-
-void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
-{
-    // A terminal sees the 1024 word reads move; a pipe gets nothing extra.
-    Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
-    uint32_t reported = 0;
-    samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
-        progress.advance(done - reported);
-        reported = done;
-    });
-    progress.finish();
-}
+#include "SettingsFile.h"
 
 namespace {
 
@@ -97,6 +87,11 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
     }
     in.reset();
+    // A firmware or any other file would leave the adapter without settings.
+    if (!isSettingsImage(image)) {
+        std::printf("%s is not an adapter setting file, abort\n", file);
+        return BlockResult::Aborted;
+    }
     if (!backupSettings(samba))
         return BlockResult::Aborted;
 
@@ -114,10 +109,14 @@ BlockResult settingsSave(Samba& samba, const char* file)
 {
     std::printf("\n");
     timer_start();
-    uint8_t image[kSettingsAreaSize];
-    readSettingsArea(samba, image);
+    // A file that cannot be written is known before the area's 1024 reads.
     std::string reason;
-    bool saved = safeSave(file, image, sizeof image, &reason);
+    bool saved = safeSaveCheck(file, &reason);
+    if (saved) {
+        uint8_t image[kSettingsAreaSize];
+        readSettingsArea(samba, image);
+        saved = safeSave(file, image, sizeof image, &reason);
+    }
     if (!saved) {
         std::printf("Failed to create file %s , abort\n", file);
         printSaveFailureReason(reason);

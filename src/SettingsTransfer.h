@@ -11,19 +11,16 @@
 
 // Writes the first 4096 bytes of `file` into the settings area, after a
 // backup of the area (SettingsBackup.h), then reads the area back. Aborts,
-// with nothing erased, when the file cannot be opened or is shorter or the
-// backup fails; aborts after writing when the area read back differs.
+// with nothing erased, when the file cannot be opened, is shorter, is not
+// an adapter setting file (isSettingsImage) or the backup fails; aborts
+// after writing when the area read back differs.
 BlockResult settingsWrite(Samba& samba, const char* file);
 
 // Saves the 4096 bytes of the settings area into `file` by safeSave, so an
 // existing `file` survives every failure. Aborts when it cannot be stored,
-// with the reason on stderr.
+// with the reason on stderr; a file safeSaveCheck refuses before the area
+// is read.
 BlockResult settingsSave(Samba& samba, const char* file);
-
-// Reads the whole settings area (1024 word reads) into `image`, its
-// progress drawn on a terminal and silent elsewhere. Throws SambaError as
-// the reads do.
-void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize]);
 
 // Asks on the console how often the settings were reset, backs the area
 // up, then erases it and writes the built-in image. Aborts, with nothing

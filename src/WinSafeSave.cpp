@@ -67,6 +67,7 @@ public:
     Handle(const Handle&) = delete;
     Handle& operator=(const Handle&) = delete;
     HANDLE get() const { return _handle; }
+    void release() { _handle = INVALID_HANDLE_VALUE; }
     bool valid() const { return _handle != INVALID_HANDLE_VALUE; }
     bool close()
     {
@@ -178,17 +179,23 @@ bool isStream(HANDLE handle)
     return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
 }
 
-} // namespace
+// Where a save goes: the file to replace (links followed) and its
+// attributes, or a stream handle to write where it stands.
+struct Target {
+    std::wstring name;
+    DWORD attributes = 0;
+    HANDLE stream = INVALID_HANDLE_VALUE;
+};
 
-bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+bool openTarget(const std::string& path, Target& target, std::string* error)
 {
     error->clear();
-    std::wstring target = widen(path);
-    if (target.empty()) {
+    std::wstring wide = widen(path);
+    if (wide.empty()) {
         *error = "no file name";
         return false;
     }
-    DWORD attributes = GetFileAttributesW(target.c_str());
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES) {
         if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
             *error = "it is a directory";
@@ -201,7 +208,7 @@ bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::st
     }
 
     // Opening changes nothing yet; it tells a device from a file.
-    Handle existing(CreateFileW(target.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
+    Handle existing(CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING,
                                 FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!existing.valid()) {
         DWORD code = GetLastError();
@@ -209,25 +216,59 @@ bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::st
             *error = reason("cannot open it", code);
             return false;
         }
-        return replaceAtomically(target, 0, data, size, error);
+        target.name = wide;
+        return true;
     }
     if (isStream(existing.get())) {
-        bool ok = writeAll(existing.get(), data, size, error);
-        if (!existing.close() && ok) {
+        target.stream = existing.get();
+        existing.release();
+        return true;
+    }
+    if (wide.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0) {
+        *error = "it is a block device";
+        return false;
+    }
+    target.name = finalPath(existing.get(), error);
+    if (target.name.empty())
+        return false;
+    attributes = GetFileAttributesW(target.name.c_str());
+    target.attributes = attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes;
+    return true;
+}
+
+} // namespace
+
+bool safeSave(const std::string& path, const uint8_t* data, size_t size, std::string* error)
+{
+    Target target;
+    if (!openTarget(path, target, error))
+        return false;
+    if (target.stream != INVALID_HANDLE_VALUE) {
+        Handle stream(target.stream);
+        bool ok = writeAll(stream.get(), data, size, error);
+        if (!stream.close() && ok) {
             *error = lastReason("close failed");
             ok = false;
         }
         return ok;
     }
-    if (target.compare(0, wcslen(kDevicePrefix), kDevicePrefix) == 0) {
-        *error = "it is a block device";
+    return replaceAtomically(target.name, target.attributes, data, size, error);
+}
+
+bool safeSaveCheck(const std::string& path, std::string* error)
+{
+    Target target;
+    if (!openTarget(path, target, error))
         return false;
+    if (target.stream != INVALID_HANDLE_VALUE) {
+        CloseHandle(target.stream);
+        return true;
     }
-    target = finalPath(existing.get(), error);
-    existing.close();
-    if (target.empty())
+    std::wstring temp;
+    Handle probe(createTemporary(target.name, &temp, error));
+    if (!probe.valid())
         return false;
-    attributes = GetFileAttributesW(target.c_str());
-    return replaceAtomically(target, attributes == INVALID_FILE_ATTRIBUTES ? 0 : attributes, data, size,
-                             error);
+    probe.close();
+    DeleteFileW(temp.c_str());
+    return true;
 }

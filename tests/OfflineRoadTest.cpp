@@ -223,16 +223,35 @@ TEST_F(OfflineRoad, DamagedRowIsReportedInsteadOfMoved)
     EXPECT_EQ(readFile(_file), image);
 }
 
-TEST_F(OfflineRoad, NonSettingsFileIsNamedFormattedAndSavedAtItsOwnSize)
+TEST_F(OfflineRoad, NonSettingsFileIsNamedFormattedAndSavedWholeOrNotAtAll)
 {
     // Said before the question, so "y" is never a blind answer.
     const std::string note = _file.string() + " is not a valid adapter setting file; a blank setting has been formatted\n";
-    writeFile(_file, Bytes(5000, 0x5A));  // a firmware file given by mistake
-    EXPECT_EQ(run({"-d"}, "n\n").out, "\n" + note + kQuestion);
-    EXPECT_EQ(readFile(_file), Bytes(5000, 0x5A));
+    const std::string asked = "\n" + note + kQuestion;
+    const std::string saved = asked + "Adapter setting was saved\n";
+    const std::string kept = asked + _file.string() + " is larger than an adapter setting file; it was not changed\n";
+    struct Case {
+        size_t size;        // of the file, all 0x5A
+        const char* answer;
+        std::string out;
+        size_t sizeAfter;   // 0: unchanged
+    };
+    for (const Case& c : {Case{5000, "n\n", asked, 0}, Case{0, "Y", saved, 4096}, Case{100, "y\n", saved, 4096},
+                          Case{8192, "y\n", saved, 8192}, Case{8193, "y\n", kept, 0},
+                          Case{24096, "y\n", kept, 0}}) {
+        SCOPED_TRACE(c.size);
+        writeFile(_file, Bytes(c.size, 0x5A));
+        EXPECT_EQ(run({"-d"}, c.answer).out, c.out);
+        if (c.sizeAfter == 0) {
+            EXPECT_EQ(readFile(_file), Bytes(c.size, 0x5A));
+            continue;
+        }
+        EXPECT_EQ(fs::file_size(_file), c.sizeAfter);
+        // The next run finds a settings file and has nothing to ask.
+        EXPECT_EQ(run({"-d"}, "y\n").out.find(kQuestion), std::string::npos);
+    }
 
     writeFile(_file, Bytes(4096, 0xFF));
-    const std::string saved = "\n" + note + kQuestion + "Adapter setting was saved\n";
     EXPECT_EQ(run({"-l"}, "y\n").out, saved);
     Bytes image = readFile(_file);
     ASSERT_EQ(image.size(), 4096u);
@@ -241,10 +260,6 @@ TEST_F(OfflineRoad, NonSettingsFileIsNamedFormattedAndSavedAtItsOwnSize)
     EXPECT_EQ(image[3648], 27);     // logical page 27, row 14
     EXPECT_EQ(std::string(image.begin() + 4032, image.begin() + 4044), "EEtAMORP.umE");
     EXPECT_EQ(run({"-l"}, "").out, "\nAdapter setting was corrupted\n");
-
-    writeFile(_file, {});
-    EXPECT_EQ(run({"-d"}, "Y").out, saved);
-    EXPECT_EQ(fs::file_size(_file), 0u);
 }
 
 TEST_F(OfflineRoad, MissingFileIsReported)

@@ -77,8 +77,11 @@ TEST(SettingsBackupDir, VariableThenStateHomeThenHome)
     };
     const std::vector<Case> cases = {
         {"/b", "/s", "/h", "/b"},
-        {"", "/s", "/h", "/s/pelagoxcon/backups"},
+        {"", "/s", "/h", ""},  // set, though empty: refused, not taken for unset
+        {nullptr, "/s", "/h", "/s/pelagoxcon/backups"},
         {nullptr, "relative", "/h", "/h/.local/state/pelagoxcon/backups"},
+        {nullptr, nullptr, "relative/h", ""},  // would land wherever the tool ran
+        {nullptr, "relative", "", ""},
         {nullptr, "", "/h", "/h/.local/state/pelagoxcon/backups"},
         {nullptr, nullptr, nullptr, ""},
         {"rel/b", nullptr, nullptr, "rel/b"},

@@ -4,6 +4,7 @@
 
 #include "EEPROM_Init.h"
 #include "SettingsEditor.h"
+#include "SettingsFile.h"
 #include "SettingsImage.h"
 #include "SettingsRecord.h"
 
@@ -170,15 +171,21 @@ TEST_F(Editor, SavesTheOpenedBytesUntilSomethingDiffers)
     EXPECT_EQ(editor.entryText(1, 2), "-1");
 }
 
-TEST_F(Editor, FileThatIsNoSettingsSavesAsTheFormattedAreaAtItsSize)
+TEST_F(Editor, FileThatIsNoSettingsSavesAsTheWholeFormattedAreaOrNotAtAll)
 {
     const std::vector<uint8_t> shortFile(100, 0);
     EXPECT_EQ(editor.open(shortFile.data(), shortFile.size(), "x.bin"), SettingsOpened::Formatted);
     EXPECT_EQ(editor.status(), "x.bin is not a valid adapter setting file; a blank setting has been formatted");
     EXPECT_EQ(editor.lensCount(), 0);
+    EXPECT_EQ(editor.saveRefusal(), "");
     std::vector<uint8_t> saved = editor.image();
-    EXPECT_EQ(saved, std::vector<uint8_t>(g_eeprom, g_eeprom + 100));
+    EXPECT_EQ(saved, std::vector<uint8_t>(g_eeprom, g_eeprom + kSettingsFileSize));
     EXPECT_EQ(saved[0], 0xFF);
+
+    const std::vector<uint8_t> longFile(kFlashImageSize + 1, 0);
+    editor.open(longFile.data(), longFile.size(), "app.fw");
+    EXPECT_EQ(editor.saveRefusal(), "app.fw is larger than an adapter setting file; it was not changed");
+    EXPECT_TRUE(editor.image().empty());
 }
 
 } // namespace

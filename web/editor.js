@@ -83,6 +83,11 @@ async function openChosenFile() {
 }
 
 function downloadImage() {
+  const refusal = text(core._editor_save_refusal());
+  if (refusal) {
+    showStatus(refusal);
+    return;
+  }
   const image = currentImage();
   if (!image) return;
   const url = URL.createObjectURL(new Blob([image], { type: 'application/octet-stream' }));

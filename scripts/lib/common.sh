@@ -30,6 +30,12 @@ ensure_build_tools() {
     INSTALL_NOTE="build tools (first run only, about a minute)" ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev
 }
 
+# The save tests set a POSIX ACL (setfacl) and run the tool as an ordinary
+# user (setpriv, from util-linux, is always there).
+ensure_test_tools() {
+    ensure_packages acl
+}
+
 # build_preset NAME [extra cmake args...]: configure and build one preset.
 build_preset() {
     local preset="$1"
@@ -102,4 +108,15 @@ ensure_web_tools() {
 # The web page's static site in build-wasm/web/ (extra cmake args allowed).
 build_web() {
     build_preset wasm "$@"
+}
+
+# The kernel's link protection, on as Debian ships it (systemd's
+# protect-links.conf) but off in some containers: the save-rules tests show
+# that the tool leaves following a planted link to the kernel's judgement.
+ensure_link_protection() {
+    local knob=/proc/sys/fs/protected_symlinks
+    [ "$(cat "$knob" 2>/dev/null)" = 1 ] && return 0
+    if ! { [ "$(id -u)" -eq 0 ] && echo 1 >"$knob"; } 2>/dev/null; then
+        echo "note: fs.protected_symlinks is off, so the planted-link tests will be skipped"
+    fi
 }

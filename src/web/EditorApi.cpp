@@ -33,7 +33,7 @@ EMSCRIPTEN_KEEPALIVE int editor_open(const uint8_t* bytes, size_t size, const ch
 
 EMSCRIPTEN_KEEPALIVE size_t editor_file_bytes_used()
 {
-    return kFlashImageSize;
+    return kFlashImageSize + 1;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* editor_status()
@@ -94,6 +94,11 @@ EMSCRIPTEN_KEEPALIVE const char* editor_refusal_text()
 EMSCRIPTEN_KEEPALIVE int editor_edited()
 {
     return g_editor.edited() ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* editor_save_refusal()
+{
+    return handOut(g_editor.saveRefusal());
 }
 
 EMSCRIPTEN_KEEPALIVE size_t editor_build_image()

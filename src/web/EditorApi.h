@@ -14,7 +14,8 @@ extern "C" {
 
 // Opens `size` bytes of the file `name` in the editor. Returns the lens count.
 int editor_open(const uint8_t* bytes, size_t size, const char* name);
-// The most bytes of a file that opening uses (the rest need not be read).
+// The most bytes of a file that opening uses (the rest need not be read):
+// one past the flash image, so that a longer file is known as one.
 size_t editor_file_bytes_used();
 
 // The Status line after the last open or save.
@@ -44,8 +45,11 @@ const char* editor_refusal_text();
 // 1 when any entry differs from the opened file.
 int editor_edited();
 
-// Builds the file a save writes now; returns its size. Its bytes stay at
-// editor_image_data() until the next build or open.
+// Why the opened file must not be saved ("" when it may), in the
+// console's words.
+const char* editor_save_refusal();
+// Builds the file a save writes now; returns its size, 0 when refused. Its
+// bytes stay at editor_image_data() until the next build or open.
 size_t editor_build_image();
 const uint8_t* editor_image_data();
 

@@ -82,7 +82,7 @@ void expectSettingsUpdate(DeviceHarness& h, sim::LinkMode mode)
     sim::SimOptions options;
     options.link = mode;
     h.startSim(options);
-    std::vector<uint8_t> image = patternBytes(0x1000, 11);
+    std::vector<uint8_t> image = settingsFileBytes(11);
     std::string file = h.path("user.dat");
     writeFile(file, image);
     std::vector<uint8_t> before = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);

@@ -8,6 +8,8 @@
 #include <iterator>
 #include <regex>
 
+#include "DefaultSettings.h"
+
 DeviceHarness::DeviceHarness(std::unique_ptr<Launcher> launcher) : _launcher(std::move(launcher))
 {
     char pattern[] = "/tmp/pelago-e2e-XXXXXX";
@@ -94,6 +96,27 @@ std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr
     if (flash.size() < static_cast<size_t>(addr) + size)
         return {};
     return std::vector<uint8_t>(flash.begin() + addr, flash.begin() + addr + size);
+}
+
+std::vector<uint8_t> settingsFileBytes(const std::vector<uint8_t>& payload)
+{
+    // The data bytes of every page in use below the master row; headers,
+    // free pages and the master page stay, so the emulator still accepts it.
+    constexpr size_t kPage = 64, kHeader = 4, kDataPages = 60;
+    std::vector<uint8_t> image(sim::kDefaultSettingsImage, sim::kDefaultSettingsImage + sim::kDefaultSettingsSize);
+    size_t next = 0;
+    for (size_t page = 0; page < kDataPages && !payload.empty(); ++page) {
+        if (image[page * kPage] == 0xFF)
+            continue;
+        for (size_t i = kHeader; i < kPage; ++i)
+            image[page * kPage + i] = payload[next++ % payload.size()];
+    }
+    return image;
+}
+
+std::vector<uint8_t> settingsFileBytes(uint32_t seed)
+{
+    return settingsFileBytes(patternBytes(0x1000, seed));
 }
 
 std::vector<uint8_t> patternBytes(size_t size, uint32_t seed)

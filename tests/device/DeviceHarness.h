@@ -72,6 +72,11 @@ std::string maskTimes(const std::string& text);
 std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr, uint32_t size);
 // Deterministic bytes for images and settings files.
 std::vector<uint8_t> patternBytes(size_t size, uint32_t seed);
+// A 4096-byte settings file the tool accepts (a formatted emulated EEPROM,
+// the virtual adapter's own layout), its pages' data taken from `payload`
+// in turn, or from patternBytes(seed).
+std::vector<uint8_t> settingsFileBytes(const std::vector<uint8_t>& payload);
+std::vector<uint8_t> settingsFileBytes(uint32_t seed);
 void writeFile(const std::string& path, const std::vector<uint8_t>& bytes);
 // The file's bytes; empty when it does not exist.
 std::vector<uint8_t> readFile(const std::string& path);

@@ -224,7 +224,7 @@ TEST_P(DeviceRoadTest, BlocksRunInFixedOrderAndAnAbortStopsTheRest)
 {
     h().startSim();
     std::string file = h().path("user.dat");
-    writeFile(file, patternBytes(0x1000, 3));
+    writeFile(file, settingsFileBytes(3));
     ProcessResult r = h().runOnPort({"-i", "-R", "-u", file}, 60s);
     EXPECT_EQ(r.exitStatus, 0);
     std::string out = maskTimes(r.out);
@@ -249,7 +249,7 @@ TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
     whole.wholeArea = true;  // keeps the adapter's identity, so it runs twice
     std::string firmware = writeFirmware(h(), "full.fw", patternBytes(0x1E000, 70), whole);
     std::string settings = h().path("user.dat");
-    writeFile(settings, patternBytes(0x1000, 71));
+    writeFile(settings, settingsFileBytes(71));
     struct Case {
         std::vector<std::string> args;
         std::string dots;     // what a pipe gets where the bar goes

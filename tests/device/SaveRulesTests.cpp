@@ -1,24 +1,32 @@
 // The save rules, one table run against every way the tool saves a file:
 // the save routine itself, the offline save (-l answered y), -s and the
 // backup before an erase. A new way of saving is one more entry in kRoutes.
+// Rules marked Need::User run the save as an ordinary user (setpriv), as
+// the kernel's permission and link rules only bind one.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/fanotify.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <climits>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "DeviceHarness.h"
@@ -36,6 +44,9 @@ constexpr uid_t kNobody = 65534;
 constexpr unsigned kChildSeconds = 20;
 constexpr int kDrainQuietMs = 2000;
 const std::string kTuneAndSave = "1\n1\n2\n3\n4\n0\ny\n";
+constexpr const char* kSetfacl = "/usr/bin/setfacl";
+constexpr const char* kAclAccess = "system.posix_acl_access";
+constexpr const char* kProtectedSymlinks = "/proc/sys/fs/protected_symlinks";
 
 // Applies a soft RLIMIT_FSIZE (0: none) until it goes out of scope.
 class FileSizeLimit {
@@ -64,6 +75,9 @@ private:
 class SaveRoute {
 public:
     virtual ~SaveRoute() = default;
+    // Lets an ordinary user run the save (its port, for one).
+    virtual void allowUser() {}
+    long user = -1;  // the save runs as this user; -1: as the test
     virtual Bytes original() const { return Bytes(10, 'x'); }
     virtual Bytes expected() = 0;
     virtual bool save(const std::string& target, rlim_t limit) = 0;
@@ -84,6 +98,9 @@ public:
         if (pid == 0) {
             close(pipeFds[0]);
             alarm(kChildSeconds);
+            if (user >= 0 && (setgroups(0, nullptr) != 0 || setresgid(gid_t(user), gid_t(user), gid_t(user)) != 0 ||
+                              setresuid(uid_t(user), uid_t(user), uid_t(user)) != 0))
+                _exit(2);
             FileSizeLimit limited(limit);
             std::string error;
             bool ok = safeSave(target, data.data(), data.size(), &error);
@@ -144,6 +161,7 @@ private:
 class DeviceSaveRoute : public SaveRoute {
 public:
     explicit DeviceSaveRoute(DeviceHarness& h) : _h(h) { h.startSim(); }
+    void allowUser() override { chmod(_h.port().c_str(), 0666); }
     Bytes expected() override { return flashRange(_h.adapter().flashSnapshot(), 0x1F000, 0x1000); }
     bool save(const std::string& target, rlim_t limit) override
     {
@@ -159,6 +177,12 @@ public:
         EXPECT_EQ(r.exitStatus, 1);
         EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + target + " , abort\ndone in T seconds\n");
         EXPECT_NE(r.err.find("\nReason: "), std::string::npos) << r.err;
+        // Known before the adapter is read, unless only writing can tell.
+        struct stat st {};
+        bool fifo = stat(target.c_str(), &st) == 0 && S_ISFIFO(st.st_mode);
+        if (limit == 0 && !fifo) {
+            EXPECT_TRUE(_h.commands("w0001F").empty()) << "the adapter was read before the refusal";
+        }
         return false;
     }
 
@@ -174,8 +198,10 @@ public:
     {
         h.startSim();
         _expected = flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
-        writeFile(_source, patternBytes(4096, 8));
+        writeFile(_source, settingsFileBytes(8));
+        chmod(_source.c_str(), 0644);
     }
+    void allowUser() override { chmod(_h.port().c_str(), 0666); }
     Bytes expected() override { return _expected; }
     bool save(const std::string& target, rlim_t limit) override
     {
@@ -219,7 +245,75 @@ const RouteParam kRoutes[] = {
 
 // What a route that names its own file is tried with.
 const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemporaryNamesAreLeftAlone",
-                                     "WriteCutShortLeavesTheFileAlone"};
+                                     "WriteCutShortLeavesTheFileAlone", "UmaskWithoutOwnerWriteStillSaves",
+                                     "UserMayNotCreateInADirectoryItMayNotWrite"};
+
+// The mode every temporary file (.NAME.xxxxxx.tmp) of a directory has at
+// the moment it is opened, seen through fanotify's permission events: the
+// opening process waits until the mode is taken. Needs CAP_SYS_ADMIN.
+class TemporaryWatch {
+public:
+    explicit TemporaryWatch(const std::string& dir)
+    {
+        _fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (_fd < 0 || pipe(_stop) != 0 ||
+            fanotify_mark(_fd, FAN_MARK_ADD, FAN_OPEN_PERM | FAN_EVENT_ON_CHILD, AT_FDCWD, dir.c_str()) != 0)
+            return;
+        _thread = std::thread([this] { serve(); });
+    }
+    ~TemporaryWatch() { stop(); }
+    // Stops watching; the modes seen, in order.
+    std::vector<mode_t> stop()
+    {
+        if (_thread.joinable()) {
+            ssize_t ignored = write(_stop[1], "x", 1);
+            (void)ignored;
+            _thread.join();
+        }
+        for (int fd : {_fd, _stop[0], _stop[1]})
+            if (fd >= 0)
+                close(fd);
+        _fd = _stop[0] = _stop[1] = -1;
+        return _modes;
+    }
+    static bool available()
+    {
+        int fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
+        if (fd >= 0)
+            close(fd);
+        return fd >= 0;
+    }
+
+private:
+    void serve()
+    {
+        alignas(fanotify_event_metadata) char buffer[4096];
+        pollfd fds[2] = {{_fd, POLLIN, 0}, {_stop[0], POLLIN, 0}};
+        while (poll(fds, 2, -1) > 0 && fds[1].revents == 0) {
+            ssize_t length = read(_fd, buffer, sizeof buffer);
+            auto* event = reinterpret_cast<fanotify_event_metadata*>(buffer);
+            for (; length > 0 && FAN_EVENT_OK(event, length); event = FAN_EVENT_NEXT(event, length)) {
+                char name[PATH_MAX] = "";
+                std::string link = "/proc/self/fd/" + std::to_string(event->fd);
+                ssize_t n = readlink(link.c_str(), name, sizeof name - 1);
+                std::string path(name, n > 0 ? size_t(n) : 0);
+                struct stat st {};
+                if (path.find("/.") != std::string::npos && path.size() > 4 &&
+                    path.compare(path.size() - 4, 4, ".tmp") == 0 && fstat(event->fd, &st) == 0)
+                    _modes.push_back(st.st_mode & 07777);
+                fanotify_response allow{event->fd, FAN_ALLOW};
+                ssize_t ignored = write(_fd, &allow, sizeof allow);
+                (void)ignored;
+                close(event->fd);
+            }
+        }
+    }
+
+    int _fd = -1;
+    int _stop[2] = {-1, -1};
+    std::thread _thread;
+    std::vector<mode_t> _modes;
+};
 
 // What a rule arranges and looks at: the scratch directory, the route, and
 // the far end of a FIFO or terminal.
@@ -228,6 +322,8 @@ struct Scene {
     SaveRoute& route;
     int peer = -1;  // reads what reached a FIFO or terminal
     int keep = -1;  // the terminal's own end, held open while the save runs
+    std::string note;  // what arrange saw and check compares
+    std::unique_ptr<TemporaryWatch> watch;
 
     ~Scene()
     {
@@ -268,6 +364,35 @@ mode_t modeOf(const std::string& path)
 
 enum class Expect { Stored, Refused };
 
+// What a rule needs of the machine beyond the scratch directory.
+enum class Need { Nothing, User, ProtectedSymlinks, Acl, Fanotify };
+
+// Why the machine cannot run a rule that needs `need`; empty when it can.
+std::string unmet(Need need)
+{
+    if (need == Need::User && (geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
+        return "running as another user needs root and setpriv";
+    if (need == Need::Acl && access(kSetfacl, X_OK) != 0)
+        return "setting an ACL needs setfacl (Debian package acl)";
+    if (need == Need::Fanotify && !TemporaryWatch::available())
+        return "watching the temporary file as it is opened needs fanotify and CAP_SYS_ADMIN";
+    if (need == Need::ProtectedSymlinks) {
+        std::ifstream sysctl(kProtectedSymlinks);
+        int on = 0;
+        if (geteuid() != 0 || !(sysctl >> on) || on != 1)
+            return "needs root and fs.protected_symlinks=1; with it off the kernel itself follows the link";
+    }
+    return "";
+}
+
+// The value of extended attribute `name` of `path`; "-" when it has none.
+std::string attribute(const std::string& path, const char* name)
+{
+    char value[512];
+    ssize_t size = getxattr(path.c_str(), name, value, sizeof value);
+    return size < 0 ? "-" : std::string(value, size_t(size));
+}
+
 struct SaveRule {
     std::string name;
     Expect expect;
@@ -276,6 +401,8 @@ struct SaveRule {
     rlim_t writeLimit;
     std::function<std::string(Scene&)> arrange;  // returns the path to save to
     std::function<void(Scene&, const std::string&)> check;
+    Need need = Need::Nothing;  // User: the save runs as an ordinary user
+    int umaskBits = -1;         // the save's umask; -1: the test's own
 };
 
 const SaveRule kRules[] = {
@@ -392,6 +519,112 @@ const SaveRule kRules[] = {
     {"WriteCutShortLeavesTheFileAlone", Expect::Refused, true, false, kWriteLimit,
      [](Scene& s) { return s.file("user.dat", 0644); },
      [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }},
+    // Until it holds the settings and the target's own mode, another user
+    // must not open the temporary file: it is created for its owner only.
+    {"TemporaryFileIsPrivateFromTheStart", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("shared.dat", 0644);
+         s.watch = std::make_unique<TemporaryWatch>(s.h.path(""));
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         std::vector<mode_t> modes = s.watch->stop();
+         EXPECT_FALSE(modes.empty()) << "no temporary file was seen";
+         for (mode_t mode : modes)
+             EXPECT_EQ(mode & 077, 0u) << std::oct << mode;
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(modeOf(t) & 07777, 0644u);
+     },
+     Need::Fanotify},
+    {"UmaskWithoutOwnerWriteStillSaves", Expect::Stored, false, false, 0,
+     [](Scene& s) { return s.h.path("new.dat"); },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(modeOf(t) & 077, 0u);
+     },
+     Need::Nothing, 0277},
+    // Another user's link in a sticky world-writable directory, as in /tmp:
+    // the kernel refuses to follow it, and so must the save.
+    {"PlantedLinkInAStickyDirectoryIsNotFollowed", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         chmod(s.h.path("").c_str(), 01777);
+         s.file("victim.dat", 0644);
+         std::string link = s.h.path("planted.dat");
+         fs::create_symlink(s.h.path("victim.dat"), link);
+         EXPECT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+         return link;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_TRUE(S_ISLNK(modeOf(t)));
+         EXPECT_EQ(readFile(s.h.path("victim.dat")), s.route.original());
+     },
+     Need::ProtectedSymlinks},
+    {"AclAndExtendedAttributesAreKept", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("shared.dat", 0640);
+         // A named user may write: the ACL's mask, shown as the group bits, is rw.
+         EXPECT_EQ(runProcess(kSetfacl, {"-m", "u:" + std::to_string(kNobody) + ":rw", path}, "", 10s).exitStatus, 0);
+         EXPECT_EQ(setxattr(path.c_str(), "user.pelago", "kept", 4, 0), 0);
+         s.note = attribute(path, kAclAccess);
+         EXPECT_NE(s.note, "-");
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.expected());
+         EXPECT_EQ(attribute(t, kAclAccess), s.note);
+         EXPECT_EQ(attribute(t, "user.pelago"), "kept");
+         EXPECT_EQ(modeOf(t) & 07777, 0660u);
+     },
+     Need::Acl},
+    // As an ordinary user: the kernel's permissions decide, through links too.
+    {"UserMayNotReplaceAnotherUsersFile", Expect::Refused, true, false, 0,
+     [](Scene& s) { return s.file("roots.dat", 0644); },
+     [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }, Need::User},
+    {"UserIsNotLedByALinkToAFileItMayNotWrite", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         s.file("roots.dat", 0644);
+         std::string link = s.h.path("mine.dat");
+         fs::create_symlink("roots.dat", link);
+         EXPECT_EQ(lchown(link.c_str(), kNobody, kNobody), 0);
+         return link;
+     },
+     [](Scene& s, const std::string&) { EXPECT_EQ(readFile(s.h.path("roots.dat")), s.route.original()); },
+     Need::User},
+    {"UserMayNotCreateInADirectoryItMayNotWrite", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         fs::create_directory(s.h.path("locked"));
+         chmod(s.h.path("locked").c_str(), 0755);
+         return s.h.path("locked/new.dat");
+     },
+     [](Scene& s, const std::string&) { EXPECT_TRUE(fs::is_empty(s.h.path("locked"))); }, Need::User},
+    // The user may write the file but not read its attributes: a copy
+    // without them could grant more than the file does.
+    {"AttributesThatCannotBeCopiedRefuseTheSave", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("writeonly.dat", 0200);
+         EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+         EXPECT_EQ(setxattr(path.c_str(), "user.pelago", "kept", 4, 0), 0);
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         EXPECT_EQ(readFile(t), s.route.original());
+         EXPECT_EQ(attribute(t, "user.pelago"), "kept");
+     },
+     Need::User},
+    {"UsersOwnFileIsReplacedAndStaysItsOwn", Expect::Stored, true, false, 0,
+     [](Scene& s) {
+         std::string path = s.file("mine.dat", 0600);
+         EXPECT_EQ(chown(path.c_str(), kNobody, kNobody), 0);
+         return path;
+     },
+     [](Scene& s, const std::string& t) {
+         struct stat st {};
+         stat(t.c_str(), &st);
+         EXPECT_EQ(st.st_uid, kNobody);
+         EXPECT_EQ(st.st_mode & 07777, 0600u);
+         EXPECT_EQ(readFile(t), s.route.expected());
+     },
+     Need::User},
 };
 
 // Names and kinds in the scratch directory: nothing may appear or go
@@ -433,14 +666,27 @@ TEST_P(SaveRules, Hold)
     const SaveRule& rule = *GetParam().rule;
     if (rule.needsRoot && geteuid() != 0)
         GTEST_SKIP() << "making a device node needs root";
-    DeviceHarness h(std::make_unique<NativeLauncher>(PELAGO_EXE));
+    if (std::string why = unmet(rule.need); !why.empty())
+        GTEST_SKIP() << why;
+    auto launcher = std::make_unique<NativeLauncher>(PELAGO_EXE);
+    NativeLauncher& native = *launcher;
+    DeviceHarness h(std::move(launcher));
     std::unique_ptr<SaveRoute> route = GetParam().route->make(h);
-    Scene scene{h, *route};
+    Scene scene{h, *route, -1, -1, {}, {}};
+    if (rule.need == Need::User) {
+        chmod(h.path("").c_str(), 0777);
+        route->allowUser();
+        route->user = kNobody;
+        native.runAs(kNobody);
+    }
     std::string target = rule.arrange(scene);
     std::string dir = h.path("");
     std::map<std::string, mode_t> before = listing(dir);
 
+    mode_t umaskBefore = rule.umaskBits >= 0 ? umask(mode_t(rule.umaskBits)) : 0;
     bool stored = route->save(target, rule.writeLimit);
+    if (rule.umaskBits >= 0)
+        umask(umaskBefore);
 
     EXPECT_EQ(stored, rule.expect == Expect::Stored);
     rule.check(scene, target);

@@ -1,23 +1,76 @@
-// The settings blocks end to end at their edges: long, short and missing
-// files, saves that cannot be made, the serial link, the backup before an
-// erase, the read-back after -u, and stray bytes in a dump.
+// The settings blocks end to end at their edges: long, short, missing and
+// foreign files, saves that cannot be made, saves to the tool's own output,
+// the serial link, the backup before an erase, the read-back after -u, and
+// stray bytes in a dump.
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 
 #include "DeviceExpect.h"
 #include "FwCodec.h"
 #include "NativeDeviceSuites.h"
+#include "NativeLauncher.h"
 
 using namespace std::chrono_literals;
 
 namespace {
 
+constexpr long kNobody = 65534;
+
+mode_t modeOf(const std::string& path)
+{
+    struct stat st {};
+    stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
 std::vector<uint8_t> settingsArea(DeviceHarness& h)
 {
     return flashRange(h.adapter().flashSnapshot(), 0x1F000, 0x1000);
+}
+
+// Runs the tool with descriptor `stream` (stdout, stderr) on `fd`, the
+// other one on /dev/null; returns what `readBack` reads once it has ended.
+std::string runWithStream(const std::vector<std::string>& args, int stream, int fd,
+                          const std::function<std::string()>& readBack)
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int null = open("/dev/null", O_WRONLY);
+        dup2(null, stream == STDOUT_FILENO ? STDERR_FILENO : STDOUT_FILENO);
+        dup2(fd, stream);
+        alarm(60);
+        std::vector<char*> argv{const_cast<char*>(PELAGO_EXE)};
+        for (const std::string& a : args)
+            argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        execv(PELAGO_EXE, argv.data());
+        _exit(127);
+    }
+    close(fd);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+    return readBack();
+}
+
+std::string readAll(int fd)
+{
+    std::string all;
+    char buffer[4096];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;)
+        all.append(buffer, size_t(n));
+    close(fd);
+    return all;
 }
 
 } // namespace
@@ -30,7 +83,8 @@ TEST_P(SettingsTest, UpdateOverSerialLink)
 TEST_P(SettingsTest, UpdateUsesOnlyTheFirstFourKilobytesOfALongerFile)
 {
     h().startSim();
-    std::vector<uint8_t> bytes = patternBytes(0x1000 + 100, 60);
+    std::vector<uint8_t> bytes = settingsFileBytes(60);
+    bytes.resize(0x1000 + 100, 0x5A);
     std::string file = h().path("long.dat");
     writeFile(file, bytes);
     ProcessResult r = h().runOnPort({"-u", file}, 60s);
@@ -40,7 +94,7 @@ TEST_P(SettingsTest, UpdateUsesOnlyTheFirstFourKilobytesOfALongerFile)
     EXPECT_EQ(settingsArea(h()), bytes);
 }
 
-TEST_P(SettingsTest, UpdateRefusesMissingAndShortFilesBeforeErasing)
+TEST_P(SettingsTest, UpdateRefusesMissingShortAndForeignFilesBeforeErasing)
 {
     h().startSim();
     std::vector<uint8_t> before = settingsArea(h());
@@ -49,15 +103,29 @@ TEST_P(SettingsTest, UpdateRefusesMissingAndShortFilesBeforeErasing)
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(r.out, "\nFailed in opening adapter setting file " + missing + ", abort\n");
 
-    for (size_t size : {size_t(0), size_t(64), size_t(0xFFF)}) {
-        std::string shortFile = h().path("short.dat");
-        writeFile(shortFile, patternBytes(size, 61));
-        r = h().runOnPort({"-u", shortFile}, 30s);
+    std::string file = h().path("given.dat");
+    const std::string shorter = "\nAdapter setting file " + file + " is shorter than 4096 bytes, abort\n";
+    const std::string foreign = "\n" + file + " is not an adapter setting file, abort\n";
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        std::string out;
+    };
+    for (const Case& c : {Case{"empty", {}, shorter}, Case{"64 bytes", patternBytes(64, 61), shorter},
+                          Case{"4095 bytes", patternBytes(0xFFF, 61), shorter},
+                          Case{"4096 other bytes", patternBytes(0x1000, 61), foreign},
+                          Case{"erased area", std::vector<uint8_t>(0x1000, 0xFF), foreign},
+                          Case{"firmware file", makeFirmware(patternBytes(0x1E000, 62)), foreign}}) {
+        SCOPED_TRACE(c.name);
+        writeFile(file, c.bytes);
+        r = h().runOnPort({"-u", file}, 30s);
         EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_EQ(r.out, "\nAdapter setting file " + shortFile + " is shorter than 4096 bytes, abort\n");
+        EXPECT_EQ(r.out, c.out);
     }
     EXPECT_EQ(countCommands(h(), "X"), 0u);
     EXPECT_EQ(countCommands(h(), "S"), 0u);
+    EXPECT_EQ(countCommands(h(), "w0001F"), 0u) << "the area was read for a backup";
+    EXPECT_TRUE(h().backups().empty());
     EXPECT_EQ(settingsArea(h()), before);
 }
 
@@ -90,6 +158,53 @@ TEST_P(SettingsTest, SaveThatCannotCreateItsFileFailsBeforeLaterBlocks)
     EXPECT_EQ(maskTimes(r.out), "\nFailed to create file " + empty + " , abort\ndone in T seconds\n");
     EXPECT_TRUE(std::filesystem::is_directory(empty));
     EXPECT_FALSE(fileExists(empty + ".tmp"));
+    EXPECT_EQ(countCommands(h(), "w0001F"), 0u) << "the area was read for a file that cannot be written";
+}
+
+// -s /dev/stdout and the like: the tool's own output is written in place,
+// whatever it is, and what the tool prints after the save still arrives.
+TEST_P(SettingsTest, SaveToTheToolsOwnOutputWritesItInPlace)
+{
+    h().startSim();
+    std::vector<uint8_t> bytes = settingsArea(h());
+    const std::string area(bytes.begin(), bytes.end());
+    const std::string file = h().path("out.txt");
+    struct Case {
+        const char* name;
+        int stream;
+        std::function<std::pair<int, std::function<std::string()>>()> open;  // the tool's end; how to read it
+    };
+    auto pipeEnds = [](int type) -> std::pair<int, std::function<std::string()>> {
+        int fds[2] = {-1, -1};
+        EXPECT_EQ(type == 0 ? pipe(fds) : socketpair(AF_UNIX, SOCK_STREAM, 0, fds), 0);
+        int reader = fds[0];
+        return {fds[1], [reader] { return readAll(reader); }};
+    };
+    auto fileEnd = [file]() -> std::pair<int, std::function<std::string()>> {
+        int fd = open(file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        return {fd, [file] {
+                    std::vector<uint8_t> got = readFile(file);
+                    return std::string(got.begin(), got.end());
+                }};
+    };
+    const Case cases[] = {
+        {"stdout a pipe", STDOUT_FILENO, [&] { return pipeEnds(0); }},
+        {"stdout a socket", STDOUT_FILENO, [&] { return pipeEnds(1); }},
+        {"stdout a file", STDOUT_FILENO, fileEnd},
+        {"stderr a file", STDERR_FILENO, fileEnd},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto [fd, readBack] = c.open();
+        const char* target = c.stream == STDOUT_FILENO ? "/dev/stdout" : "/dev/stderr";
+        std::string got = runWithStream({"-p", h().port(), "-s", target}, c.stream, fd, readBack);
+        if (c.stream == STDOUT_FILENO) {
+            EXPECT_EQ(maskTimes(got.substr(0, 1) + got.substr(1 + area.size())), "\ndone in T seconds\n");
+            EXPECT_TRUE(got.substr(1, area.size()) == area);
+        } else {
+            EXPECT_TRUE(got == "Try to open USB device ... " + area) << got.size();
+        }
+    }
 }
 
 TEST_P(SettingsTest, SaveReplacesAnExistingFileOnlyWhenComplete)
@@ -127,7 +242,7 @@ struct ErasingRun {
 std::vector<ErasingRun> erasingRuns(DeviceHarness& h)
 {
     std::string settings = h.path("user.dat");
-    writeFile(settings, patternBytes(0x1000, 80));
+    writeFile(settings, settingsFileBytes(80));
     sim::MkfwOptions erase;
     erase.settingsHandling = 1;
     return {{"-u", {"-u", settings}},
@@ -147,8 +262,13 @@ std::string backupName(std::time_t when)
 TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
 {
     h().startSim();
+    // Even without owner write in the umask: backups are the owner's alone.
+    struct RestoreUmask {
+        mode_t old = umask(0277);
+        ~RestoreUmask() { umask(old); }
+    } hostileUmask;
     std::string filler = h().path("filler.dat");
-    writeFile(filler, patternBytes(0x1000, 84));
+    writeFile(filler, settingsFileBytes(84));
     ASSERT_EQ(h().runOnPort({"-u", filler}, 60s).exitStatus, 0);  // an area unlike the default
 
     for (const ErasingRun& run : erasingRuns(h())) {
@@ -164,15 +284,18 @@ TEST_P(SettingsTest, EveryEraseOfTheAreaIsPrecededByAByteExactBackup)
                 continue;
             EXPECT_EQ(r.out.find("\nAdapter setting backed up to " + made + "\n"), 0u) << r.out;
             EXPECT_TRUE(readFile(made) == before) << made;
+            EXPECT_EQ(modeOf(made), 0600u) << made;
         }
     }
+    EXPECT_EQ(modeOf(h().backupDir()), 0700u);
+    EXPECT_EQ(modeOf(h().path("state")), 0700u);
 }
 
 TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
 {
     h().startSim();
     std::string file = h().path("user.dat");
-    writeFile(file, patternBytes(0x1000, 85));
+    writeFile(file, settingsFileBytes(85));
     // Every name of the coming seconds is taken: the run must count on.
     std::filesystem::create_directories(h().backupDir());
     std::time_t start = std::time(nullptr);
@@ -194,18 +317,59 @@ TEST_P(SettingsTest, BackupTakesTheNextFreeNameAndCanBeSwitchedOff)
 TEST_P(SettingsTest, ABackupThatCannotBeMadeMeansNoErase)
 {
     h().startSim();
-    // A file where the directory should be: root may write anywhere else.
-    writeFile(h().path("state"), {});
-    std::string target = h().backupDir();
-    for (const ErasingRun& run : erasingRuns(h())) {
-        SCOPED_TRACE(run.name);
-        std::vector<uint8_t> before = h().adapter().flashSnapshot();
-        ProcessResult r = h().runOnPort(run.args, 60s);
-        EXPECT_EQ(r.exitStatus, 1);
-        EXPECT_TRUE(endsWith(r.out, "Failed to back up adapter setting to " + target + ", abort\n")) << r.out;
-        EXPECT_TRUE(endsWith(r.err, "\nReason: Not a directory\n")) << r.err;
-        EXPECT_EQ(countCommands(h(), "X"), 0u);
-        EXPECT_TRUE(h().adapter().flashSnapshot() == before);
+    const std::string name300(300, 'n');
+    struct Case {
+        const char* name;
+        std::function<void()> arrange;
+        std::vector<std::string> environment;
+        std::string dir;  // as the message names it
+        std::string reason;
+        bool asUser = false;
+    };
+    const Case cases[] = {
+        {"a file where the directory should be", [&] { writeFile(h().path("state"), {}); },
+         {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()}, h().backupDir(), "Not a directory"},
+        {"a link loop", [&] { std::filesystem::create_symlink("loop", h().path("loop")); },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("loop/backups")}, h().path("loop/backups"),
+         "Too many levels of symbolic links"},
+        {"a 300-character name", [] {}, {"PELAGOXCON_BACKUP_DIR=" + h().path(name300)}, h().path(name300),
+         "File name too long"},
+        {"an empty variable", [] {}, {"PELAGOXCON_BACKUP_DIR="}, "(empty PELAGOXCON_BACKUP_DIR)",
+         "PELAGOXCON_BACKUP_DIR is empty"},
+        {"a relative HOME", [] {}, {"HOME=relative", "XDG_STATE_HOME="}, "$HOME/.local/state/pelagoxcon/backups",
+         "HOME is not set or not an absolute path"},
+        {"a directory the user may not search",
+         [&] {
+             std::filesystem::create_directory(h().path("closed"));
+             chmod(h().path("closed").c_str(), 0700);
+         },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("closed/backups")}, h().path("closed/backups"), "Permission denied",
+         true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto* native = dynamic_cast<NativeLauncher*>(&h().launcher());
+        if (c.asUser && (native == nullptr || geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
+            continue;  // root may search any directory
+        c.arrange();
+        h().launcher().setEnvironment(c.environment);
+        if (c.asUser) {
+            chmod(h().path("").c_str(), 0755);
+            chmod(h().port().c_str(), 0666);
+            native->runAs(kNobody);
+        }
+        for (const ErasingRun& run : erasingRuns(h())) {
+            SCOPED_TRACE(run.name);
+            std::vector<uint8_t> before = h().adapter().flashSnapshot();
+            ProcessResult r = h().runOnPort(run.args, 60s);
+            EXPECT_EQ(r.exitStatus, 1);
+            EXPECT_TRUE(endsWith(r.out, "Failed to back up adapter setting to " + c.dir + ", abort\n")) << r.out;
+            EXPECT_TRUE(endsWith(r.err, "\nReason: " + c.reason + "\n")) << r.err;
+            EXPECT_EQ(countCommands(h(), "X"), 0u);
+            EXPECT_TRUE(h().adapter().flashSnapshot() == before);
+        }
+        if (native != nullptr)
+            native->runAs(-1);
     }
 }
 
@@ -215,7 +379,7 @@ TEST_P(SettingsTest, UpdateReadsTheAreaBackAndFailsWhenABlockWasStoredWrongly)
     options.faults.corruptWriteAt = 40;
     h().startSim(options);
     std::string file = h().path("user.dat");
-    writeFile(file, patternBytes(0x1000, 86));
+    writeFile(file, settingsFileBytes(86));
     ProcessResult r = h().runOnPort({"-u", file, "-R"}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
     std::vector<uint8_t> area = settingsArea(h());
@@ -235,7 +399,7 @@ TEST_P(SettingsTest, AStrayByteInADumpFailsTheReadAndWritesNoFile)
     std::string saved = h().path("saved.dat");
     std::string settings = h().path("user.dat");
     writeFile(saved, std::vector<uint8_t>(10, 's'));
-    writeFile(settings, patternBytes(0x1000, 87));
+    writeFile(settings, settingsFileBytes(87));
     for (const Case& c : {Case{"-s, first word", 7, {"-s", saved}}, Case{"-s, last word", 6 + 1024, {"-s", saved}},
                           Case{"backup before -u", 6 + 2 + 500, {"-u", settings}}}) {
         SCOPED_TRACE(c.name);

@@ -126,12 +126,10 @@ class EditorPage(unittest.TestCase):
         self.assertEqual(self.browser.errors(), [])
 
     def test_edits_download_as_the_console_saves_them(self):
-        longer = sample() + b"\xa5" * 6000  # the console keeps 8192 bytes of it
         cases = [
             # (file, [(lens, field, typed)]): a default, a negative value, a zone
             (sample(), [(1, "All range", ""), (1, "1/2 to 3/4", "-7"), (3, "Tele/near to 1/2", "12")]),
             (sample(), [(4, "3/4 to wide/infinity", "-127"), (2, "All range", " +9 ")]),
-            (longer, [(1, "3/4 to wide/infinity", "0")]),
             (sample(), [(2, "Tele/near to 1/2", "1")]),  # the value it had: nothing edited
         ]
         for data, edits in cases:
@@ -169,6 +167,17 @@ class EditorPage(unittest.TestCase):
         self.assertEqual(self.download("lenses.dat"), sample())
         self.type_entry(2, "1/2 to 3/4", "-3")
         self.assertIsNone(self.entry(2, "1/2 to 3/4").get_attribute("aria-invalid"))
+
+    def test_a_file_longer_than_a_settings_file_is_never_saved(self):
+        # The console keeps such a file (a firmware file, perhaps) at "y".
+        self.load_page()
+        self.open_file("long.dat", sample() + b"\xa5" * 6000)
+        self.type_entry(1, "3/4 to wide/infinity", "0")
+        self.browser.clear_downloads()
+        self.browser.by_label("Download settings file").click()
+        self.browser.wait(lambda: self.status() == "long.dat is larger than an adapter setting file; "
+                          "it was not changed", "no refusal shown")
+        self.assertEqual(os.listdir(self.browser.downloads), [])
 
     def test_files_that_are_not_current_settings(self):
         blank = b"\xff" * 4096

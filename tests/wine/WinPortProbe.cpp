@@ -10,6 +10,8 @@
 //                       far side); how many bytes went and how it ended
 //   pauses N            benchmark: N of the pauses that follow USB block
 //                       writes, at the default timer and at 1 ms
+//   hold FILE MS        holds FILE open for MS ms, sharing only reading,
+//                       as an editor might; FILE.held appears once it is
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -33,7 +35,8 @@ enum ExitCode { kPassed = 0, kFailed = 1, kUsage = 2 };
 
 int usage()
 {
-    std::fprintf(stderr, "usage: WinPortProbe define COMn TARGET | undefine COMn | list | open COMn | stall COMn | pauses N\n");
+    std::fprintf(stderr, "usage: WinPortProbe define COMn TARGET | undefine COMn | list | open COMn | stall COMn | "
+                         "pauses N | hold FILE MS\n");
     return kUsage;
 }
 
@@ -152,6 +155,20 @@ int pauses(int count)
     return kPassed;
 }
 
+int hold(const char* file, int ms)
+{
+    HANDLE held = CreateFileA(file, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (held == INVALID_HANDLE_VALUE)
+        return kFailed;
+    HANDLE marker = CreateFileA((std::string(file) + ".held").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    CloseHandle(marker);
+    Sleep(DWORD(ms));
+    CloseHandle(held);
+    return kPassed;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -169,5 +186,7 @@ int main(int argc, char** argv)
         return stall(argv[2]);
     if (command == "pauses" && argc == 3 && std::atoi(argv[2]) > 0)
         return pauses(std::atoi(argv[2]));
+    if (command == "hold" && argc == 4 && std::atoi(argv[3]) > 0)
+        return hold(argv[2], std::atoi(argv[3]));
     return usage();
 }
