@@ -7,6 +7,7 @@
 #include "AdapterInfo.h"
 #include "FirmwareUpdate.h"
 #include "PlatformPortFactory.h"
+#include "Printable.h"
 #include "SettingsTransfer.h"
 
 namespace {
@@ -24,14 +25,19 @@ void _reportError(const char* text)
 
 bool _connectNamedPort(Samba& samba, PortFactoryBase& factory, const std::string& name)
 {
+    // Would otherwise open the device directory itself and blame the line.
+    if (name.empty()) {
+        _reportError("No port name was given\n");
+        return false;
+    }
     _reportError("Try to open USB device ... ");
     if (samba.connect(factory.create(name, true), kFallbackBaud))
         return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "No device found on %s\n", name.c_str());
+    std::fprintf(stderr, "No device found on %s\n", printable(name).c_str());
     std::string reason = factory.explainFailure(name, samba.lastOpenResult());
     if (!reason.empty())
-        std::fprintf(stderr, "%s\n", reason.c_str());
+        std::fprintf(stderr, "%s\n", printable(reason).c_str());
     return false;
 }
 
@@ -43,9 +49,9 @@ void _reportScanFailures(PortFactoryBase& factory, const std::vector<PortAttempt
     for (const PortAttempt& port : failed) {
         std::string reason = factory.explainFailure(port.name, port.result);
         if (reason.empty())
-            std::fprintf(stderr, "  %s\n", port.name.c_str());
+            std::fprintf(stderr, "  %s\n", printable(port.name).c_str());
         else
-            std::fprintf(stderr, "  %s: %s\n", port.name.c_str(), reason.c_str());
+            std::fprintf(stderr, "  %s: %s\n", printable(port.name).c_str(), printable(reason).c_str());
     }
 }
 
@@ -59,7 +65,7 @@ bool _scanPorts(Samba& samba, PortFactoryBase& factory, bool trace)
         _reportScanFailures(factory, failed);
         return false;
     }
-    std::printf("Quorvane adapter found on %s\n", name.c_str());
+    std::printf("Quorvane adapter found on %s\n", printable(name).c_str());
     return true;
 }
 
@@ -111,7 +117,7 @@ bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, boo
 {
     for (portName = factory.begin(); portName != factory.end(); portName = factory.next()) {
         if (trace)
-            std::printf("Trying to connect on %s\n", portName.c_str());
+            std::printf("Trying to connect on %s\n", printable(portName).c_str());
         if (samba.connect(factory.create(portName), kFallbackBaud))
             return true;
         if (failed)

@@ -5,6 +5,7 @@
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
 
@@ -43,13 +44,13 @@ bool _fileAcceptable(std::FILE* f, const char* file)
 {
     g_loader_addr = kFirmwareLoadAddr;
     if (FirmwareCheck(f) != FW_OK) {
-        std::printf("Invalid firmware %s, abort\n", file);
+        std::printf("Invalid firmware %s, abort\n", printable(file).c_str());
         return false;
     }
     // The settings follow the payload from its trailing checksum on; the
     // position is just after that checksum now.
     if (g_eeprom_handle == kHandleWriteSettings && !_hasBytes(f, kSettingsAreaSize - kTrailerSize)) {
-        std::printf("Firmware %s lacks the adapter setting data, abort\n", file);
+        std::printf("Firmware %s lacks the adapter setting data, abort\n", printable(file).c_str());
         return false;
     }
     return true;
@@ -131,7 +132,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     timer_start();
     FilePtr fw(std::fopen(file, "rb"));
     if (!fw) {
-        std::printf("Failed in opening firmware file %s, abort\n", file);
+        std::printf("Failed in opening firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     if (!_fileAcceptable(fw.get(), file)) {
@@ -150,7 +151,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     samba.initD();
 
     if (!_writeImage(samba, fw.get())) {
-        std::printf("\nFailed in reading firmware file %s, abort\n", file);
+        std::printf("\nFailed in reading firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     std::puts("\nDone");

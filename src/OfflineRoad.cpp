@@ -4,6 +4,7 @@
 
 #include "LensTuning.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "SettingsFile.h"
 #include "SettingsRecord.h"
 #include "eeprom.h"
@@ -21,7 +22,7 @@ void save(const char* file, long size, FILE* out)
         std::fputs("Adapter setting was saved\n", out);
     else
         std::fprintf(out, "Failed in saving adapter setting file %s (%s), the file is left unchanged\n",
-                     file, error.c_str());
+                     printable(file).c_str(), error.c_str());
 }
 
 } // namespace
@@ -84,13 +85,13 @@ int offlineRoad(const char* file)
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
     if (size < 0) {
-        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        std::printf("Failed in opening adapter setting file %s, abort\n", printable(file).c_str());
         return kOfflineExitStatus;
     }
     // Saying so before the question: a "y" would replace the file (perhaps
     // a firmware file given by mistake) with a blank setting.
     if (runSettingsSession(config.lens_display, stdin, stdout))
-        std::printf("%s is not a valid adapter setting file; a blank setting has been formatted\n", file);
+        std::printf("%s is not a valid adapter setting file; a blank setting has been formatted\n", printable(file).c_str());
     if (askToSave(stdin, stdout))
         save(file, size, stdout);
     return kOfflineExitStatus;

@@ -7,6 +7,7 @@
 
 #include "DeviceRoad.h"
 #include "OfflineRoad.h"
+#include "Printable.h"
 #include "RuntimeName.h"
 #include "nvm.h"
 
@@ -173,8 +174,11 @@ bool input_ended(FILE* in)
 
 int pelagoMain(int argc, char** argv)
 {
+    // The name is printed in messages (and by getopt): shown safe, once.
+    static std::string shownName;
     if (argc >= 1 && argv[0] != nullptr) {
-        argv[0] = const_cast<char*>(cutProgramName(argv[0]));
+        shownName = printable(cutProgramName(argv[0]));
+        argv[0] = shownName.data();
         setRuntimeProgramName(argv[0]);
     }
     const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";

@@ -17,6 +17,7 @@
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "FirmwareUpdate.h"
+#include "Printable.h"
 #include "SafeSave.h"
 #include "SettingsTransfer.h"
 
@@ -121,7 +122,7 @@ std::string _claimFreeName(const std::string& dir, const std::string& stem, std:
 
 bool _fail(const std::string& path, const std::string& reason)
 {
-    std::printf("Failed to back up adapter setting to %s, abort\n", path.c_str());
+    std::printf("Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
     printSaveFailureReason(reason);
     return false;
 }
@@ -187,6 +188,6 @@ bool backupSettings(Samba& samba)
         std::remove(path.c_str());  // the claim, still empty
         return _fail(path, reason);
     }
-    std::printf("Adapter setting backed up to %s\n", path.c_str());
+    std::printf("Adapter setting backed up to %s\n", printable(path).c_str());
     return true;
 }

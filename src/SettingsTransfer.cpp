@@ -8,6 +8,7 @@
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "Progress.h"
 #include "SafeSave.h"
 #include "SettingsBackup.h"
@@ -86,13 +87,13 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     timer_start();
     FilePtr in(std::fopen(file, "rb"));
     if (!in) {
-        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        std::printf("Failed in opening adapter setting file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     // Read before erasing: a short file must not leave the area half blank.
     uint8_t image[kSettingsAreaSize];
     if (std::fread(image, 1, sizeof image, in.get()) != sizeof image) {
-        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", file,
+        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", printable(file).c_str(),
                     static_cast<unsigned>(kSettingsAreaSize));
         return BlockResult::Aborted;
     }
@@ -119,7 +120,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     std::string reason;
     bool saved = safeSave(file, image, sizeof image, &reason);
     if (!saved) {
-        std::printf("Failed to create file %s , abort\n", file);
+        std::printf("Failed to create file %s , abort\n", printable(file).c_str());
         printSaveFailureReason(reason);
     }
     printElapsed();
