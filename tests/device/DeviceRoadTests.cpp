@@ -18,6 +18,7 @@
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
+#include "Printable.h"
 #include "PtyPair.h"
 
 using namespace std::chrono_literals;
@@ -32,14 +33,17 @@ const std::string kNoAnswer = "The port opened but the adapter's boot monitor di
 constexpr uid_t kNobody = 65534;
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr int kHolderReadyMs = 5000;
+constexpr const char* kHolderName = "pelago-holder";
+// A name that would retitle the user's terminal and clear it if printed raw.
+constexpr const char* kHostileName = "\x1b]2;pwned\x07\x1b[2J";
 
 enum class Hold { None, ExclusiveFlag, Lock };
 
 // Another program of the same user holding the port open, the way a
-// terminal program would; named "pelago-holder" in /proc.
+// terminal program would; named `name` in /proc ("pelago-holder").
 class PortHolder {
 public:
-    PortHolder(const std::string& port, Hold how)
+    PortHolder(const std::string& port, Hold how, const char* name = kHolderName) : _name(name)
     {
         int ready[2];
         if (how == Hold::None || pipe2(ready, O_CLOEXEC) != 0)
@@ -47,7 +51,7 @@ public:
         _pid = fork();
         if (_pid == 0) {
             close(ready[0]);
-            holdAsNobody(port, how, ready[1]);
+            holdAsNobody(port, how, ready[1], name);
         }
         close(ready[1]);
         pollfd pfd{ready[0], POLLIN, 0};
@@ -63,11 +67,12 @@ public:
         }
     }
     bool ready() const { return _ready; }
-    std::string name() const { return "pelago-holder (pid " + std::to_string(_pid) + ")"; }
+    // As the tool shows it, with the name's control bytes escaped.
+    std::string shownName() const { return printable(_name) + " (pid " + std::to_string(_pid) + ")"; }
 
 private:
     // In the child: only system calls until it is killed.
-    [[noreturn]] static void holdAsNobody(const std::string& port, Hold how, int ready)
+    [[noreturn]] static void holdAsNobody(const std::string& port, Hold how, int ready, const char* name)
     {
         if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
             setresuid(kNobody, kNobody, kNobody) != 0)
@@ -77,7 +82,7 @@ private:
         // signal that ends it with a test that dies first.
         prctl(PR_SET_DUMPABLE, 1);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        prctl(PR_SET_NAME, "pelago-holder");
+        prctl(PR_SET_NAME, name);
         int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
         bool held = fd >= 0 && (how == Hold::ExclusiveFlag ? ioctl(fd, TIOCEXCL) : flock(fd, LOCK_EX)) == 0;
         if (!held || write(ready, "1", 1) != 1)
@@ -86,6 +91,7 @@ private:
             pause();
     }
 
+    std::string _name;
     pid_t _pid = -1;
     bool _ready = false;
 };
@@ -136,6 +142,11 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
     EXPECT_EQ(r.err.find("Try to open USB device ... No device found on " + missing + "\n"), 0u) << r.err;
     EXPECT_TRUE(endsWith(r.err, "\n") && r.err.find("does not exist") != std::string::npos) << r.err;
 
+    r = h().run({"-p", "", "-i"}, 20s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "No port name was given\n");
+
     // A terminal that opens but never answers: both attempts time out.
     PtyPair pty;
     ASSERT_TRUE(pty.ok());
@@ -162,10 +173,16 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         mode_t mode;  // of the port; 0: a port that does not exist
         Hold hold;
         std::string says;
+        const char* group = nullptr;  // given to the port when set
+        const char* holderName = kHolderName;
     } cases[] = {
         {"owner only", 0600, Hold::None, "Permission denied: only its owner 'root' may open the port"},
+        {"a terminal", 0620, Hold::None, "Permission denied: the port is another user's terminal, not a serial adapter",
+         "tty"},
         {"exclusive flag", 0666, Hold::ExclusiveFlag, "The port is in use by pelago-holder (pid "},
         {"lock", 0666, Hold::Lock, "The port is in use by pelago-holder (pid "},
+        {"hostile name", 0666, Hold::Lock, "The port is in use by \\x1B]2;pwned\\x07\\x1B[2J (pid ", nullptr,
+         kHostileName},
         {"missing", 0, Hold::None, "The port does not exist"},
         {"silent", 0666, Hold::None, kNoAnswer},
     };
@@ -177,7 +194,12 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         if (c.mode) {
             ASSERT_EQ(chmod(port.c_str(), c.mode), 0);
         }
-        PortHolder holder(port, c.hold);
+        if (c.group) {
+            const group* g = getgrnam(c.group);
+            ASSERT_NE(g, nullptr) << "no group " << c.group;
+            ASSERT_EQ(chown(port.c_str(), 0, g->gr_gid), 0);
+        }
+        PortHolder holder(port, c.hold, c.holderName);
         ASSERT_TRUE(c.hold == Hold::None || holder.ready()) << "the holder could not take the port";
 
         ProcessResult r = runAsNobody({"-p", port, "-i"});
@@ -188,7 +210,7 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         std::string reason = r.err.substr(first.size());
         EXPECT_EQ(reason.find(c.says), 0u) << reason;
         if (c.hold != Hold::None) {
-            EXPECT_NE(reason.find(holder.name()), std::string::npos) << reason;
+            EXPECT_NE(reason.find(holder.shownName()), std::string::npos) << reason;
         }
         EXPECT_EQ(reason.find('\n'), reason.size() - 1) << "one line: " << reason;
     }
