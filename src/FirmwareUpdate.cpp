@@ -4,6 +4,7 @@
 
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
 #include "Progress.h"
@@ -79,6 +80,7 @@ bool _writeImage(Samba& samba, std::FILE* f)
     if (std::fseek(f, kFirmwarePayloadOffset, SEEK_SET) != 0)
         return false;
     for (uint32_t pc = 0; pc < g_fw_total_size; pc += kBlockSize) {
+        stopIfInterrupted();
         if (std::fread(block, 1, sizeof block, f) != sizeof block)
             return false;
         samba.write(kMonitorRamAddr, block, kBlockSize);
@@ -145,6 +147,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba))
         return BlockResult::Aborted;
 
+    setAdapterState(AdapterState::FirmwarePartial);
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;
@@ -155,6 +158,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         return BlockResult::Aborted;
     }
     std::puts("\nDone");
+    setAdapterState(AdapterState::Changed);
 
     bool verified = _verify(samba);
     std::printf("Resetting adapter ... ");

@@ -164,8 +164,10 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
     return stem + stamp;
 }
 
-bool backupSettings(Samba& samba)
+bool backupSettings(Samba& samba, std::string* made)
 {
+    if (made)
+        made->clear();
     if (_variable(kNoBackupVariable) == "1")
         return true;
 
@@ -189,5 +191,7 @@ bool backupSettings(Samba& samba)
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", printable(path).c_str());
+    if (made)
+        *made = path;
     return true;
 }

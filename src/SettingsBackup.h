@@ -34,5 +34,6 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when);
 // false, after printing "Failed to back up adapter setting to PATH, abort"
 // and the reason on stderr, when the directory or the file cannot be made;
 // no file is left behind then. Monitor failures (a short or over-long read) propagate as
-// SambaError before any file is made.
-bool backupSettings(Samba& samba);
+// SambaError before any file is made. `path`, when given, receives the
+// backup's path ("" when backups are turned off).
+bool backupSettings(Samba& samba, std::string* path = nullptr);

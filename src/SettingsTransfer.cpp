@@ -6,6 +6,7 @@
 #include <string>
 
 #include "EEPROM_Init.h"
+#include "Interrupt.h"
 #include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
@@ -19,6 +20,7 @@ void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
     Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
     uint32_t reported = 0;
     samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
+        stopIfInterrupted();
         progress.advance(done - reported);
         reported = done;
     });
@@ -45,6 +47,7 @@ void _programSettings(Samba& samba, const uint8_t* image, const char* label)
 {
     Progress progress(label, kSettingsAreaSize, Progress::OffTerminal::Dots);
     for (uint32_t pc = 0; pc < kSettingsAreaSize; pc += kBlockSize) {
+        stopIfInterrupted();
         samba.write(kMonitorRamAddr, image + pc, kBlockSize);
         samba.writeBuffer(kMonitorRamAddr, kSettingsAreaAddr + pc, kBlockSize);
         progress.advance(kBlockSize);
@@ -98,13 +101,16 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
     }
     in.reset();
-    if (!backupSettings(samba))
+    std::string backup;
+    if (!backupSettings(samba, &backup))
         return BlockResult::Aborted;
 
+    setAdapterState(AdapterState::SettingsErased, backup.empty() ? file : backup);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
     bool verified = _settingsVerified(samba, image);
+    setAdapterState(AdapterState::Changed);
     std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
     printElapsed();
     showProgress();
@@ -144,13 +150,16 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
-    if (!backupSettings(samba)) {
+    std::string backup;
+    if (!backupSettings(samba, &backup)) {
         showProgress();
         return BlockResult::Aborted;
     }
 
+    setAdapterState(AdapterState::SettingsErased, backup);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Formatting adapter setting , please wait ... ");
+    setAdapterState(AdapterState::Changed);
     _printSettingsChecksum(samba);
     std::puts(" Done");
     showProgress();
