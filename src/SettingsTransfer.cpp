@@ -125,7 +125,9 @@ BlockResult settingsSave(Samba& samba, const char* file)
     readSettingsArea(samba, image);
     std::string reason;
     bool saved = safeSave(file, image, sizeof image, &reason);
-    if (!saved) {
+    if (saved) {
+        std::printf("Adapter setting saved to %s\n", printable(file).c_str());
+    } else {
         std::printf("Failed to create file %s , abort\n", printable(file).c_str());
         printSaveFailureReason(reason);
     }
