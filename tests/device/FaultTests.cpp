@@ -1,7 +1,15 @@
 // A monitor that fails in the middle of a firmware update: every command
 // of the update, dropped or answered wrongly, must end the run as failed,
-// within bounds, and never with a success message.
+// within bounds, and never with a success message. And a user who
+// interrupts a transfer: told what state the adapter is in, the port free.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
@@ -100,4 +108,91 @@ TEST_P(FaultTest, FourNaksPerBlockStillSucceed)
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(r.out.find("\tFirmware update OK\n"), std::string::npos);
     EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1000, plain.size()), plain);
+}
+
+namespace {
+
+// Whether the tty at `path` still has its exclusive-open flag set, which
+// would shut every later run of an ordinary user out.
+bool exclusiveFlagSet(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int set = 1;
+    if (fd >= 0) {
+        ioctl(fd, TIOCGEXCL, &set);
+        close(fd);
+    }
+    return set != 0;
+}
+
+} // namespace
+
+// Each signal at a point of each transfer; the bar's line ends, the port is
+// released, the message names the state and what to run, status 130.
+TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
+{
+    sim::SimOptions options;
+    options.faults.replyDelayMs = 2;  // keeps each transfer running well past the signal
+    h().startSim(options);
+    std::string settings = h().path("user.dat");
+    writeFile(settings, patternBytes(0x1000, 80));
+    std::string firmware = writeFirmware(h(), "f.fw", patternBytes(64 * 64, 81));
+    const std::string saved = h().path("saved.dat");
+    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: "
+                               "PelagoXcon -p " + h().port() + " -u ";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string marker;  // where the signal goes in
+        int signal;
+        std::string says;  // the last line of stderr (then the restore file, for -u)
+        bool backups = true;
+    } cases[] = {
+        {"save", {"-s", saved}, "Reading adapter setting", SIGHUP, "Interrupted: nothing was changed on the adapter"},
+        {"update", {"-u", settings}, "Updating adapter setting", SIGTERM, erased},
+        {"update without backups", {"-u", settings}, "Updating adapter setting", SIGINT, erased, false},
+        {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
+         "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(h().backupDir());
+        const std::vector<uint8_t> before = flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000);
+        std::vector<std::string> argv = {"PelagoXcon", "-p", h().port()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Subprocess child(PELAGO_EXE, argv,
+                         {"PELAGOXCON_BACKUP_DIR=" + h().backupDir(),
+                          std::string("PELAGOXCON_NO_BACKUP=") + (c.backups ? "0" : "1")});
+        child.stdoutOnTerminal();
+        child.onOutput(c.marker, [&] { child.sendSignal(c.signal); });
+        child.start();
+        ProcessResult r = child.finish(60s);
+
+        EXPECT_EQ(r.exitStatus, 130) << r.err;
+        std::string restore = c.says == erased ? (c.backups && !h().backups().empty() ? h().backups()[0] : settings) : "";
+        EXPECT_TRUE(endsWith(r.err, "\n" + c.says + restore + "\n")) << r.err;
+        EXPECT_TRUE(endsWith(r.out, "\n")) << "the bar's line is ended";
+        EXPECT_FALSE(exclusiveFlagSet(h().adapter().ptyPath()));
+        EXPECT_FALSE(fileExists(saved));
+        EXPECT_LT(r.elapsed, 10s);
+        if (!restore.empty()) {
+            // The command the message gives puts the settings back.
+            ProcessResult restored = h().runOnPort({"-u", restore}, 60s);
+            EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+            EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000), c.backups ? before : readFile(settings));
+        }
+    }
+
+    // A second signal ends the tool at once, by that signal.
+    Subprocess child(PELAGO_EXE, {"PelagoXcon", "-p", h().port(), "-s", saved},
+                     {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()});
+    child.stdoutOnTerminal();
+    child.onOutput("Reading adapter setting", [&] {
+        child.sendSignal(SIGINT);
+        child.sendSignal(SIGTERM);
+    });
+    child.start();
+    ProcessResult r = child.finish(60s);
+    EXPECT_TRUE(r.signal == SIGINT || r.signal == SIGTERM) << r.exitStatus << r.err;
+    EXPECT_FALSE(fileExists(saved));
 }
