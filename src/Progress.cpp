@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -12,7 +13,7 @@
 
 namespace {
 
-constexpr size_t kMinBarWidth = 10;  // the label is cut before the bar gets narrower
+constexpr size_t kMinBarWidth = 5;  // the label is cut before the bar gets narrower
 constexpr uint32_t kBytesPerKiB = 1024;
 constexpr uint32_t kBytesShownBelow = 10 * kBytesPerKiB;  // smaller totals count bytes
 constexpr char kDoneMark = '#';
@@ -96,17 +97,18 @@ void Progress::advance(uint32_t bytes)
     }
 }
 
-void Progress::finish()
+void Progress::finish(const char* then)
 {
     _finished = true;
     if (g_observer)
         g_observer(_label.c_str(), _done, _total);
-    if (!_bar)
-        return;
-    if (_offTerminal == OffTerminal::Silent)
+    if (_bar && _offTerminal == OffTerminal::Silent) {
         std::printf("\r%*s\r", static_cast<int>(_drawnWidth), "");
-    else
+    } else if (_bar) {
+        _reserved = std::strcspn(then, "\n");
         _draw();
+    }
+    std::fputs(then, stdout);
     std::fflush(stdout);
 }
 
@@ -130,7 +132,8 @@ void Progress::_draw()
 {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - _start).count();
     // One column stays free: writing into the last one makes some terminals wrap.
-    size_t width = static_cast<size_t>(std::max(1, stdoutColumns() - 1));
+    int columns = stdoutColumns() - 1 - static_cast<int>(_reserved);
+    size_t width = static_cast<size_t>(std::max(1, columns));
     std::string stats = _stats(seconds);
     std::string line;
     if (width < stats.size() + 3) {

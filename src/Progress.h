@@ -36,10 +36,11 @@ public:
     // `bytes` more are done. Redraws at most every kRedrawMs, so that drawing
     // never slows a transfer of many small blocks.
     void advance(uint32_t bytes);
-    // Draws the final state and leaves the cursor at the end of the line,
-    // where the caller's text follows; a Silent transfer's line is blanked
-    // out instead, so a terminal shows what a pipe would get.
-    void finish();
+    // Draws the final state, then prints `then`, the text that follows on
+    // the same line (" Done\n"): the bar leaves it room within the width.
+    // A Silent transfer's line is blanked out instead, so a terminal shows
+    // what a pipe would get.
+    void finish(const char* then = "");
 
 private:
     // " NN% done/total UNIT S.Ss", as wide at the start as at the end
@@ -54,6 +55,7 @@ private:
     bool _finished = false;
     OffTerminal _offTerminal;
     size_t _drawnWidth = 0;
+    size_t _reserved = 0;  // columns the text after the final drawing takes
     std::chrono::steady_clock::time_point _start;
     std::chrono::steady_clock::time_point _lastDraw;
 };

@@ -52,8 +52,7 @@ void _programSettings(Samba& samba, const uint8_t* image, const char* label)
         samba.writeBuffer(kMonitorRamAddr, kSettingsAreaAddr + pc, kBlockSize);
         progress.advance(kBlockSize);
     }
-    progress.finish();
-    std::puts(" Done");
+    progress.finish(" Done\n");
 }
 
 void _printSettingsChecksum(Samba& samba)

@@ -119,7 +119,10 @@ std::string terminalView(const std::string& out)
     return view + line;
 }
 
-ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args)
+// `columns` wide (0: a terminal that reports no size); `resize`, when
+// given, is the width it takes once the first bar is drawn.
+ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args, unsigned short columns = 0,
+                                      unsigned short resize = 0)
 {
     args.insert(args.begin(), {"PelagoXcon", "-p", h.port()});
     // The piped run's backup goes first, so this run's takes the same name
@@ -127,8 +130,41 @@ ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string>
     std::filesystem::remove_all(h.backupDir());
     Subprocess child(PELAGO_EXE, args, {"PELAGOXCON_BACKUP_DIR=" + h.backupDir()});
     child.stdoutOnTerminal();
+    child.setTerminalColumns(columns);
+    if (resize > 0)
+        child.onOutput("[", [&] { child.setTerminalColumns(resize); });
     child.start();
     return child.finish(60s);
+}
+
+// Every drawing of the bar: the text between carriage returns and line ends
+// that holds one.
+std::vector<std::string> barDrawings(const std::string& out)
+{
+    std::vector<std::string> drawings;
+    std::string piece;
+    for (char c : out + '\n') {
+        if (c != '\r' && c != '\n') {
+            piece += c;
+            continue;
+        }
+        if (piece.find('%') != std::string::npos)
+            drawings.push_back(piece);
+        piece.clear();
+    }
+    return drawings;
+}
+
+// The last drawing of a write's bar with the text that follows it on its
+// line (" Done" after a settings write, nothing before the firmware's "Done").
+std::string finalWriteDrawing(const std::string& out)
+{
+    size_t done = out.rfind("Done\n", out.find("Checksum of"));
+    if (done == std::string::npos || done == 0)
+        return "";
+    size_t end = out[done - 1] == '\n' ? done - 1 : done + 4;
+    size_t start = out.rfind('\r', end);
+    return start == std::string::npos ? "" : out.substr(start + 1, end - start - 1);
 }
 
 } // namespace
@@ -279,11 +315,11 @@ TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
         std::string ended;    // the last one, right where the dots end ("": blanked out)
     };
     const Case cases[] = {
-        {{"-f", firmware}, std::string(1920, '.'), "]   0% 0/120 KiB", "] 100% 120/120 KiB"},
-        {{"-u", settings}, std::string(64, '.'), "]   0% 0/4 KiB", "] 100% 4/4 KiB"},
-        {{"-s", h().path("saved.dat")}, "", "]   0% 0/4 KiB", ""},
+        {{"-f", firmware}, std::string(1920, '.'), "]   0%   0/120 KiB", "] 100% 120/120 KiB"},
+        {{"-u", settings}, std::string(64, '.'), "]   0%    0/4096 B", "] 100% 4096/4096 B"},
+        {{"-s", h().path("saved.dat")}, "", "]   0%    0/4096 B", ""},
     };
-    const std::regex bar(R"(\[[#-]+\] +\d+% \d+/\d+ KiB \d+\.\ds)");
+    const std::regex bar(R"(\[[#-]+\] +\d+% +\d+/\d+ (KiB|B) +\d+\.\ds)");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
         ProcessResult piped = h().runOnPort(c.args, 60s);
@@ -303,6 +339,45 @@ TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
             pipedText.replace(pipedText.find(c.dots), c.dots.size(), "");
         EXPECT_EQ(std::regex_replace(maskTimes(terminalView(onTerminal.out)), bar, ""), pipedText);
     }
+}
+
+// The bar fills the width the terminal has at each redraw, less one column,
+// and never more; below 30 columns the dots come instead.
+TEST_P(DeviceRoadTest, ProgressBarTakesTheTerminalsWidth)
+{
+    h().startSim();
+    std::string firmware = writeFirmware(h(), "f.fw", patternBytes(0x8000, 72));
+    std::string settings = h().path("user.dat");
+    writeFile(settings, patternBytes(0x1000, 73));
+    const struct {
+        std::vector<std::string> args;
+        unsigned short columns, resize;
+    } cases[] = {
+        {{"-u", settings}, 132, 0},
+        {{"-u", settings}, 40, 0},  // the label is cut, the figures stay whole
+        {{"-u", settings}, 30, 0},  // " Done" leaves no room for a bar at the end: the figures alone
+        {{"-I", "-f", firmware}, 100, 40},
+        {{"-I", "-f", firmware}, 40, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back() + " " + std::to_string(c.columns) + " then " + std::to_string(c.resize));
+        ProcessResult r = runWithStdoutOnTerminal(h(), c.args, c.columns, c.resize);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::vector<std::string> drawings = barDrawings(r.out);
+        ASSERT_FALSE(drawings.empty()) << r.out;
+        const size_t widest = std::max(c.columns, c.resize) - 1u;
+        for (const std::string& d : drawings)
+            EXPECT_LE(d.size(), widest) << d;
+        EXPECT_EQ(drawings.front().size(), c.columns - 1u) << drawings.front();
+        std::string last = finalWriteDrawing(r.out);
+        EXPECT_EQ(last.size(), (c.resize ? c.resize : c.columns) - 1u) << last;
+        EXPECT_NE(last.find(" 100% "), std::string::npos) << last;
+    }
+
+    ProcessResult narrow = runWithStdoutOnTerminal(h(), {"-u", settings}, 29);
+    EXPECT_EQ(narrow.exitStatus, 0);
+    EXPECT_EQ(narrow.out.find('\r'), std::string::npos);
+    EXPECT_NE(narrow.out.find("please wait ... " + std::string(64, '.') + " Done\n"), std::string::npos) << narrow.out;
 }
 
 TEST_P(InfoTest, BlankFlashPrintsAllOnes)
