@@ -133,6 +133,7 @@ bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, boo
               std::vector<PortAttempt>* failed)
 {
     for (portName = factory.begin(); portName != factory.end(); portName = factory.next()) {
+        stopIfInterrupted();
         if (trace)
             std::printf("Trying to connect on %s\n", printable(portName).c_str());
         if (samba.connect(factory.create(portName), kFallbackBaud))
