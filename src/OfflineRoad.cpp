@@ -22,7 +22,7 @@ void save(const char* file, long size, FILE* out)
         std::fputs("Adapter setting was saved\n", out);
     else
         std::fprintf(out, "Failed in saving adapter setting file %s (%s), the file is left unchanged\n",
-                     printable(file).c_str(), error.c_str());
+                     printable(file).c_str(), printable(error).c_str());
 }
 
 } // namespace
