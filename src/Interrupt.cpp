@@ -16,11 +16,18 @@ volatile std::sig_atomic_t g_interrupted = 0;
 AdapterState g_state = AdapterState::Unchanged;
 std::string g_restoreFile;
 
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';  // a POSIX shell takes '\\' as an escape
+#endif
+
 // Characters a shell takes literally, so a word of only these needs no quotes.
 bool _plainWordChar(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
-           c == '.' || c == '_' || c == '-' || c == ':' || c == '\\' || c == '+' || c == ',' || c == '@';
+           c == kPathSeparator || c == '.' || c == '_' || c == '-' || c == ':' || c == '+' || c == ',' ||
+           c == '@';
 }
 
 // `word` as the user can paste it into this system's shell.

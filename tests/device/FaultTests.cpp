@@ -125,6 +125,21 @@ bool exclusiveFlagSet(const std::string& path)
     return set != 0;
 }
 
+// The words a POSIX shell makes of `command` when it is pasted.
+std::vector<std::string> shellWords(const std::string& command)
+{
+    ProcessResult r = runProcess("/bin/sh", {"-c", "printf '%s\\n' " + command});
+    std::vector<std::string> words;
+    std::string word;
+    for (char ch : r.out) {
+        if (ch == '\n')
+            words.push_back(word), word.clear();
+        else
+            word += ch;
+    }
+    return words;
+}
+
 } // namespace
 
 // Each signal at a point of each transfer; the bar's line ends, the port is
@@ -138,14 +153,15 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
     writeFile(settings, patternBytes(0x1000, 80));
     std::string firmware = writeFirmware(h(), "f.fw", patternBytes(64 * 64, 81));
     const std::string saved = h().path("saved.dat");
-    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: "
-                               "PelagoXcon -p " + h().port() + " -u ";
+    // A name the restore command must quote to survive being pasted.
+    const std::string backupDir = h().path("the user's backups");
+    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: ";
     const struct {
         const char* what;
         std::vector<std::string> args;
         std::string marker;  // where the signal goes in
         int signal;
-        std::string says;  // the last line of stderr (then the restore file, for -u)
+        std::string says;  // the last line of stderr (then the restore command, for -u)
         bool backups = true;
     } cases[] = {
         {"save", {"-s", saved}, "Reading adapter setting", SIGHUP, "Interrupted: nothing was changed on the adapter"},
@@ -156,12 +172,12 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        std::filesystem::remove_all(h().backupDir());
+        std::filesystem::remove_all(backupDir);
         const std::vector<uint8_t> before = flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000);
         std::vector<std::string> argv = {"PelagoXcon", "-p", h().port()};
         argv.insert(argv.end(), c.args.begin(), c.args.end());
         Subprocess child(PELAGO_EXE, argv,
-                         {"PELAGOXCON_BACKUP_DIR=" + h().backupDir(),
+                         {"PELAGOXCON_BACKUP_DIR=" + backupDir,
                           std::string("PELAGOXCON_NO_BACKUP=") + (c.backups ? "0" : "1")});
         child.stdoutOnTerminal();
         child.onOutput(c.marker, [&] { child.sendSignal(c.signal); });
@@ -169,8 +185,21 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         ProcessResult r = child.finish(60s);
 
         EXPECT_EQ(r.exitStatus, 130) << r.err;
-        std::string restore = c.says == erased ? (c.backups && !h().backups().empty() ? h().backups()[0] : settings) : "";
-        EXPECT_TRUE(endsWith(r.err, "\n" + c.says + restore + "\n")) << r.err;
+        size_t says = r.err.rfind("\n" + c.says);
+        ASSERT_NE(says, std::string::npos) << r.err;
+        EXPECT_TRUE(endsWith(r.err, "\n")) << r.err;
+        std::string restore;
+        if (c.says == erased) {
+            std::string command = r.err.substr(says + 1 + c.says.size());
+            command.pop_back();
+            std::error_code none;
+            auto made = std::filesystem::directory_iterator(backupDir, none);
+            restore = c.backups && made != std::filesystem::directory_iterator() ? made->path().string() : settings;
+            EXPECT_EQ(shellWords(command), (std::vector<std::string>{"PelagoXcon", "-p", h().port(), "-u", restore}))
+                << command;
+        } else {
+            EXPECT_EQ(r.err.substr(says + 1), c.says + "\n");
+        }
         EXPECT_TRUE(endsWith(r.out, "\n")) << "the bar's line is ended";
         EXPECT_FALSE(exclusiveFlagSet(h().adapter().ptyPath()));
         EXPECT_FALSE(fileExists(saved));
