@@ -225,3 +225,20 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
     EXPECT_TRUE(r.signal == SIGINT || r.signal == SIGTERM) << r.exitStatus << r.err;
     EXPECT_FALSE(fileExists(saved));
 }
+
+TEST_P(FaultTest, AFailedWriteEndsTheBarsLine)
+{
+    sim::SimOptions options;
+    options.faults.hangupAfterBlocks = 2;
+    h().startSim(options);
+    std::string file = writeFirmware(h(), "f.fw", patternBytes(64 * kBlocks, 82));
+    Subprocess child(PELAGO_EXE, {"PelagoXcon", "-p", h().port(), "-f", file},
+                     {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()});
+    child.stdoutOnTerminal();
+    child.start();
+    ProcessResult r = child.finish(60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.out.find("Updating firmware"), std::string::npos) << r.out;
+    EXPECT_TRUE(endsWith(r.out, "\n")) << r.out;
+    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\n")) << r.err;
+}
