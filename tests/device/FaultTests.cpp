@@ -169,6 +169,8 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         {"update without backups", {"-u", settings}, "Updating adapter setting", SIGINT, erased, false},
         {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
          "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+        {"after an update", {"-u", settings, "-i", "-R"}, "Adapter setting verified", SIGINT,
+         "Interrupted: the adapter was changed as asked; the actions after that were not run"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -203,6 +205,7 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         EXPECT_TRUE(endsWith(r.out, "\n")) << "the bar's line is ended";
         EXPECT_FALSE(exclusiveFlagSet(h().adapter().ptyPath()));
         EXPECT_FALSE(fileExists(saved));
+        EXPECT_FALSE(h().adapter().resetSeen()) << "no block runs after the interruption";
         EXPECT_LT(r.elapsed, 10s);
         if (!restore.empty()) {
             // The command the message gives puts the settings back.
