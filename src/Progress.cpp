@@ -103,7 +103,9 @@ void Progress::finish(const char* then)
     if (g_observer)
         g_observer(_label.c_str(), _done, _total);
     if (_bar && _offTerminal == OffTerminal::Silent) {
-        std::printf("\r%*s\r", static_cast<int>(_drawnWidth), "");
+        // Within today's width: the terminal may have narrowed since.
+        int blank = std::min(static_cast<int>(_drawnWidth), std::max(0, stdoutColumns() - 1));
+        std::printf("\r%*s\r", blank, "");
     } else if (_bar) {
         _reserved = std::strcspn(then, "\n");
         _draw();

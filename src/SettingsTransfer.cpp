@@ -6,8 +6,8 @@
 #include <string>
 
 #include "EEPROM_Init.h"
-#include "Interrupt.h"
 #include "FirmwareUpdate.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
 #include "Progress.h"
