@@ -7,6 +7,7 @@
 #include <string>
 
 #include "PelagoXcon.h"
+#include "Printable.h"
 
 // Completed: the device road goes on with its next block.
 // Aborted: the run ends with exit status 1.
@@ -33,7 +34,7 @@ inline void showProgress()
 inline void printSaveFailureReason(const std::string& reason)
 {
     showProgress();
-    std::fprintf(stderr, "\nReason: %s\n", reason.c_str());
+    std::fprintf(stderr, "\nReason: %s\n", printable(reason).c_str());
 }
 
 // The timing line of a timed block: seconds since timer_start.

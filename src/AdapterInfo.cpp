@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "PelagoXcon.h"
+#include "Printable.h"
 
 namespace {
 
@@ -31,18 +32,18 @@ BlockResult adapterInfo(Samba& samba)
 {
     std::printf("\n");
     timer_start();
-    std::printf("Bootloader Version: %s\n", samba.version().c_str());
+    std::printf("Bootloader Version: %s\n", printable(samba.version()).c_str());
 
     uint32_t hwver = samba.readWord(kAddrBoardId);
     std::string sn = adapterSerialNumber(samba);
-    std::printf("Adapter SN: %s , PCB Ver: 0x%04X\n", sn.c_str(), _bits(hwver, 0, 0xFFFF));
+    std::printf("Adapter SN: %s , PCB Ver: 0x%04X\n", printable(sn).c_str(), _bits(hwver, 0, 0xFFFF));
 
     uint32_t dwv1 = samba.readWord(kAddrFwVersion);
     uint32_t dwv2 = samba.readWord(kAddrFwType);
     uint32_t romAdj = samba.readWord(kAddrAdj);
-    std::printf("Firmware Version: 0x%04X\nROM Version: 0x%02X\nPre0=%u, Pre1=%u\nType=%c\nADJ=%u\n",
+    std::printf("Firmware Version: 0x%04X\nROM Version: 0x%02X\nPre0=%u, Pre1=%u\nType=%s\nADJ=%u\n",
                 _bits(dwv1, 0, 0xFFFF), _bits(dwv1, 16, 0xFF), _bits(dwv1, 24, 0xFF),
-                _bits(dwv2, 0, 0xFF), static_cast<int>(_bits(dwv2, 8, 0xFF)),
+                _bits(dwv2, 0, 0xFF), printable(std::string(1, static_cast<char>(_bits(dwv2, 8, 0xFF)))).c_str(),
                 _bits(romAdj, 8, 0xFF));
     printElapsed();
     showProgress();

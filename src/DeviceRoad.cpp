@@ -6,7 +6,9 @@
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "FirmwareUpdate.h"
+#include "Interrupt.h"
 #include "PlatformPortFactory.h"
+#include "Printable.h"
 #include "SettingsTransfer.h"
 
 namespace {
@@ -24,14 +26,19 @@ void _reportError(const char* text)
 
 bool _connectNamedPort(Samba& samba, PortFactoryBase& factory, const std::string& name)
 {
+    // Would otherwise open the device directory itself and blame the line.
+    if (name.empty()) {
+        _reportError("No port name was given\n");
+        return false;
+    }
     _reportError("Try to open USB device ... ");
     if (samba.connect(factory.create(name, true), kFallbackBaud))
         return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "No device found on %s\n", name.c_str());
+    std::fprintf(stderr, "No device found on %s\n", printable(name).c_str());
     std::string reason = factory.explainFailure(name, samba.lastOpenResult());
     if (!reason.empty())
-        std::fprintf(stderr, "%s\n", reason.c_str());
+        std::fprintf(stderr, "%s\n", printable(reason).c_str());
     return false;
 }
 
@@ -43,23 +50,22 @@ void _reportScanFailures(PortFactoryBase& factory, const std::vector<PortAttempt
     for (const PortAttempt& port : failed) {
         std::string reason = factory.explainFailure(port.name, port.result);
         if (reason.empty())
-            std::fprintf(stderr, "  %s\n", port.name.c_str());
+            std::fprintf(stderr, "  %s\n", printable(port.name).c_str());
         else
-            std::fprintf(stderr, "  %s: %s\n", port.name.c_str(), reason.c_str());
+            std::fprintf(stderr, "  %s: %s\n", printable(port.name).c_str(), printable(reason).c_str());
     }
 }
 
-bool _scanPorts(Samba& samba, PortFactoryBase& factory, bool trace)
+bool _scanPorts(Samba& samba, PortFactoryBase& factory, bool trace, std::string& name)
 {
     _reportError("Try to scan USB devices ... ");
-    std::string name;
     std::vector<PortAttempt> failed;
     if (!autoScan(samba, factory, name, trace, &failed)) {
         _reportError("Auto scan for device failed\nTry specifying a serial port with the '-p' option\n");
         _reportScanFailures(factory, failed);
         return false;
     }
-    std::printf("Quorvane adapter found on %s\n", name.c_str());
+    std::printf("Quorvane adapter found on %s\n", printable(name).c_str());
     return true;
 }
 
@@ -73,35 +79,52 @@ bool _chipAccepted(Samba& samba)
     return false;
 }
 
-bool _aborted(BlockResult result)
+// Whether a block that was asked for aborted; an interruption before it
+// starts ends the run there.
+template <typename Block>
+bool _aborted(bool asked, Block block)
 {
-    return result == BlockResult::Aborted;
+    if (!asked)
+        return false;
+    stopIfInterrupted();
+    return block() == BlockResult::Aborted;
 }
 
 // The action blocks in their fixed order; the first abort ends the run.
 int _runBlocks(const PelagoConfig& cfg, Samba& samba, const char* file)
 {
-    if ((cfg.eeprom_clear && _aborted(settingsClear(samba))) ||
-        (cfg.eeprom_write && _aborted(settingsWrite(samba, file))) ||
-        (cfg.version && _aborted(adapterInfo(samba))) ||
-        (cfg.eeprom_read && _aborted(settingsSave(samba, file))) ||
-        (cfg.firmware_write && _aborted(firmwareUpdate(samba, file, cfg.force_update))) ||
-        (cfg.reset && _aborted(adapterReset(samba)))) {
+    if (_aborted(cfg.eeprom_clear, [&] { return settingsClear(samba); }) ||
+        _aborted(cfg.eeprom_write, [&] { return settingsWrite(samba, file); }) ||
+        _aborted(cfg.version, [&] { return adapterInfo(samba); }) ||
+        _aborted(cfg.eeprom_read, [&] { return settingsSave(samba, file); }) ||
+        _aborted(cfg.firmware_write, [&] { return firmwareUpdate(samba, file, cfg.force_update); }) ||
+        _aborted(cfg.reset, [&] { return adapterReset(samba); })) {
         showProgress();
         return kStatusFailed;
     }
     return kStatusOk;
 }
 
-int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& factory, const char* file)
+// `port` receives the port connected to.
+int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& factory, const char* file,
+                   std::string& port)
 {
     if (cfg.debug)
         samba.setDebug(true);
+    port = cfg.portArg;
     bool connected = cfg.port ? _connectNamedPort(samba, factory, cfg.portArg)
-                              : _scanPorts(samba, factory, cfg.debug);
+                              : _scanPorts(samba, factory, cfg.debug, port);
     if (!connected || !_chipAccepted(samba))
         return kStatusFailed;
     return _runBlocks(cfg, samba, file);
+}
+
+// After the port is released: the adapter's state and what to run.
+int _reportInterrupted(const std::string& port)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "\n%s\n", interruptedMessage(port).c_str());
+    return kInterruptedStatus;
 }
 
 } // namespace
@@ -110,8 +133,9 @@ bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, boo
               std::vector<PortAttempt>* failed)
 {
     for (portName = factory.begin(); portName != factory.end(); portName = factory.next()) {
+        stopIfInterrupted();
         if (trace)
-            std::printf("Trying to connect on %s\n", portName.c_str());
+            std::printf("Trying to connect on %s\n", printable(portName).c_str());
         if (samba.connect(factory.create(portName), kFallbackBaud))
             return true;
         if (failed)
@@ -123,20 +147,26 @@ bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, boo
 
 int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryBase> factory)
 {
+    InterruptHandlers interrupts;
     std::unique_ptr<Samba> samba;
-    // The factory goes first, then the client, which closes the port.
+    std::string port;
+    // The factory goes first, then the client, which closes the port (and
+    // clears its exclusive flag and lock).
     auto release = [&] {
         factory.reset();
         samba.reset();
     };
     try {
         samba = std::make_unique<Samba>();
-        int status = _connectAndAct(cfg, *samba, *factory, file);
+        int status = _connectAndAct(cfg, *samba, *factory, file, port);
         release();
         showProgress();
-        return status;
+        return interruptRequested() ? _reportInterrupted(port) : status;
     } catch (const std::exception& e) {
         release();
+        // A wait cut short by the signal fails like a silent monitor.
+        if (interruptRequested())
+            return _reportInterrupted(port);
         std::fflush(stdout);
         std::fprintf(stderr, "\n%s\n", e.what());
     } catch (...) {

@@ -31,6 +31,7 @@ struct PortAttempt {
 // True with `portName` naming it and the client holding the open port;
 // false with `portName` empty. With `trace`, names each port tried on
 // stdout. Each port that failed is added to `failed` when given.
-// Exceptions from connect end the scan and propagate.
+// Exceptions from connect end the scan and propagate; so does Interrupted,
+// thrown before the next port when an interruption arrived.
 bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace = false,
               std::vector<PortAttempt>* failed = nullptr);

@@ -4,7 +4,9 @@
 
 #include "AdapterInfo.h"
 #include "FirmwareCheck.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
 
@@ -43,13 +45,13 @@ bool _fileAcceptable(std::FILE* f, const char* file)
 {
     g_loader_addr = kFirmwareLoadAddr;
     if (FirmwareCheck(f) != FW_OK) {
-        std::printf("Invalid firmware %s, abort\n", file);
+        std::printf("Invalid firmware %s, abort\n", printable(file).c_str());
         return false;
     }
     // The settings follow the payload from its trailing checksum on; the
     // position is just after that checksum now.
     if (g_eeprom_handle == kHandleWriteSettings && !_hasBytes(f, kSettingsAreaSize - kTrailerSize)) {
-        std::printf("Firmware %s lacks the adapter setting data, abort\n", file);
+        std::printf("Firmware %s lacks the adapter setting data, abort\n", printable(file).c_str());
         return false;
     }
     return true;
@@ -78,6 +80,7 @@ bool _writeImage(Samba& samba, std::FILE* f)
     if (std::fseek(f, kFirmwarePayloadOffset, SEEK_SET) != 0)
         return false;
     for (uint32_t pc = 0; pc < g_fw_total_size; pc += kBlockSize) {
+        stopIfInterrupted();
         if (std::fread(block, 1, sizeof block, f) != sizeof block)
             return false;
         samba.write(kMonitorRamAddr, block, kBlockSize);
@@ -131,7 +134,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     timer_start();
     FilePtr fw(std::fopen(file, "rb"));
     if (!fw) {
-        std::printf("Failed in opening firmware file %s, abort\n", file);
+        std::printf("Failed in opening firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     if (!_fileAcceptable(fw.get(), file)) {
@@ -144,16 +147,18 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba))
         return BlockResult::Aborted;
 
+    setAdapterState(AdapterState::FirmwarePartial);
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;
     samba.initD();
 
     if (!_writeImage(samba, fw.get())) {
-        std::printf("\nFailed in reading firmware file %s, abort\n", file);
+        std::printf("\nFailed in reading firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     std::puts("\nDone");
+    setAdapterState(AdapterState::Changed);
 
     bool verified = _verify(samba);
     std::printf("Resetting adapter ... ");

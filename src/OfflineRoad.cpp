@@ -4,6 +4,7 @@
 
 #include "LensTuning.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "SettingsRecord.h"
@@ -22,7 +23,7 @@ void save(const char* file, long size, FILE* out)
         std::fputs("Adapter setting was saved\n", out);
     else
         std::fprintf(out, "Failed in saving adapter setting file %s (%s), the file is left unchanged\n",
-                     file, error.c_str());
+                     printable(file).c_str(), printable(error).c_str());
 }
 
 } // namespace
@@ -74,14 +75,14 @@ int offlineRoad(const char* file)
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
     if (size == kSettingsFileUnreadable) {
-        std::printf(kOpenFailedFormat, file);
+        std::printf(kOpenFailedFormat, printable(file).c_str());
         std::fputs("\n", stdout);
         return kOfflineExitStatus;
     }
     // Saying so before the question: a "y" would replace the file (perhaps
     // a firmware file given by mistake) with a blank setting.
     if (runSettingsSession(config.lens_display, stdin, stdout)) {
-        std::printf(kFormattedFormat, file);
+        std::printf(kFormattedFormat, printable(file).c_str());
         std::fputs("\n", stdout);
     }
     if (!askToSave(stdin, stdout))
@@ -89,7 +90,7 @@ int offlineRoad(const char* file)
     // Not a settings file at all (a firmware file, perhaps): what it holds
     // past the flash image would be lost.
     if (size == kSettingsFileTooLarge) {
-        std::printf(kTooLargeFormat, file);
+        std::printf(kTooLargeFormat, printable(file).c_str());
         std::fputs("\n", stdout);
     } else {
         save(file, size, stdout);

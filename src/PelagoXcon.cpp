@@ -6,6 +6,7 @@
 
 #include "DeviceRoad.h"
 #include "OfflineRoad.h"
+#include "Printable.h"
 #include "RuntimeName.h"
 #include "nvm.h"
 
@@ -112,8 +113,11 @@ float timer_stop()
 
 int pelagoMain(int argc, char** argv)
 {
+    // The name is printed in messages (and by getopt): shown safe, once.
+    static std::string shownName;
     if (argc >= 1 && argv[0] != nullptr) {
-        argv[0] = const_cast<char*>(cutProgramName(argv[0]));
+        shownName = printable(cutProgramName(argv[0]));
+        argv[0] = shownName.data();
         setRuntimeProgramName(argv[0]);
     }
     const char* program = (argc >= 1 && argv[0] != nullptr) ? argv[0] : "PelagoXcon";

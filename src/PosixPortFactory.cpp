@@ -163,9 +163,16 @@ std::vector<std::string> PosixPortFactory::_listPorts() const
 #else
     std::vector<std::string> ports = sysfsPorts(_sysfsRoot);
 #endif
-    for (std::string& p : ports)
-        p = _devDir + "/" + p;
-    return ports;
+    // sysfs lists ports the kernel knows; only those with a device node can
+    // be opened (a container's /dev may lack them).
+    std::vector<std::string> present;
+    for (const std::string& p : ports) {
+        std::string path = _devDir + "/" + p;
+        std::error_code ec;
+        if (fs::exists(path, ec))
+            present.push_back(path);
+    }
+    return present;
 }
 
 std::string PosixPortFactory::begin()

@@ -16,7 +16,8 @@ public:
                               std::string devDir = "/dev");
 
     // Lists the ports afresh, in natural order (ttyACM2 before ttyACM10),
-    // each as its /dev path; the first, or "" when there is none.
+    // each as its /dev path, leaving out those without a device node; the
+    // first, or "" when there is none.
     std::string begin() override;
     std::string end() override { return std::string(); }
     // The next port, or "" at the end and without a begin().
@@ -44,12 +45,15 @@ public:
     static bool naturalLess(const std::string& a, const std::string& b);
 
     // The program holding the device at `devicePath` open, as
-    // "name (pid N)", from the fd links under `procRoot`; "" when none is
-    // found (another user's processes can't be seen).
+    // "name (pid N)": the first process under `procRoot` with a descriptor
+    // on the same device (device number and filesystem; for a file that is
+    // no device, the same file). "" when none is found (another user's
+    // processes can't be seen) or the device is gone.
     static std::string findHolder(const std::string& procRoot, const std::string& devicePath);
 
 private:
-    // The ports of this host as device paths, in natural order.
+    // The ports of this host whose device node exists, as device paths, in
+    // natural order.
     std::vector<std::string> _listPorts() const;
     std::string _deniedReason(const std::string& name) const;
     std::string _inUseReason(const std::string& name) const;

@@ -29,6 +29,9 @@ constexpr const char* kOtherAccessRoute = ", or give your user the port with a u
 #endif
 // The group a serial port is usually given to, for a port whose group can't use it.
 constexpr const char* kUsualSerialGroup = "dialout";
+// The group of login terminals and ptys; joining it would let a user write
+// to everyone's terminal, and such a port is no adapter anyway.
+constexpr const char* kTerminalGroup = "tty";
 
 bool isNumber(const std::string& s)
 {
@@ -58,13 +61,14 @@ std::string joinAdvice(const std::string& group)
     return "join it with '" + command + "', then log in again";
 }
 
-// /proc names the device a descriptor refers to by its real path; a port
-// named through a link (/dev/serial/by-id/...) must be resolved to match.
-std::string resolvedPath(const std::string& path)
+// Whether two stat results are the same port: for a device, the same
+// device number on the same filesystem (a pty of another devpts instance
+// shares the number but not the filesystem); otherwise the same file.
+bool samePort(const struct stat& a, const struct stat& b)
 {
-    std::error_code ec;
-    fs::path real = fs::canonical(path, ec);
-    return ec ? path : real.string();
+    if (S_ISCHR(a.st_mode) || S_ISCHR(b.st_mode))
+        return S_ISCHR(a.st_mode) && S_ISCHR(b.st_mode) && a.st_rdev == b.st_rdev && a.st_dev == b.st_dev;
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 std::string processName(const fs::path& procDir)
@@ -92,14 +96,15 @@ std::string findProcess(const std::string& procRoot, Match found)
     return std::string();
 }
 
-bool holdsOpen(const fs::path& procDir, const std::string& devicePath)
+// By what each descriptor refers to, never by the text of its link: that
+// text is only a path, which names another file in another mount namespace.
+bool holdsOpen(const fs::path& procDir, const struct stat& port)
 {
     std::error_code ec;
     fs::directory_iterator fds(procDir / "fd", ec), last;
     for (; !ec && fds != last; fds.increment(ec)) {
-        std::error_code linkError;
-        fs::path target = fs::read_symlink(fds->path(), linkError);
-        if (!linkError && target == devicePath)
+        struct stat held{};
+        if (stat(fds->path().c_str(), &held) == 0 && samePort(held, port))
             return true;
     }
     return false;
@@ -122,7 +127,10 @@ bool startsWith(const std::string& s, const std::string& prefix)
 
 std::string PosixPortFactory::findHolder(const std::string& procRoot, const std::string& devicePath)
 {
-    return findProcess(procRoot, [&](const fs::path& dir) { return holdsOpen(dir, devicePath); });
+    struct stat port{};
+    if (stat(devicePath.c_str(), &port) != 0)
+        return std::string();
+    return findProcess(procRoot, [&](const fs::path& dir) { return holdsOpen(dir, port); });
 }
 
 std::string PosixPortFactory::_deniedReason(const std::string& name) const
@@ -132,6 +140,8 @@ std::string PosixPortFactory::_deniedReason(const std::string& name) const
         return "Permission denied: your user may not open the port; join the group that owns it" +
                std::string(kOtherAccessRoute);
     const std::string group = groupName(st.st_gid);
+    if (group == kTerminalGroup)
+        return "Permission denied: the port is another user's terminal, not a serial adapter";
     const mode_t groupRw = S_IRGRP | S_IWGRP;
     if ((st.st_mode & groupRw) == groupRw)
         return "Permission denied: the port belongs to group '" + group + "'; " + joinAdvice(group) +
@@ -143,7 +153,7 @@ std::string PosixPortFactory::_deniedReason(const std::string& name) const
 
 std::string PosixPortFactory::_inUseReason(const std::string& name) const
 {
-    const std::string holder = findHolder(_procRoot, resolvedPath(PosixSerialPort::devicePath(name)));
+    const std::string holder = findHolder(_procRoot, PosixSerialPort::devicePath(name));
     if (startsWith(holder, std::string(kModemManager) + " "))
         return modemManagerAdvice(holder);
     if (!holder.empty())

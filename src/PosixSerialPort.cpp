@@ -7,8 +7,12 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <climits>
+
+#include "Interrupt.h"
 
 #ifdef __APPLE__
 #include <IOKit/serial/ioss.h>
@@ -19,6 +23,10 @@ namespace {
 // Until the port's user sets its own timeout, reads wait without practical limit.
 constexpr int kWaitForever = INT_MAX;
 constexpr const char* kDeviceDir = "/dev/";
+// After an interruption a wait goes on only this long: enough for an
+// answer already on its way, so the block in flight completes, while a
+// silent adapter no longer holds the user for the whole timeout.
+constexpr int kInterruptedWaitMs = 1000;
 
 struct Rate {
     int baud;
@@ -221,13 +229,20 @@ void PosixSerialPort::close()
 
 PosixSerialPort::Wait PosixSerialPort::_waitFor(short events, int millisecs)
 {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
     pollfd pfd{_fd, events, 0};
+    int wait = millisecs;
     int n;
-    do {
-        n = poll(&pfd, 1, millisecs);
-    } while (n < 0 && errno == EINTR);
-    if (n < 0)
-        return Wait::Failed;
+    while ((n = poll(&pfd, 1, wait)) < 0) {
+        if (errno != EINTR)
+            return Wait::Failed;
+        // A signal: wait out what is left, never the whole time again.
+        auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
+        wait = static_cast<int>(std::max<long long>(0, static_cast<long long>(millisecs) - spent));
+        if (interruptRequested())
+            wait = std::min(wait, kInterruptedWaitMs);
+    }
     if (n == 0)
         return Wait::TimedOut;
     // Data still buffered is delivered before a hang-up is reported.

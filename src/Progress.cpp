@@ -2,23 +2,22 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-constexpr int kRedrawMs = 100;
-constexpr size_t kLineWidth = 79;  // stays on one line of an 80-column terminal
-constexpr size_t kMinBarWidth = 10;
-constexpr size_t kMaxBarWidth = 30;
+constexpr size_t kMinBarWidth = 5;  // the label is cut before the bar gets narrower
 constexpr uint32_t kBytesPerKiB = 1024;
+constexpr uint32_t kBytesShownBelow = 10 * kBytesPerKiB;  // smaller totals count bytes
 constexpr char kDoneMark = '#';
 constexpr char kToDoMark = '-';
-constexpr double kWidestSeconds = 999.9;  // wider only past a quarter of an hour
 
 ProgressObserver g_observer = nullptr;
 
@@ -40,21 +39,43 @@ bool stdoutIsTerminal()
 #endif
 }
 
+int stdoutColumns()
+{
+#ifdef _WIN32
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        int columns = info.srWindow.Right - info.srWindow.Left + 1;
+        if (columns > 0)
+            return columns;
+    }
+#else
+    winsize size{};
+    if (ioctl(fileno(stdout), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+        return size.ws_col;
+#endif
+    return kAssumedColumns;
+}
+
 Progress::Progress(const char* label, uint32_t totalBytes, OffTerminal offTerminal)
-    : _label(label), _total(totalBytes), _terminal(stdoutIsTerminal()), _offTerminal(offTerminal),
+    : _label(label), _total(totalBytes),
+      _bar(stdoutIsTerminal() && stdoutColumns() >= kMinBarColumns), _offTerminal(offTerminal),
       _start(std::chrono::steady_clock::now()), _lastDraw(_start)
 {
-    // Sized once for the widest figures, so the line never shrinks and
-    // never leaves a stale tail behind.
-    size_t widest = _label.size() + 2 + _stats(_total, kWidestSeconds).size();
-    _barWidth = std::max(kMinBarWidth, std::min(kMaxBarWidth, kLineWidth - std::min(kLineWidth, widest)));
     if (g_observer)
         g_observer(label, 0, _total);
-    if (_terminal)
+    if (_bar)
         _draw();
     else if (_offTerminal == OffTerminal::Dots)
         std::fputs(label, stdout);
     std::fflush(stdout);
+}
+
+Progress::~Progress()
+{
+    if (_bar && !_finished && _drawnWidth > 0) {
+        std::putchar('\n');
+        std::fflush(stdout);
+    }
 }
 
 void Progress::advance(uint32_t bytes)
@@ -62,7 +83,7 @@ void Progress::advance(uint32_t bytes)
     _done = std::min(_total, _done + bytes);
     if (g_observer)
         g_observer(_label.c_str(), _done, _total);
-    if (!_terminal) {
+    if (!_bar) {
         if (_offTerminal == OffTerminal::Dots) {
             std::putchar('.');
             std::fflush(stdout);
@@ -76,34 +97,62 @@ void Progress::advance(uint32_t bytes)
     }
 }
 
-void Progress::finish()
+void Progress::finish(const char* then)
 {
+    _finished = true;
     if (g_observer)
         g_observer(_label.c_str(), _done, _total);
-    if (!_terminal)
-        return;
-    if (_offTerminal == OffTerminal::Silent)
-        std::printf("\r%*s\r", static_cast<int>(_drawnWidth), "");
-    else
+    if (_bar && _offTerminal == OffTerminal::Silent) {
+        // Within today's width: the terminal may have narrowed since.
+        int blank = std::min(static_cast<int>(_drawnWidth), std::max(0, stdoutColumns() - 1));
+        std::printf("\r%*s\r", blank, "");
+    } else if (_bar) {
+        _reserved = std::strcspn(then, "\n");
         _draw();
+    }
+    std::fputs(then, stdout);
     std::fflush(stdout);
 }
 
-std::string Progress::_stats(uint32_t done, double seconds) const
+std::string Progress::_stats(double seconds) const
 {
-    unsigned percent = _total == 0 ? 100 : static_cast<unsigned>(uint64_t(done) * 100 / _total);
-    char stats[80];
-    std::snprintf(stats, sizeof stats, " %3u%% %u/%u KiB %.1fs", percent, done / kBytesPerKiB,
-                  _total / kBytesPerKiB, seconds);
+    unsigned percent = _total == 0 ? 100 : static_cast<unsigned>(uint64_t(_done) * 100 / _total);
+    bool kib = _total >= kBytesShownBelow;
+    unsigned divisor = kib ? kBytesPerKiB : 1;
+    const char* unit = kib ? "KiB" : "B";
+    char amount[48];
+    std::snprintf(amount, sizeof amount, "%u/%u %s", _done / divisor, _total / divisor, unit);
+    char widest[48];
+    std::snprintf(widest, sizeof widest, "%u/%u %s", _total / divisor, _total / divisor, unit);
+    char stats[128];
+    std::snprintf(stats, sizeof stats, " %3u%% %*s %5.1fs", percent, static_cast<int>(std::string(widest).size()),
+                  amount, seconds);
     return stats;
 }
 
 void Progress::_draw()
 {
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - _start).count();
-    size_t filled = _total == 0 ? _barWidth : static_cast<size_t>(uint64_t(_done) * _barWidth / _total);
-    std::string line = _label + "[" + std::string(filled, kDoneMark) + std::string(_barWidth - filled, kToDoMark) +
-                       "]" + _stats(_done, seconds);
+    // One column stays free: writing into the last one makes some terminals wrap.
+    int columns = stdoutColumns() - 1 - static_cast<int>(_reserved);
+    size_t width = static_cast<size_t>(std::max(1, columns));
+    std::string stats = _stats(seconds);
+    std::string line;
+    if (width < stats.size() + 3) {
+        // Narrowed below what a bar needs since the start: the figures alone.
+        line = stats.substr(0, width);
+    } else {
+        size_t room = width - stats.size() - 2;  // for the label and the bar, between brackets
+        size_t labelRoom = room > kMinBarWidth ? room - kMinBarWidth : 0;
+        std::string label = _label.substr(0, std::min(_label.size(), labelRoom));
+        size_t barWidth = room - label.size();
+        size_t filled = _total == 0 ? barWidth : static_cast<size_t>(uint64_t(_done) * barWidth / _total);
+        line = label + "[" + std::string(filled, kDoneMark) + std::string(barWidth - filled, kToDoMark) + "]" + stats;
+    }
+    // Blank what a longer line drawn before left behind, within the width.
+    size_t blank = std::min(_drawnWidth, width) > line.size() ? std::min(_drawnWidth, width) - line.size() : 0;
+    std::printf("\r%s%*s", line.c_str(), static_cast<int>(blank), "");
+    if (blank > 0)
+        std::printf("\r%s", line.c_str());
     _drawnWidth = line.size();
-    std::printf("\r%s", line.c_str());
 }

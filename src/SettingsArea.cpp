@@ -1,5 +1,6 @@
 #include "SettingsArea.h"
 
+#include "Interrupt.h"
 #include "Progress.h"
 
 void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
@@ -8,6 +9,7 @@ void readSettingsArea(Samba& samba, uint8_t (&image)[kSettingsAreaSize])
     Progress progress("Reading adapter setting ", kSettingsAreaSize, Progress::OffTerminal::Silent);
     uint32_t reported = 0;
     samba.eepromDump(kSettingsAreaSize, image, [&](uint32_t done) {
+        stopIfInterrupted();
         progress.advance(done - reported);
         reported = done;
     });

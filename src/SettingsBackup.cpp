@@ -17,6 +17,7 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "Printable.h"
 #include "SafeSave.h"
 #include "SettingsArea.h"
 
@@ -165,7 +166,7 @@ std::string _claimFreeName(const std::string& dir, const std::string& stem, std:
 
 bool _fail(const std::string& path, const std::string& reason)
 {
-    std::printf("Failed to back up adapter setting to %s, abort\n", path.c_str());
+    std::printf("Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
     printSaveFailureReason(reason);
     return false;
 }
@@ -234,7 +235,7 @@ bool backupSettings(Samba& samba, std::string* made)
         std::remove(path.c_str());  // the claim, still empty
         return _fail(path, reason);
     }
-    std::printf("Adapter setting backed up to %s\n", path.c_str());
+    std::printf("Adapter setting backed up to %s\n", printable(path).c_str());
     if (made != nullptr)
         *made = path;
     return true;

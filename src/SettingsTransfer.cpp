@@ -7,7 +7,9 @@
 
 #include "EEPROM_Init.h"
 #include "FirmwareUpdate.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "Progress.h"
 #include "SafeSave.h"
 #include "SettingsArea.h"
@@ -34,12 +36,12 @@ void _programSettings(Samba& samba, const uint8_t* image, const char* label)
 {
     Progress progress(label, kSettingsAreaSize, Progress::OffTerminal::Dots);
     for (uint32_t pc = 0; pc < kSettingsAreaSize; pc += kBlockSize) {
+        stopIfInterrupted();
         samba.write(kMonitorRamAddr, image + pc, kBlockSize);
         samba.writeBuffer(kMonitorRamAddr, kSettingsAreaAddr + pc, kBlockSize);
         progress.advance(kBlockSize);
     }
-    progress.finish();
-    std::puts(" Done");
+    progress.finish(" Done\n");
 }
 
 void _printSettingsChecksum(Samba& samba)
@@ -76,29 +78,32 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     timer_start();
     FilePtr in(std::fopen(file, "rb"));
     if (!in) {
-        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        std::printf("Failed in opening adapter setting file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     // Read before erasing: a short file must not leave the area half blank.
     uint8_t image[kSettingsAreaSize];
     if (std::fread(image, 1, sizeof image, in.get()) != sizeof image) {
-        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", file,
+        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", printable(file).c_str(),
                     static_cast<unsigned>(kSettingsAreaSize));
         return BlockResult::Aborted;
     }
     in.reset();
     // A firmware or any other file would leave the adapter without settings.
     if (!isSettingsImage(image)) {
-        std::printf("%s is not an adapter setting file, abort\n", file);
+        std::printf("%s is not an adapter setting file, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
-    if (!backupSettings(samba))
+    std::string backup;
+    if (!backupSettings(samba, &backup))
         return BlockResult::Aborted;
 
+    setAdapterState(AdapterState::SettingsErased, backup.empty() ? file : backup);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
     bool verified = _settingsVerified(samba, image);
+    setAdapterState(AdapterState::Changed);
     std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
     printElapsed();
     showProgress();
@@ -117,8 +122,10 @@ BlockResult settingsSave(Samba& samba, const char* file)
         readSettingsArea(samba, image);
         saved = safeSave(file, image, sizeof image, &reason);
     }
-    if (!saved) {
-        std::printf("Failed to create file %s , abort\n", file);
+    if (saved) {
+        std::printf("Adapter setting saved to %s\n", printable(file).c_str());
+    } else {
+        std::printf("Failed to create file %s , abort\n", printable(file).c_str());
         printSaveFailureReason(reason);
     }
     printElapsed();
@@ -142,13 +149,16 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
-    if (!backupSettings(samba)) {
+    std::string backup;
+    if (!backupSettings(samba, &backup)) {
         showProgress();
         return BlockResult::Aborted;
     }
 
+    setAdapterState(AdapterState::SettingsErased, backup);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Formatting adapter setting , please wait ... ");
+    setAdapterState(AdapterState::Changed);
     _printSettingsChecksum(samba);
     std::puts(" Done");
     showProgress();

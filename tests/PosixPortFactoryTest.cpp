@@ -1,4 +1,5 @@
-// Port listing and USB detection over a fake sysfs tree.
+// Port listing, USB detection and failure reasons over fake sysfs, /dev
+// and procfs trees.
 #include <gtest/gtest.h>
 
 #include <grp.h>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "PosixPortFactory.h"
+#include "Printable.h"
+#include "PtyPair.h"
 
 namespace fs = std::filesystem;
 
@@ -46,6 +49,12 @@ protected:
         fs::create_directory_symlink(fs::path("../..") / ttyDir, _root / "class/tty" / name);
     }
     void usbInterface(const fs::path& dir) { file(dir / "bInterfaceNumber", "00\n"); }
+    // The device node of `name` in the fake /dev, as the factory names it.
+    std::string dev(const std::string& name) const { return (_root / "dev").string() + "/" + name; }
+    PosixPortFactory factory() const
+    {
+        return PosixPortFactory(_root.string(), (_root / "proc").string(), (_root / "dev").string());
+    }
 
     // The layout of a host with USB and plain serial ports.
     void populate()
@@ -62,6 +71,9 @@ protected:
         tty("ttyS0", "devices/platform/serial8250", "0");
         tty("ttyS3", "devices/platform/serial8250", "0");
         tty("ttyS1", "devices/pnp0/00:05", "4");
+        // Every port but ttyUSB0 has its device node.
+        for (const char* n : {"ttyACM0", "ttyACM2", "ttyACM10", "ttyS0", "ttyS1", "ttyS3"})
+            file(fs::path("dev") / n, "");
         fs::create_directories(_root / "devices/virtual/tty/tty0");
         fs::create_directory_symlink(fs::path("../../devices/virtual/tty/tty0"), _root / "class/tty/tty0");
     }
@@ -77,24 +89,23 @@ protected:
     fs::path _root;
 };
 
-TEST_F(FakeTree, ListsRealPortsInNaturalOrder)
+TEST_F(FakeTree, ListsRealPortsWithANodeInNaturalOrder)
 {
     populate();
-    PosixPortFactory factory(_root.string());
-    EXPECT_EQ(walk(factory), (std::vector<std::string>{"/dev/ttyACM0", "/dev/ttyACM2", "/dev/ttyACM10",
-                                                       "/dev/ttyS1", "/dev/ttyUSB0"}));
-    EXPECT_EQ(factory.next(), "") << "stays at the end";
+    PosixPortFactory f = factory();
+    EXPECT_EQ(walk(f), (std::vector<std::string>{dev("ttyACM0"), dev("ttyACM2"), dev("ttyACM10"), dev("ttyS1")}));
+    EXPECT_EQ(f.next(), "") << "stays at the end";
 }
 
 TEST_F(FakeTree, BeginRestartsAndNextNeedsBegin)
 {
     populate();
-    PosixPortFactory factory(_root.string());
-    EXPECT_EQ(factory.next(), "");
-    EXPECT_EQ(factory.begin(), "/dev/ttyACM0");
-    EXPECT_EQ(factory.next(), "/dev/ttyACM2");
-    EXPECT_EQ(factory.begin(), "/dev/ttyACM0");
-    EXPECT_EQ(factory.next(), "/dev/ttyACM2");
+    PosixPortFactory f = factory();
+    EXPECT_EQ(f.next(), "");
+    EXPECT_EQ(f.begin(), dev("ttyACM0"));
+    EXPECT_EQ(f.next(), dev("ttyACM2"));
+    EXPECT_EQ(f.begin(), dev("ttyACM0"));
+    EXPECT_EQ(f.next(), dev("ttyACM2"));
 }
 
 TEST_F(FakeTree, EmptyOrMissingTreeEndsAtOnce)
@@ -148,7 +159,11 @@ TEST_F(FakeTree, MacCalloutDevices)
 TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
 {
     populate();
-    const std::string port = "/dev/ttyPELAGO7";  // no such device: the holder is matched by its path
+    PtyPair pty;  // a real device: holders are matched by device number
+    ASSERT_TRUE(pty.ok());
+    const std::string port = pty.slavePath();
+    fs::create_directories(_root / "links");
+    fs::create_symlink(port, _root / "links/alias");
     const fs::path dev = _root / "dev/ttyDENIED";
     file("dev/ttyDENIED", "");
     struct stat st{};
@@ -172,8 +187,8 @@ TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
         std::vector<std::string> says;
     } cases[] = {
         {"missing port", [] {}, "/dev/ttyACM9", SerialPort::OpenNotFound,
-         {"The port does not exist; the serial ports found are: /dev/ttyACM0, /dev/ttyACM2, /dev/ttyACM10, "
-          "/dev/ttyS1, /dev/ttyUSB0"}},
+         {"The port does not exist; the serial ports found are: " + this->dev("ttyACM0") + ", " +
+          this->dev("ttyACM2") + ", " + this->dev("ttyACM10") + ", " + this->dev("ttyS1")}},
         {"group may open", [&] { fs::permissions(dev, fs::perms(0660)); }, dev.string(), SerialPort::OpenDenied,
          {"Permission denied: the port belongs to group '" + fileGroup + "'; join it with 'sudo usermod -aG " +
           fileGroup + " $USER', then log in again, or give your user the port with a udev rule"}},
@@ -183,8 +198,10 @@ TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
         {"denied, gone", [] {}, "/dev/ttyPELAGO-gone", SerialPort::OpenDenied, {"Permission denied: your user may not"}},
         {"no holder seen", [] {}, port, SerialPort::OpenInUse,
          {"The port is in use by another program; close it and try again"}},
-        {"holder seen", [&] { process("900", "minicom", port); }, port, SerialPort::OpenInUse,
-         {"The port is in use by minicom (pid 900); close that program and try again"}},
+        {"other devices held", [&] { process("700", "decoy", "/dev/null"); }, port, SerialPort::OpenInUse,
+         {"The port is in use by another program; close it and try again"}},
+        {"holder seen", [&] { process("900", "minicom", (_root / "links/alias").string()); }, port,
+         SerialPort::OpenInUse, {"The port is in use by minicom (pid 900); close that program and try again"}},
         {"ModemManager runs", [&] { process("812", "ModemManager", ""); }, port, SerialPort::OpenInUse,
          {"The port is in use by minicom (pid 900)"}},
         {"ModemManager hidden", [&] { fs::remove_all(_root / "proc/900"); }, port, SerialPort::OpenInUse,
@@ -194,17 +211,17 @@ TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
         {"opened", [] {}, port, SerialPort::OpenOk, {"did not answer"}},
         {"failed", [] {}, port, SerialPort::OpenFailed, {"could not be opened or set up"}},
     };
-    PosixPortFactory factory(_root.string(), (_root / "proc").string());
+    PosixPortFactory f = factory();
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         c.setUp();
-        std::string line = factory.explainFailure(c.name, c.result);
+        std::string line = f.explainFailure(c.name, c.result);
         EXPECT_EQ(line.find('\n'), std::string::npos);
         for (const std::string& part : c.says)
             EXPECT_NE(line.find(part), std::string::npos) << line;
     }
     fs::remove_all(_root / "class");
-    EXPECT_EQ(factory.explainFailure("/dev/ttyACM9", SerialPort::OpenNotFound),
+    EXPECT_EQ(f.explainFailure("/dev/ttyACM9", SerialPort::OpenNotFound),
               "The port does not exist, and no serial ports were found: is the adapter plugged in?");
 }
 
@@ -218,6 +235,21 @@ TEST(NaturalOrder, DigitRunsCompareByValue)
     EXPECT_FALSE(F::naturalLess("ttyS1", "ttyS1"));
     EXPECT_NE(F::naturalLess("tty01", "tty1"), F::naturalLess("tty1", "tty01"));
     EXPECT_TRUE(F::naturalLess("ttyS99999999999999999999", "ttyS100000000000000000000"));
+}
+
+TEST(PrintableText, OnlyControlBytesAreEscaped)
+{
+    const struct {
+        std::string text, shown;
+    } cases[] = {
+        {"plain /dev/ttyACM0", "plain /dev/ttyACM0"},
+        {"\x1b]2;pwned\x07\x1b[2J", "\\x1B]2;pwned\\x07\\x1B[2J"},
+        {std::string("a\0b\n\x1f\x7f", 6), "a\\x00b\\x0A\\x1F\\x7F"},
+        {"Gr\xc3\xbc\xc3\x9f" "e \xff\x80", "Gr\xc3\xbc\xc3\x9f" "e \xff\x80"},  // UTF-8 and high bytes kept
+        {"back\\slash", "back\\slash"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(printable(c.text), c.shown) << c.shown;
 }
 
 } // namespace

@@ -3,13 +3,17 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <pthread.h>
 #include <pty.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "Interrupt.h"
 #include "PosixSerialPort.h"
 
 namespace {
@@ -119,6 +123,36 @@ TEST_F(Pty, ReadsStopAfterOneQuietTimeout)
     long waited = msSince(start);
     EXPECT_GE(waited, 190);
     EXPECT_LT(waited, 2000);
+}
+
+// Ctrl-C during a wait: an answer already on its way still arrives (the
+// block in flight completes), a silent device no longer holds the user for
+// the whole timeout.
+TEST_F(Pty, AnInterruptedWaitEndsSoonButTakesTheAnswerInFlight)
+{
+    for (bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "device answers" : "device silent");
+        PosixSerialPort port(_path, false);
+        ASSERT_TRUE(port.open(115200, 8, SerialPort::ParityNone, SerialPort::StopBitOne));
+        ASSERT_TRUE(port.timeout(5000));
+        InterruptHandlers handlers;
+        pthread_t reader = pthread_self();
+        std::thread user([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+            pthread_kill(reader, SIGINT);
+            if (answers) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                deviceSends({0x5A});
+            }
+        });
+        auto start = Clock::now();
+        int got = port.get();
+        long waited = msSince(start);
+        user.join();
+        EXPECT_TRUE(interruptRequested());
+        EXPECT_EQ(got, answers ? 0x5A : -1);
+        EXPECT_LT(waited, answers ? 1000 : 2500);
+    }
 }
 
 TEST_F(Pty, ClosedPortRefusesEverything)

@@ -18,6 +18,7 @@
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
+#include "Printable.h"
 #include "PtyPair.h"
 
 using namespace std::chrono_literals;
@@ -32,14 +33,17 @@ const std::string kNoAnswer = "The port opened but the adapter's boot monitor di
 constexpr uid_t kNobody = 65534;
 constexpr const char* kSetpriv = "/usr/bin/setpriv";
 constexpr int kHolderReadyMs = 5000;
+constexpr const char* kHolderName = "pelago-holder";
+// A name that would retitle the user's terminal and clear it if printed raw.
+constexpr const char* kHostileName = "\x1b]2;pwned\x07\x1b[2J";
 
 enum class Hold { None, ExclusiveFlag, Lock };
 
 // Another program of the same user holding the port open, the way a
-// terminal program would; named "pelago-holder" in /proc.
+// terminal program would; named `name` in /proc ("pelago-holder").
 class PortHolder {
 public:
-    PortHolder(const std::string& port, Hold how)
+    PortHolder(const std::string& port, Hold how, const char* name = kHolderName) : _name(name)
     {
         int ready[2];
         if (how == Hold::None || pipe2(ready, O_CLOEXEC) != 0)
@@ -47,7 +51,7 @@ public:
         _pid = fork();
         if (_pid == 0) {
             close(ready[0]);
-            holdAsNobody(port, how, ready[1]);
+            holdAsNobody(port, how, ready[1], name);
         }
         close(ready[1]);
         pollfd pfd{ready[0], POLLIN, 0};
@@ -63,11 +67,12 @@ public:
         }
     }
     bool ready() const { return _ready; }
-    std::string name() const { return "pelago-holder (pid " + std::to_string(_pid) + ")"; }
+    // As the tool shows it, with the name's control bytes escaped.
+    std::string shownName() const { return printable(_name) + " (pid " + std::to_string(_pid) + ")"; }
 
 private:
     // In the child: only system calls until it is killed.
-    [[noreturn]] static void holdAsNobody(const std::string& port, Hold how, int ready)
+    [[noreturn]] static void holdAsNobody(const std::string& port, Hold how, int ready, const char* name)
     {
         if (setgroups(0, nullptr) != 0 || setresgid(kNobody, kNobody, kNobody) != 0 ||
             setresuid(kNobody, kNobody, kNobody) != 0)
@@ -77,7 +82,7 @@ private:
         // signal that ends it with a test that dies first.
         prctl(PR_SET_DUMPABLE, 1);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
-        prctl(PR_SET_NAME, "pelago-holder");
+        prctl(PR_SET_NAME, name);
         int fd = open(port.c_str(), O_RDWR | O_NOCTTY);
         bool held = fd >= 0 && (how == Hold::ExclusiveFlag ? ioctl(fd, TIOCEXCL) : flock(fd, LOCK_EX)) == 0;
         if (!held || write(ready, "1", 1) != 1)
@@ -86,6 +91,7 @@ private:
             pause();
     }
 
+    std::string _name;
     pid_t _pid = -1;
     bool _ready = false;
 };
@@ -113,7 +119,10 @@ std::string terminalView(const std::string& out)
     return view + line;
 }
 
-ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args)
+// `columns` wide (0: a terminal that reports no size); `resize`, when
+// given, is the width it takes once the first bar is drawn.
+ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string> args, unsigned short columns = 0,
+                                      unsigned short resize = 0)
 {
     args.insert(args.begin(), {"PelagoXcon", "-p", h.port()});
     // The piped run's backup goes first, so this run's takes the same name
@@ -121,8 +130,41 @@ ProcessResult runWithStdoutOnTerminal(DeviceHarness& h, std::vector<std::string>
     std::filesystem::remove_all(h.backupDir());
     Subprocess child(PELAGO_EXE, args, {"PELAGOXCON_BACKUP_DIR=" + h.backupDir()});
     child.stdoutOnTerminal();
+    child.setTerminalColumns(columns);
+    if (resize > 0)
+        child.onOutput("[", [&] { child.setTerminalColumns(resize); });
     child.start();
     return child.finish(60s);
+}
+
+// Every drawing of the bar: the text between carriage returns and line ends
+// that holds one.
+std::vector<std::string> barDrawings(const std::string& out)
+{
+    std::vector<std::string> drawings;
+    std::string piece;
+    for (char c : out + '\n') {
+        if (c != '\r' && c != '\n') {
+            piece += c;
+            continue;
+        }
+        if (piece.find('%') != std::string::npos)
+            drawings.push_back(piece);
+        piece.clear();
+    }
+    return drawings;
+}
+
+// The last drawing of a write's bar with the text that follows it on its
+// line (" Done" after a settings write, nothing before the firmware's "Done").
+std::string finalWriteDrawing(const std::string& out)
+{
+    size_t done = out.rfind("Done\n", out.find("Checksum of"));
+    if (done == std::string::npos || done == 0)
+        return "";
+    size_t end = out[done - 1] == '\n' ? done - 1 : done + 4;
+    size_t start = out.rfind('\r', end);
+    return start == std::string::npos ? "" : out.substr(start + 1, end - start - 1);
 }
 
 } // namespace
@@ -135,6 +177,11 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err.find("Try to open USB device ... No device found on " + missing + "\n"), 0u) << r.err;
     EXPECT_TRUE(endsWith(r.err, "\n") && r.err.find("does not exist") != std::string::npos) << r.err;
+
+    r = h().run({"-p", "", "-i"}, 20s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "No port name was given\n");
 
     // A terminal that opens but never answers: both attempts time out.
     PtyPair pty;
@@ -162,10 +209,16 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         mode_t mode;  // of the port; 0: a port that does not exist
         Hold hold;
         std::string says;
+        const char* group = nullptr;  // given to the port when set
+        const char* holderName = kHolderName;
     } cases[] = {
         {"owner only", 0600, Hold::None, "Permission denied: only its owner 'root' may open the port"},
+        {"a terminal", 0620, Hold::None, "Permission denied: the port is another user's terminal, not a serial adapter",
+         "tty"},
         {"exclusive flag", 0666, Hold::ExclusiveFlag, "The port is in use by pelago-holder (pid "},
         {"lock", 0666, Hold::Lock, "The port is in use by pelago-holder (pid "},
+        {"hostile name", 0666, Hold::Lock, "The port is in use by \\x1B]2;pwned\\x07\\x1B[2J (pid ", nullptr,
+         kHostileName},
         {"missing", 0, Hold::None, "The port does not exist"},
         {"silent", 0666, Hold::None, kNoAnswer},
     };
@@ -177,7 +230,12 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         if (c.mode) {
             ASSERT_EQ(chmod(port.c_str(), c.mode), 0);
         }
-        PortHolder holder(port, c.hold);
+        if (c.group) {
+            const group* g = getgrnam(c.group);
+            ASSERT_NE(g, nullptr) << "no group " << c.group;
+            ASSERT_EQ(chown(port.c_str(), 0, g->gr_gid), 0);
+        }
+        PortHolder holder(port, c.hold, c.holderName);
         ASSERT_TRUE(c.hold == Hold::None || holder.ready()) << "the holder could not take the port";
 
         ProcessResult r = runAsNobody({"-p", port, "-i"});
@@ -188,7 +246,7 @@ TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
         std::string reason = r.err.substr(first.size());
         EXPECT_EQ(reason.find(c.says), 0u) << reason;
         if (c.hold != Hold::None) {
-            EXPECT_NE(reason.find(holder.name()), std::string::npos) << reason;
+            EXPECT_NE(reason.find(holder.shownName()), std::string::npos) << reason;
         }
         EXPECT_EQ(reason.find('\n'), reason.size() - 1) << "one line: " << reason;
     }
@@ -257,11 +315,11 @@ TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
         std::string ended;    // the last one, right where the dots end ("": blanked out)
     };
     const Case cases[] = {
-        {{"-f", firmware}, std::string(1920, '.'), "]   0% 0/120 KiB", "] 100% 120/120 KiB"},
-        {{"-u", settings}, std::string(64, '.'), "]   0% 0/4 KiB", "] 100% 4/4 KiB"},
-        {{"-s", h().path("saved.dat")}, "", "]   0% 0/4 KiB", ""},
+        {{"-f", firmware}, std::string(1920, '.'), "]   0%   0/120 KiB", "] 100% 120/120 KiB"},
+        {{"-u", settings}, std::string(64, '.'), "]   0%    0/4096 B", "] 100% 4096/4096 B"},
+        {{"-s", h().path("saved.dat")}, "", "]   0%    0/4096 B", ""},
     };
-    const std::regex bar(R"(\[[#-]+\] +\d+% \d+/\d+ KiB \d+\.\ds)");
+    const std::regex bar(R"(\[[#-]+\] +\d+% +\d+/\d+ (KiB|B) +\d+\.\ds)");
     for (const Case& c : cases) {
         SCOPED_TRACE(c.args[0]);
         ProcessResult piped = h().runOnPort(c.args, 60s);
@@ -281,6 +339,45 @@ TEST_P(DeviceRoadTest, ProgressIsABarOnATerminalAndAsBeforeElsewhere)
             pipedText.replace(pipedText.find(c.dots), c.dots.size(), "");
         EXPECT_EQ(std::regex_replace(maskTimes(terminalView(onTerminal.out)), bar, ""), pipedText);
     }
+}
+
+// The bar fills the width the terminal has at each redraw, less one column,
+// and never more; below 30 columns the dots come instead.
+TEST_P(DeviceRoadTest, ProgressBarTakesTheTerminalsWidth)
+{
+    h().startSim();
+    std::string firmware = writeFirmware(h(), "f.fw", patternBytes(0x8000, 72));
+    std::string settings = h().path("user.dat");
+    writeFile(settings, settingsFileBytes(73));
+    const struct {
+        std::vector<std::string> args;
+        unsigned short columns, resize;
+    } cases[] = {
+        {{"-u", settings}, 132, 0},
+        {{"-u", settings}, 40, 0},  // the label is cut, the figures stay whole
+        {{"-u", settings}, 30, 0},  // " Done" leaves no room for a bar at the end: the figures alone
+        {{"-I", "-f", firmware}, 100, 40},
+        {{"-I", "-f", firmware}, 40, 100},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back() + " " + std::to_string(c.columns) + " then " + std::to_string(c.resize));
+        ProcessResult r = runWithStdoutOnTerminal(h(), c.args, c.columns, c.resize);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        std::vector<std::string> drawings = barDrawings(r.out);
+        ASSERT_FALSE(drawings.empty()) << r.out;
+        const size_t widest = std::max(c.columns, c.resize) - 1u;
+        for (const std::string& d : drawings)
+            EXPECT_LE(d.size(), widest) << d;
+        EXPECT_EQ(drawings.front().size(), c.columns - 1u) << drawings.front();
+        std::string last = finalWriteDrawing(r.out);
+        EXPECT_EQ(last.size(), (c.resize ? c.resize : c.columns) - 1u) << last;
+        EXPECT_NE(last.find(" 100% "), std::string::npos) << last;
+    }
+
+    ProcessResult narrow = runWithStdoutOnTerminal(h(), {"-u", settings}, 29);
+    EXPECT_EQ(narrow.exitStatus, 0);
+    EXPECT_EQ(narrow.out.find('\r'), std::string::npos);
+    EXPECT_NE(narrow.out.find("please wait ... " + std::string(64, '.') + " Done\n"), std::string::npos) << narrow.out;
 }
 
 TEST_P(InfoTest, BlankFlashPrintsAllOnes)

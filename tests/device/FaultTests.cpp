@@ -1,7 +1,15 @@
 // A monitor that fails in the middle of a firmware update: every command
 // of the update, dropped or answered wrongly, must end the run as failed,
-// within bounds, and never with a success message.
+// within bounds, and never with a success message. And a user who
+// interrupts a transfer: told what state the adapter is in, the port free.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 #include "DeviceExpect.h"
 #include "NativeDeviceSuites.h"
@@ -100,4 +108,140 @@ TEST_P(FaultTest, FourNaksPerBlockStillSucceed)
     EXPECT_EQ(r.exitStatus, 0) << r.err;
     EXPECT_NE(r.out.find("\tFirmware update OK\n"), std::string::npos);
     EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1000, plain.size()), plain);
+}
+
+namespace {
+
+// Whether the tty at `path` still has its exclusive-open flag set, which
+// would shut every later run of an ordinary user out.
+bool exclusiveFlagSet(const std::string& path)
+{
+    int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    int set = 1;
+    if (fd >= 0) {
+        ioctl(fd, TIOCGEXCL, &set);
+        close(fd);
+    }
+    return set != 0;
+}
+
+// The words a POSIX shell makes of `command` when it is pasted.
+std::vector<std::string> shellWords(const std::string& command)
+{
+    ProcessResult r = runProcess("/bin/sh", {"-c", "printf '%s\\n' " + command});
+    std::vector<std::string> words;
+    std::string word;
+    for (char ch : r.out) {
+        if (ch == '\n')
+            words.push_back(word), word.clear();
+        else
+            word += ch;
+    }
+    return words;
+}
+
+} // namespace
+
+// Each signal at a point of each transfer; the bar's line ends, the port is
+// released, the message names the state and what to run, status 130.
+TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
+{
+    sim::SimOptions options;
+    options.faults.replyDelayMs = 2;  // keeps each transfer running well past the signal
+    h().startSim(options);
+    std::string settings = h().path("user.dat");
+    writeFile(settings, settingsFileBytes(80));
+    std::string firmware = writeFirmware(h(), "f.fw", patternBytes(64 * 64, 81));
+    const std::string saved = h().path("saved.dat");
+    // A name the restore command must quote to survive being pasted.
+    const std::string backupDir = h().path("the user's backups");
+    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: ";
+    const struct {
+        const char* what;
+        std::vector<std::string> args;
+        std::string marker;  // where the signal goes in
+        int signal;
+        std::string says;  // the last line of stderr (then the restore command, for -u)
+        bool backups = true;
+    } cases[] = {
+        {"save", {"-s", saved}, "Reading adapter setting", SIGHUP, "Interrupted: nothing was changed on the adapter"},
+        {"update", {"-u", settings}, "Updating adapter setting", SIGTERM, erased},
+        {"update without backups", {"-u", settings}, "Updating adapter setting", SIGINT, erased, false},
+        {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
+         "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+        {"after an update", {"-u", settings, "-i", "-R"}, "Adapter setting verified", SIGINT,
+         "Interrupted: the adapter was changed as asked; the actions after that were not run"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(backupDir);
+        const std::vector<uint8_t> before = flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000);
+        std::vector<std::string> argv = {"PelagoXcon", "-p", h().port()};
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Subprocess child(PELAGO_EXE, argv,
+                         {"PELAGOXCON_BACKUP_DIR=" + backupDir,
+                          std::string("PELAGOXCON_NO_BACKUP=") + (c.backups ? "0" : "1")});
+        child.stdoutOnTerminal();
+        child.onOutput(c.marker, [&] { child.sendSignal(c.signal); });
+        child.start();
+        ProcessResult r = child.finish(60s);
+
+        EXPECT_EQ(r.exitStatus, 130) << r.err;
+        size_t says = r.err.rfind("\n" + c.says);
+        ASSERT_NE(says, std::string::npos) << r.err;
+        EXPECT_TRUE(endsWith(r.err, "\n")) << r.err;
+        std::string restore;
+        if (c.says == erased) {
+            std::string command = r.err.substr(says + 1 + c.says.size());
+            command.pop_back();
+            std::error_code none;
+            auto made = std::filesystem::directory_iterator(backupDir, none);
+            restore = c.backups && made != std::filesystem::directory_iterator() ? made->path().string() : settings;
+            EXPECT_EQ(shellWords(command), (std::vector<std::string>{"PelagoXcon", "-p", h().port(), "-u", restore}))
+                << command;
+        } else {
+            EXPECT_EQ(r.err.substr(says + 1), c.says + "\n");
+        }
+        EXPECT_TRUE(endsWith(r.out, "\n")) << "the bar's line is ended";
+        EXPECT_FALSE(exclusiveFlagSet(h().adapter().ptyPath()));
+        EXPECT_FALSE(fileExists(saved));
+        EXPECT_FALSE(h().adapter().resetSeen()) << "no block runs after the interruption";
+        EXPECT_LT(r.elapsed, 10s);
+        if (!restore.empty()) {
+            // The command the message gives puts the settings back.
+            ProcessResult restored = h().runOnPort({"-u", restore}, 60s);
+            EXPECT_EQ(restored.exitStatus, 0) << restored.err;
+            EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000), c.backups ? before : readFile(settings));
+        }
+    }
+
+    // A second signal ends the tool at once, by that signal.
+    Subprocess child(PELAGO_EXE, {"PelagoXcon", "-p", h().port(), "-s", saved},
+                     {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()});
+    child.stdoutOnTerminal();
+    child.onOutput("Reading adapter setting", [&] {
+        child.sendSignal(SIGINT);
+        child.sendSignal(SIGTERM);
+    });
+    child.start();
+    ProcessResult r = child.finish(60s);
+    EXPECT_TRUE(r.signal == SIGINT || r.signal == SIGTERM) << r.exitStatus << r.err;
+    EXPECT_FALSE(fileExists(saved));
+}
+
+TEST_P(FaultTest, AFailedWriteEndsTheBarsLine)
+{
+    sim::SimOptions options;
+    options.faults.hangupAfterBlocks = 2;
+    h().startSim(options);
+    std::string file = writeFirmware(h(), "f.fw", patternBytes(64 * kBlocks, 82));
+    Subprocess child(PELAGO_EXE, {"PelagoXcon", "-p", h().port(), "-f", file},
+                     {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()});
+    child.stdoutOnTerminal();
+    child.start();
+    ProcessResult r = child.finish(60s);
+    EXPECT_EQ(r.exitStatus, 1);
+    EXPECT_NE(r.out.find("Updating firmware"), std::string::npos) << r.out;
+    EXPECT_TRUE(endsWith(r.out, "\n")) << r.out;
+    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\n")) << r.err;
 }

@@ -171,7 +171,7 @@ public:
             r = _h.runOnPort({"-s", target}, 60s);
         }
         if (r.exitStatus == 0) {
-            EXPECT_EQ(maskTimes(r.out), "\ndone in T seconds\n");
+            EXPECT_EQ(maskTimes(r.out), "\nAdapter setting saved to " + target + "\ndone in T seconds\n");
             return true;
         }
         EXPECT_EQ(r.exitStatus, 1);

@@ -199,7 +199,8 @@ TEST_P(SettingsTest, SaveToTheToolsOwnOutputWritesItInPlace)
         const char* target = c.stream == STDOUT_FILENO ? "/dev/stdout" : "/dev/stderr";
         std::string got = runWithStream({"-p", h().port(), "-s", target}, c.stream, fd, readBack);
         if (c.stream == STDOUT_FILENO) {
-            EXPECT_EQ(maskTimes(got.substr(0, 1) + got.substr(1 + area.size())), "\ndone in T seconds\n");
+            EXPECT_EQ(maskTimes(got.substr(0, 1) + got.substr(1 + area.size())),
+                      "\nAdapter setting saved to /dev/stdout\ndone in T seconds\n");
             EXPECT_TRUE(got.substr(1, area.size()) == area);
         } else {
             EXPECT_TRUE(got == "Try to open USB device ... " + area) << got.size();

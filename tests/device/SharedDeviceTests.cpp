@@ -95,7 +95,7 @@ TEST_P(SharedSettings, SaveWritesTheAdaptersFourKilobytes)
     std::string file = h().path("saved.dat");
     ProcessResult r = h().runOnPort({"-s", file}, 60s);
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(maskTimes(r.out), "\ndone in T seconds\n");
+    EXPECT_EQ(maskTimes(r.out), "\nAdapter setting saved to " + file + "\ndone in T seconds\n");
     std::vector<uint8_t> area = flashRange(h().adapter().flashSnapshot(), 0x1F000, 0x1000);
     EXPECT_EQ(readFile(file), area);
     EXPECT_EQ(h().commands("w0001F").size(), 1024u);

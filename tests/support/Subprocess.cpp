@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -90,9 +91,14 @@ void Subprocess::start(const std::string& input)
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2], err[2];
     makePipe(in);
-    if (_stdoutOnTerminal)
+    if (_stdoutOnTerminal) {
         makeTerminal(out);
-    else
+        if (_columns > 0) {
+            winsize size{};
+            size.ws_col = _columns;
+            ioctl(out[0], TIOCSWINSZ, &size);
+        }
+    } else
         makePipe(out);
     makePipe(err);
 
@@ -133,6 +139,38 @@ void Subprocess::start(const std::string& input)
         closeFd(_in);
 }
 
+void Subprocess::setTerminalColumns(unsigned short columns)
+{
+    _columns = columns;
+    if (_stdoutOnTerminal && _out >= 0) {
+        winsize size{};
+        size.ws_col = columns;
+        ioctl(_out, TIOCSWINSZ, &size);
+    }
+}
+
+void Subprocess::onOutput(std::string marker, std::function<void()> action)
+{
+    _triggers.push_back({std::move(marker), std::move(action)});
+}
+
+void Subprocess::sendSignal(int signal)
+{
+    if (_pid > 0)
+        kill(_pid, signal);
+}
+
+void Subprocess::runTriggers(const ProcessResult& sofar)
+{
+    for (Trigger& t : _triggers) {
+        if (!t.fired && (sofar.out.find(t.marker) != std::string::npos ||
+                         sofar.err.find(t.marker) != std::string::npos)) {
+            t.fired = true;
+            t.action();
+        }
+    }
+}
+
 void Subprocess::killGroup()
 {
     kill(-_pid, SIGKILL);
@@ -166,6 +204,7 @@ ProcessResult Subprocess::finish(std::chrono::milliseconds timeout)
             else if (got == 0 || errno != EINTR)
                 closeFd(i == 0 ? _out : _err);
         }
+        runTriggers(result);
         if (_in >= 0 && fds[2].revents != 0) {
             ssize_t put = write(_in, _input.data() + _written, _input.size() - _written);
             if (put > 0)

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,15 @@ public:
     // Before start(): the child's stdout becomes a pseudo-terminal (raw, so
     // its bytes arrive unchanged) instead of a pipe; stderr stays apart.
     void stdoutOnTerminal() { _stdoutOnTerminal = true; }
+    // The width the terminal on stdout reports (before or after start());
+    // unset, it reports none.
+    void setTerminalColumns(unsigned short columns);
+    // Before start(): `action` runs once, as soon as stdout or stderr has
+    // shown `marker`; so a test acts at a known point of the run without
+    // sleeping.
+    void onOutput(std::string marker, std::function<void()> action);
+    // Sends `signal` to the running child.
+    void sendSignal(int signal);
     // Starts the child; `input` is written to its stdin, which is then closed.
     void start(const std::string& input = "");
     // Waits until the child has exited (killing it after `timeout`) and has
@@ -39,6 +49,15 @@ public:
 
 private:
     void killGroup();
+    void runTriggers(const ProcessResult& sofar);
+
+    struct Trigger {
+        std::string marker;
+        std::function<void()> action;
+        bool fired = false;
+    };
+    std::vector<Trigger> _triggers;
+    unsigned short _columns = 0;
 
     std::string _path;
     std::vector<std::string> _argv;

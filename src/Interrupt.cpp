@@ -1,0 +1,152 @@
+#include "Interrupt.h"
+
+#include <csignal>
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include "Printable.h"
+
+namespace {
+
+// The only thing a handler touches.
+volatile std::sig_atomic_t g_interrupted = 0;
+
+AdapterState g_state = AdapterState::Unchanged;
+std::string g_restoreFile;
+
+#ifdef _WIN32
+constexpr char kPathSeparator = '\\';
+#else
+constexpr char kPathSeparator = '/';  // a POSIX shell takes '\\' as an escape
+#endif
+
+// Characters a shell takes literally, so a word of only these needs no quotes.
+bool _plainWordChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '/' ||
+           c == kPathSeparator || c == '.' || c == '_' || c == '-' || c == ':' || c == '+' || c == ',' ||
+           c == '@';
+}
+
+// `word` as the user can paste it into this system's shell.
+std::string _shellWord(const std::string& word)
+{
+    bool plain = !word.empty();
+    for (char c : word)
+        plain = plain && _plainWordChar(c);
+    if (plain)
+        return word;
+#ifdef _WIN32
+    return "\"" + word + "\"";
+#else
+    std::string quoted = "'";
+    for (char c : word)
+        quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+#endif
+}
+
+#ifdef _WIN32
+
+BOOL WINAPI _onConsoleEvent(DWORD event)
+{
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+        return FALSE;
+    if (g_interrupted)
+        return FALSE;  // the default handler ends the program
+    g_interrupted = 1;
+    return TRUE;
+}
+
+#else
+
+constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[sizeof kSignals / sizeof kSignals[0]];
+
+void _onSignal(int signal)
+{
+    if (g_interrupted) {
+        // The second one: the default action, now (the signal is blocked
+        // inside its handler and is delivered as soon as this returns).
+        std::signal(signal, SIG_DFL);
+        std::raise(signal);
+        return;
+    }
+    g_interrupted = signal;
+}
+
+#endif
+
+} // namespace
+
+InterruptHandlers::InterruptHandlers()
+{
+    g_interrupted = 0;
+    g_state = AdapterState::Unchanged;
+    g_restoreFile.clear();
+#ifdef _WIN32
+    SetConsoleCtrlHandler(_onConsoleEvent, TRUE);
+#else
+    struct sigaction action{};
+    action.sa_handler = _onSignal;
+    // One handler at a time: a second signal then always finds the flag set.
+    sigemptyset(&action.sa_mask);
+    for (int signal : kSignals)
+        sigaddset(&action.sa_mask, signal);
+    action.sa_flags = 0;  // no SA_RESTART: a blocked read or drain returns early
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
+        sigaction(kSignals[i], &action, &g_previous[i]);
+#endif
+}
+
+InterruptHandlers::~InterruptHandlers()
+{
+#ifdef _WIN32
+    SetConsoleCtrlHandler(_onConsoleEvent, FALSE);
+#else
+    for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
+        sigaction(kSignals[i], &g_previous[i], nullptr);
+#endif
+}
+
+bool interruptRequested()
+{
+    return g_interrupted != 0;
+}
+
+void stopIfInterrupted()
+{
+    if (interruptRequested())
+        throw Interrupted();
+}
+
+void setAdapterState(AdapterState state, const std::string& restoreFile)
+{
+    g_state = state;
+    g_restoreFile = restoreFile;
+}
+
+AdapterState adapterState()
+{
+    return g_state;
+}
+
+std::string interruptedMessage(const std::string& port)
+{
+    switch (g_state) {
+    case AdapterState::Unchanged:
+        break;
+    case AdapterState::SettingsErased:
+        return "Interrupted: the adapter's settings are erased or partly written; restore them with: "
+               "PelagoXcon -p " +
+               printable(_shellWord(port)) + " -u " + printable(_shellWord(g_restoreFile));
+    case AdapterState::FirmwarePartial:
+        return "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the "
+               "update again";
+    case AdapterState::Changed:
+        return "Interrupted: the adapter was changed as asked; the actions after that were not run";
+    }
+    return "Interrupted: nothing was changed on the adapter";
+}
