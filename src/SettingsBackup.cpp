@@ -44,6 +44,8 @@ constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
 constexpr int kNameTries = 1000;
 constexpr int kClaimMode = 0644;
 
+BackupKeeper g_keeper = nullptr;
+
 // The value of an environment variable; empty when unset.
 std::string _variable(const char* name)
 {
@@ -99,10 +101,17 @@ bool _claim(const std::string& path)
     return true;
 }
 
-// Claims the first free name of STEM.dat, STEM-1.dat, ...; the claimed
-// path, or empty with `tried` set to the name that failed otherwise.
-std::string _claimFreeName(const std::string& dir, const std::string& stem, std::string& tried,
-                           std::string& reason)
+bool _fail(const std::string& path, const std::string& reason)
+{
+    std::printf("Failed to back up adapter setting to %s, abort\n", path.c_str());
+    printSaveFailureReason(reason);
+    return false;
+}
+
+} // namespace
+
+std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
+                            std::string& reason)
 {
     tried = _join(dir, stem + kExtension);
     reason = "every name is taken";
@@ -119,14 +128,10 @@ std::string _claimFreeName(const std::string& dir, const std::string& stem, std:
     return "";
 }
 
-bool _fail(const std::string& path, const std::string& reason)
+void setBackupKeeper(BackupKeeper keeper)
 {
-    std::printf("Failed to back up adapter setting to %s, abort\n", path.c_str());
-    printSaveFailureReason(reason);
-    return false;
+    g_keeper = keeper;
 }
-
-} // namespace
 
 std::string settingsBackupDir()
 {
@@ -180,11 +185,15 @@ bool backupSettings(Samba& samba)
     readSettingsArea(samba, image);
 
     std::string tried;
-    std::string path = _claimFreeName(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
+    std::string path = claimBackupPath(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
     if (path.empty())
         return _fail(tried, reason);
     if (!safeSave(path, image, sizeof image, &reason)) {
         std::remove(path.c_str());  // the claim, still empty
+        return _fail(path, reason);
+    }
+    if (g_keeper && !g_keeper(path, image, sizeof image, &reason)) {
+        std::remove(path.c_str());  // not a backup the user can rely on
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", path.c_str());
