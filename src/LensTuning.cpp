@@ -3,31 +3,30 @@
 #include <algorithm>
 
 #include "PelagoXcon.h"
+#include "SettingsOpen.h"
 #include "eeprom.h"
+
+const char kLensesBeyondFormat[] =
+    "Note: %d lenses recorded, only the first %d fit in the adapter setting";
 
 namespace {
 
 constexpr uint16_t kDumpLineSize = 16;
 
 struct AfPrompt {
-    int8_t EEPROM_LENS_SPEC::*field;
     const char* set;
     const char* unset;
 };
 
-// The order in which the dialogue asks the corrections.
-const AfPrompt kAfPrompts[] = {
-    {&EEPROM_LENS_SPEC::af_full_range,
-     "\tAF Tune - All range: [%d] , input a value -127 <-> 127, or just enter for default: ",
+// The dialogue's prompts, in kAfFields order.
+const AfPrompt kAfPrompts[kAfFieldCount] = {
+    {"\tAF Tune - All range: [%d] , input a value -127 <-> 127, or just enter for default: ",
      "\tAF Tune - All range: [default], input a value -127 <-> 127, or just enter for default: "},
-    {&EEPROM_LENS_SPEC::af_tele_end,
-     "\tRange: TELE/NEAR <-> 1/2 : [%d] , input a value -127 <-> 127, or just enter for default: ",
+    {"\tRange: TELE/NEAR <-> 1/2 : [%d] , input a value -127 <-> 127, or just enter for default: ",
      "\tRange: TELE/NEAR <-> 1/2 : [default], input a value -127 <-> 127, or just enter for default: "},
-    {&EEPROM_LENS_SPEC::af_middle_end,
-     "\tRange: 1/2 <-> 3/4: [%d] , input a value -127 <-> 127, or just enter for default: ",
+    {"\tRange: 1/2 <-> 3/4: [%d] , input a value -127 <-> 127, or just enter for default: ",
      "\tRange: 1/2 <-> 3/4: [default], input a value -127 <-> 127, or just enter for default: "},
-    {&EEPROM_LENS_SPEC::af_wide_end,
-     "\tRange: 3/4 <-> WIDE/INFINITY: [%d] , input a value -127 <-> 127, or just enter for default: ",
+    {"\tRange: 3/4 <-> WIDE/INFINITY: [%d] , input a value -127 <-> 127, or just enter for default: ",
      "\tRange: 3/4 <-> WIDE/INFINITY: [default], input a value -127 <-> 127, or just enter for default: "},
 };
 
@@ -54,11 +53,6 @@ void printLensLine(FILE* out, int number, const EEPROM_LENS_SPEC& lens)
             " 3/4 <-> WIDE/INFINITY: [default]\n");
 }
 
-int listedLensCount(const EF_LENS_CTRL& ctrl)
-{
-    return std::min<int>(ctrl.lens_num_used, kMaxLensRecords);
-}
-
 // Asks for a lens number; 0 when the answer is not one of the listed lenses.
 int askLensNumber(int count, FILE* in, FILE* out)
 {
@@ -76,19 +70,21 @@ void tuneLens(int number, FILE* in, FILE* out)
     if (readLensSpec(number, &lens) != STATUS_OK)
         return;
     // All four are asked before any is changed, each showing its stored value.
-    int8_t chosen[4];
-    for (int i = 0; i < 4; ++i) {
-        const AfPrompt& prompt = kAfPrompts[i];
-        chosen[i] = askAfCorrection(prompt.set, prompt.unset, lens.*prompt.field, in, out);
-    }
-    for (int i = 0; i < 4; ++i)
-        lens.*kAfPrompts[i].field = chosen[i];
-    if (writeLensSpec(number, lens) != STATUS_OK)
+    AfCorrections current = lensCorrections(lens);
+    AfCorrections chosen;
+    for (int i = 0; i < kAfFieldCount; ++i)
+        chosen[i] = askAfCorrection(kAfPrompts[i].set, kAfPrompts[i].unset, current[i], in, out);
+    if (writeLensCorrections(number, chosen) != STATUS_OK)
         std::fprintf(out, "Failed in writing lens %d, the adapter setting is damaged\n", number);
     std::fputs("\n", out);
 }
 
 } // namespace
+
+int listedLensCount(const EF_LENS_CTRL& ctrl)
+{
+    return std::min<int>(ctrl.lens_num_used, kMaxLensRecords);
+}
 
 void printEepromDump(FILE* out)
 {
@@ -109,9 +105,10 @@ void printLensList(const EF_LENS_CTRL& ctrl, FILE* out)
         readLensSpec(number, &lens);
         printLensLine(out, number, lens);
     }
-    if (ctrl.lens_num_used > count)
-        std::fprintf(out, "Note: %d lenses recorded, only the first %d fit in the adapter setting\n",
-                     ctrl.lens_num_used, count);
+    if (ctrl.lens_num_used > count) {
+        std::fprintf(out, kLensesBeyondFormat, ctrl.lens_num_used, count);
+        std::fputs("\n", out);
+    }
 }
 
 int8_t askAfCorrection(const char* promptSet, const char* promptDefault, int8_t current,
@@ -132,7 +129,7 @@ int8_t askAfCorrection(const char* promptSet, const char* promptDefault, int8_t 
 void tuneLenses(const EF_LENS_CTRL& ctrl, FILE* in, FILE* out)
 {
     if (ctrl.lens_num_used == 0) {
-        std::fputs("No lens available for AF tune, quit\n", out);
+        std::fprintf(out, "%s\n", kNoLensText);
         return;
     }
     int count = listedLensCount(ctrl);

@@ -7,6 +7,14 @@
 
 #include "SettingsRecord.h"
 
+// The lenses listed and tuned: lens_num_used, but no more than the
+// EEPROM's lens table holds.
+int listedLensCount(const EF_LENS_CTRL& ctrl);
+
+// The note (no line end) after a listing cut at the table's end:
+// lens_num_used, then the count listed.
+extern const char kLensesBeyondFormat[];
+
 // Prints the 1680 bytes of the emulated EEPROM, 16 per line, as " %02X".
 void printEepromDump(FILE* out);
 

@@ -5,6 +5,7 @@
 #include "LensTuning.h"
 #include "PelagoXcon.h"
 #include "SettingsFile.h"
+#include "SettingsOpen.h"
 #include "SettingsRecord.h"
 #include "eeprom.h"
 #include "nvm.h"
@@ -28,25 +29,14 @@ void save(const char* file, long size, FILE* out)
 
 bool runSettingsSession(bool display, FILE* in, FILE* out)
 {
-    if (eeprom_emulator_init() != STATUS_OK) {
-        // Not an emulated EEPROM at all: start afresh; the save question
-        // follows because formatting changed the image.
-        eeprom_emulator_erase_memory();
-        eeprom_emulator_init();
+    // An image that is not an emulated EEPROM is formatted afresh; the save
+    // question follows because formatting changed the image.
+    SettingsOpened opened = openSettingsImage();
+    if (opened == SettingsOpened::Formatted)
         return true;
-    }
-
-    uint8_t signature[kSignatureSize];
-    readSignature(signature);
-    switch (classifySignature(signature)) {
-    case SettingsSignature::Old:
-        std::fputs("Old data format, please update your adapter with latest firmware.\n", out);
+    if (const char* text = signatureText(opened)) {
+        std::fprintf(out, "%s\n", text);
         return false;
-    case SettingsSignature::Unknown:
-        std::fputs("Adapter setting was corrupted\n", out);
-        return false;
-    case SettingsSignature::Current:
-        break;
     }
 
     EF_LENS_CTRL ctrl{};
@@ -89,8 +79,10 @@ int offlineRoad(const char* file)
     }
     // Saying so before the question: a "y" would replace the file (perhaps
     // a firmware file given by mistake) with a blank setting.
-    if (runSettingsSession(config.lens_display, stdin, stdout))
-        std::printf("%s is not a valid adapter setting file; a blank setting has been formatted\n", file);
+    if (runSettingsSession(config.lens_display, stdin, stdout)) {
+        std::printf(kFormattedFormat, file);
+        std::fputs("\n", stdout);
+    }
     if (askToSave(stdin, stdout))
         save(file, size, stdout);
     return kOfflineExitStatus;

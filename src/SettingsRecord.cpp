@@ -24,6 +24,13 @@ bool isLensNumber(int number)
 
 } // namespace
 
+int8_t EEPROM_LENS_SPEC::* const kAfFields[kAfFieldCount] = {
+    &EEPROM_LENS_SPEC::af_full_range,
+    &EEPROM_LENS_SPEC::af_tele_end,
+    &EEPROM_LENS_SPEC::af_middle_end,
+    &EEPROM_LENS_SPEC::af_wide_end,
+};
+
 SettingsSignature classifySignature(const uint8_t* signature)
 {
     if (std::memcmp(signature, kCurrentSignature, kSignatureSize) == 0)
@@ -144,4 +151,23 @@ status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& lens)
     status_code status = eeprom_emulator_write_buffer(lensSpecOffset(number), bytes, sizeof bytes);
     eeprom_emulator_commit_page_buffer();
     return status;
+}
+
+AfCorrections lensCorrections(const EEPROM_LENS_SPEC& lens)
+{
+    AfCorrections stored;
+    for (int i = 0; i < kAfFieldCount; ++i)
+        stored[i] = lens.*kAfFields[i];
+    return stored;
+}
+
+status_code writeLensCorrections(int number, const AfCorrections& stored)
+{
+    EEPROM_LENS_SPEC lens;
+    status_code status = readLensSpec(number, &lens);
+    if (status != STATUS_OK)
+        return status;
+    for (int i = 0; i < kAfFieldCount; ++i)
+        lens.*kAfFields[i] = stored[i];
+    return writeLensSpec(number, lens);
 }

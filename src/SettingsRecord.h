@@ -4,6 +4,7 @@
 // image; the converters below make the host's byte order irrelevant.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -94,3 +95,17 @@ status_code readLensCtrl(EF_LENS_CTRL* ctrl);
 status_code readLensSpec(int number, EEPROM_LENS_SPEC* lens);
 // Writes the whole record and commits the page buffer.
 status_code writeLensSpec(int number, const EEPROM_LENS_SPEC& lens);
+
+// The four correction fields in the order the listing shows them and the
+// dialogue asks them: all range, tele/near..1/2, 1/2..3/4, 3/4..wide/infinity.
+constexpr int kAfFieldCount = 4;
+extern int8_t EEPROM_LENS_SPEC::* const kAfFields[kAfFieldCount];
+
+// A lens's stored correction bytes, in kAfFields order.
+using AfCorrections = std::array<int8_t, kAfFieldCount>;
+AfCorrections lensCorrections(const EEPROM_LENS_SPEC& lens);
+
+// Tuning one lens: reads record `number`, sets its four corrections to
+// `stored` and writes the whole record back through writeLensSpec, also
+// when no byte changed. The first failing status of the read or the write.
+status_code writeLensCorrections(int number, const AfCorrections& stored);

@@ -1,0 +1,169 @@
+#include "SettingsEditor.h"
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+
+#include "LensTuning.h"
+#include "eeprom.h"
+#include "nvm.h"
+
+const char kEntryRefusedText[] = "Enter a whole number from -127 to 127, or leave it empty for default";
+
+namespace {
+
+const char* const kFieldLabels[kAfFieldCount] = {
+    "All range",
+    "Tele/near to 1/2",
+    "1/2 to 3/4",
+    "3/4 to wide/infinity",
+};
+
+// More digits than any value in range could need: refused before converting.
+constexpr size_t kMaxEntryDigits = 3;
+
+// Longer status lines (a file name of hundreds of characters) are cut.
+constexpr size_t kStatusLineSize = 512;
+
+// A console line's printf format filled in.
+std::string formatted(const char* format, ...)
+{
+    char line[kStatusLineSize];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    return line;
+}
+
+std::string focalText(const EEPROM_LENS_SPEC& lens)
+{
+    if (lens.focal_wide == lens.focal_tele)
+        return std::to_string(lens.focal_wide) + "mm";
+    return std::to_string(lens.focal_wide) + "-" + std::to_string(lens.focal_tele) + "mm";
+}
+
+// Parses an entry: true with *isDefault, or with *value in range.
+bool parseEntry(const std::string& text, bool* isDefault, int* value)
+{
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && std::isspace(static_cast<unsigned char>(text[begin])))
+        ++begin;
+    while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1])))
+        --end;
+    *isDefault = begin == end;
+    if (*isDefault)
+        return true;
+    bool negative = text[begin] == '-';
+    if (text[begin] == '-' || text[begin] == '+')
+        ++begin;
+    if (begin == end || end - begin > kMaxEntryDigits)
+        return false;
+    int number = 0;
+    for (size_t i = begin; i < end; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i])))
+            return false;
+        number = number * 10 + (text[i] - '0');
+    }
+    *value = negative ? -number : number;
+    return isAfValueInRange(*value);
+}
+
+} // namespace
+
+SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std::string& name)
+{
+    size_t count = placeSettingsImage(bytes, size);
+    _original.assign(bytes, bytes + count);
+    _name = name;
+    _opened.clear();
+    _focal.clear();
+    _result = openSettingsImage();
+
+    switch (_result) {
+    case SettingsOpened::Formatted:
+        _status = formatted(kFormattedFormat, name.c_str());
+        break;
+    case SettingsOpened::Old:
+    case SettingsOpened::Corrupted:
+        _status = signatureText(_result);
+        break;
+    case SettingsOpened::Current: {
+        EF_LENS_CTRL ctrl{};
+        readLensCtrl(&ctrl);
+        int listed = listedLensCount(ctrl);
+        for (int number = 1; number <= listed; ++number) {
+            EEPROM_LENS_SPEC lens{};
+            readLensSpec(number, &lens);
+            _opened.push_back(lensCorrections(lens));
+            _focal.push_back(focalText(lens));
+        }
+        if (listed == 0) {
+            _status = kNoLensText;
+        } else if (ctrl.lens_num_used > listed) {
+            _status = formatted(kLensesBeyondFormat, ctrl.lens_num_used, listed);
+        } else {
+            _status = name + ": " + std::to_string(listed) + (listed == 1 ? " lens" : " lenses");
+        }
+        break;
+    }
+    }
+    _current = _opened;
+    return _result;
+}
+
+bool SettingsEditor::isEntry(int lens, int field) const
+{
+    return lens >= 1 && lens <= lensCount() && field >= 0 && field < kAfFieldCount;
+}
+
+std::string SettingsEditor::focalLength(int lens) const
+{
+    return isEntry(lens, 0) ? _focal[lens - 1] : std::string();
+}
+
+bool SettingsEditor::entryValue(int lens, int field, int* value) const
+{
+    if (!isEntry(lens, field) || isAfDefault(_current[lens - 1][field]))
+        return false;
+    *value = decodeAfCorrection(_current[lens - 1][field]);
+    return true;
+}
+
+std::string SettingsEditor::entryText(int lens, int field) const
+{
+    int value = 0;
+    return entryValue(lens, field, &value) ? std::to_string(value) : std::string();
+}
+
+bool SettingsEditor::setEntry(int lens, int field, const std::string& text)
+{
+    bool isDefault = false;
+    int value = 0;
+    if (!isEntry(lens, field) || !parseEntry(text, &isDefault, &value))
+        return false;
+    _current[lens - 1][field] = isDefault ? kAfDefault : encodeAfCorrection(value);
+    return true;
+}
+
+std::vector<uint8_t> SettingsEditor::image() const
+{
+    if (!edited() && _result != SettingsOpened::Formatted)
+        return _original;
+    // The console's order: load, open (formatting or repairing as it does),
+    // rewrite the tuned records, commit.
+    placeSettingsImage(_original.data(), _original.size());
+    openSettingsImage();
+    for (int number = 1; number <= lensCount(); ++number) {
+        if (_current[number - 1] != _opened[number - 1])
+            writeLensCorrections(number, _current[number - 1]);
+    }
+    eeprom_emulator_commit_page_buffer();
+    return std::vector<uint8_t>(g_eeprom, g_eeprom + _original.size());
+}
+
+const char* SettingsEditor::fieldLabel(int field)
+{
+    return field >= 0 && field < kAfFieldCount ? kFieldLabels[field] : "";
+}

@@ -1,0 +1,32 @@
+// Opening a settings image, shared by the console's lens display and
+// tuning and by the web page's lens editor, with the lines the user reads
+// for each outcome.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+enum class SettingsOpened {
+    Formatted,  // not an emulated EEPROM: formatted blank, signature not read
+    Current,    // "EX02": the lens records are used
+    Old,        // "EX01"
+    Corrupted,  // any other signature
+};
+
+// Console lines of the outcomes and of the lens tuning (no line end).
+extern const char kOldFormatText[];       // Old
+extern const char kCorruptedText[];       // Corrupted
+extern const char kFormattedFormat[];     // Formatted, with the file name for %s
+extern const char kNoLensText[];          // Current, but no lens recorded
+
+// Erases the whole flash image (0xFF) and copies the first
+// min(size, kFlashImageSize) bytes of `bytes` to its start, as a settings
+// file is loaded; returns that count.
+size_t placeSettingsImage(const uint8_t* bytes, size_t size);
+
+// Opens g_eeprom through the emulator, formatting it afresh when it is not
+// an emulated EEPROM, and classifies its signature.
+SettingsOpened openSettingsImage();
+
+// The line for Old or Corrupted; nullptr for the others.
+const char* signatureText(SettingsOpened opened);

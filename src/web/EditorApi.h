@@ -1,0 +1,54 @@
+// The lens editor's C interface to the web page: one SettingsEditor for the
+// page, driven from JavaScript through the WebAssembly module's exports.
+//
+// Strings returned are UTF-8, owned by the module and valid until the next
+// call of this interface; copy them at once. Lenses are numbered from 1,
+// fields 0..3 in the listing's order. Byte buffers passed in are the
+// caller's (allocated with the module's malloc) and only read during the call.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+extern "C" {
+
+// Opens `size` bytes of the file `name` in the editor. Returns the lens count.
+int editor_open(const uint8_t* bytes, size_t size, const char* name);
+
+// The Status line after the last open or save.
+const char* editor_status();
+
+int editor_lens_count();
+// "50mm" or "24-70mm".
+const char* editor_focal_length(int lens);
+
+int editor_field_count();
+// Column heading of a field, e.g. "All range".
+const char* editor_field_label(int field);
+
+// The field's text for its input: "" for default, else the decimal value.
+const char* editor_entry_text(int lens, int field);
+// 1 with *value decoded when a correction is set; 0 for default.
+int editor_entry_value(int lens, int field, int* value);
+// The range of a correction, for drawing scales.
+int editor_entry_min();
+int editor_entry_max();
+
+// Takes the text typed in an input: 1 accepted, 0 refused (nothing changed;
+// the refusal's text is editor_refusal_text()).
+int editor_set_entry(int lens, int field, const char* text);
+const char* editor_refusal_text();
+
+// 1 when any entry differs from the opened file.
+int editor_edited();
+
+// Builds the file a save writes now; returns its size. Its bytes stay at
+// editor_image_data() until the next build or open.
+size_t editor_build_image();
+const uint8_t* editor_image_data();
+
+// The name the file saves under (the name it was opened with), and the
+// Status line after the page has handed the file to the browser.
+const char* editor_file_name();
+const char* editor_saved_status();
+}

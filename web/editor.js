@@ -1,0 +1,190 @@
+// The lens editor: opens a settings file, shows one row per lens with its
+// four corrections and a drawing of them, and downloads the edited file.
+// The core decides everything (lens list, decoding, the range check, the
+// formatting of a blank area, the bytes saved, the status texts); this
+// module renders what it says and forwards what the user types.
+import { loadCore, withBytes, withString, copyBytes } from './core.js';
+import { drawCorrections } from './chart.js';
+
+let core = null;
+let fileName = '';
+let opened = false;
+let elements = null;
+
+// Wires the editor to the page; resolves once the core is loaded.
+export async function initEditor(documentRef = document) {
+  elements = {
+    document: documentRef,
+    fileInput: documentRef.getElementById('settings-file'),
+    fileName: documentRef.getElementById('file-name'),
+    download: documentRef.getElementById('download'),
+    status: documentRef.getElementById('status'),
+    table: documentRef.getElementById('lenses'),
+  };
+  core = await loadCore();
+  elements.fileInput.addEventListener('change', openChosenFile);
+  elements.download.addEventListener('click', downloadImage);
+  elements.fileInput.disabled = false;
+  setStatus('Open a settings file to list its lenses.');
+}
+
+// Loads a settings image into the editor as if the file `name` had been
+// opened (the adapter part hands over an area read from the adapter).
+export function loadImage(bytes, name) {
+  requireCore();
+  withString(core, name, (namePointer) =>
+    withBytes(core, bytes, (pointer, size) => core._editor_open(pointer, size, namePointer)));
+  fileName = name;
+  opened = true;
+  elements.fileName.textContent = name;
+  elements.download.disabled = false;
+  renderTable();
+  setStatus(text(core._editor_status()));
+}
+
+// The bytes "Download settings file" would save now; null before any file.
+export function currentImage() {
+  requireCore();
+  if (!opened) return null;
+  const size = core._editor_build_image();
+  return copyBytes(core, core._editor_image_data(), size);
+}
+
+// The name the file was opened with ('' before any file).
+export function currentFileName() {
+  return opened ? fileName : '';
+}
+
+function requireCore() {
+  if (!core) throw new Error('The lens editor is not ready yet');
+}
+
+function text(pointer) {
+  return core.UTF8ToString(pointer);
+}
+
+function setStatus(line) {
+  elements.status.textContent = line;
+}
+
+async function openChosenFile() {
+  const file = elements.fileInput.files[0];
+  if (!file) return;
+  try {
+    loadImage(new Uint8Array(await file.arrayBuffer()), file.name);
+  } catch (error) {
+    setStatus(`Failed in opening adapter setting file ${file.name}, abort`);
+  }
+  // The same file can be chosen again (after editing it elsewhere).
+  elements.fileInput.value = '';
+}
+
+function downloadImage() {
+  const image = currentImage();
+  if (!image) return;
+  const url = URL.createObjectURL(new Blob([image], { type: 'application/octet-stream' }));
+  const link = elements.document.createElement('a');
+  link.href = url;
+  link.download = fileName;
+  link.hidden = true;
+  elements.document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(url), 0);
+  setStatus(text(core._editor_saved_status()));
+}
+
+function fieldLabels() {
+  const labels = [];
+  for (let field = 0; field < core._editor_field_count(); field++) {
+    labels.push(text(core._editor_field_label(field)));
+  }
+  return labels;
+}
+
+// The decoded corrections of a lens, null for default, in field order.
+function lensValues(lens, labels) {
+  const valuePointer = core._malloc(4);
+  try {
+    return labels.map((_, field) =>
+      core._editor_entry_value(lens, field, valuePointer) ? core.getValue(valuePointer, 'i32') : null);
+  } finally {
+    core._free(valuePointer);
+  }
+}
+
+function renderTable() {
+  const doc = elements.document;
+  const labels = fieldLabels();
+  const count = core._editor_lens_count();
+  const head = elements.table.tHead;
+  const body = elements.table.tBodies[0];
+  head.replaceChildren();
+  body.replaceChildren();
+  elements.table.hidden = count === 0;
+  if (count === 0) return;
+
+  const headRow = head.insertRow();
+  for (const title of ['Lens', 'Focal length', ...labels, 'Across the range']) {
+    const cell = doc.createElement('th');
+    cell.scope = 'col';
+    cell.textContent = title;
+    headRow.append(cell);
+  }
+  headRow.lastChild.className = 'chart-heading';
+
+  const range = { min: core._editor_entry_min(), max: core._editor_entry_max() };
+  for (let lens = 1; lens <= count; lens++) {
+    const row = body.insertRow();
+    const number = doc.createElement('th');
+    number.scope = 'row';
+    number.textContent = String(lens);
+    row.append(number);
+    row.insertCell().textContent = text(core._editor_focal_length(lens));
+    const chartCell = doc.createElement('td');
+    chartCell.className = 'chart';
+    const redraw = () => drawCorrections(chartCell, `Lens ${lens}`, labels, lensValues(lens, labels), range);
+    labels.forEach((label, field) => row.append(entryCell(lens, field, `Lens ${lens} ${label}`, redraw)));
+    row.append(chartCell);
+    redraw();
+  }
+}
+
+function entryCell(lens, field, name, redraw) {
+  const doc = elements.document;
+  const cell = doc.createElement('td');
+  cell.className = 'entry';
+  const input = doc.createElement('input');
+  input.type = 'text';
+  input.autocomplete = 'off';
+  input.spellcheck = false;
+  input.size = 4;
+  input.placeholder = 'default';
+  input.setAttribute('aria-label', name);
+  input.value = text(core._editor_entry_text(lens, field));
+  const message = doc.createElement('span');
+  message.className = 'refusal';
+  message.id = `refusal-${lens}-${field}`;
+  message.setAttribute('role', 'alert');
+  message.hidden = true;
+
+  input.addEventListener('change', () => {
+    const accepted = withString(core, input.value, (pointer) => core._editor_set_entry(lens, field, pointer));
+    const refused = !accepted;
+    // A refused entry is never written: the field shows what is kept.
+    input.value = text(core._editor_entry_text(lens, field));
+    message.textContent = refused ? text(core._editor_refusal_text()) : '';
+    message.hidden = !refused;
+    if (refused) {
+      input.setAttribute('aria-invalid', 'true');
+      input.setAttribute('aria-describedby', message.id);
+      input.select();
+    } else {
+      input.removeAttribute('aria-invalid');
+      input.removeAttribute('aria-describedby');
+      redraw();
+    }
+  });
+  cell.append(input, message);
+  return cell;
+}
