@@ -19,7 +19,7 @@ const char* const kFieldLabels[kAfFieldCount] = {
     "3/4 to wide/infinity",
 };
 
-// More digits than any value in range could need: refused before converting.
+// More significant digits than any value in range has: refused before converting.
 constexpr size_t kMaxEntryDigits = 3;
 
 // Longer status lines (a file name of hundreds of characters) are cut.
@@ -58,7 +58,10 @@ bool parseEntry(const std::string& text, bool* isDefault, int* value)
     bool negative = text[begin] == '-';
     if (text[begin] == '-' || text[begin] == '+')
         ++begin;
-    if (begin == end || end - begin > kMaxEntryDigits)
+    size_t digits = begin;
+    while (digits + 1 < end && text[digits] == '0')
+        ++digits;
+    if (begin == end || end - digits > kMaxEntryDigits)
         return false;
     int number = 0;
     for (size_t i = begin; i < end; ++i) {

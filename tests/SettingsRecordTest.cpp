@@ -1,8 +1,9 @@
-// The settings record: corrections, signatures, record bytes, and the
-// built-in image rebuilt with the emulator.
+// The settings record: corrections, signatures, record bytes, the
+// built-in image rebuilt with the emulator, and the lens editor over it.
 #include <gtest/gtest.h>
 
 #include "EEPROM_Init.h"
+#include "SettingsEditor.h"
 #include "SettingsImage.h"
 #include "SettingsRecord.h"
 
@@ -100,6 +101,80 @@ TEST_F(LensRecords, BuiltInImageIsTheOldFormatOnAFreshArea)
     EXPECT_EQ(g_myData[4096], 0);
     // The clearing action's byte is logical offset 5 of page 0's newest version.
     EXPECT_EQ(std::memcmp(g_myData + 388, "EX01", 4), 0);
+}
+
+// The editor over a current image holding one 24-70mm lens with all range -5.
+class Editor : public SettingsImageTest {
+protected:
+    void SetUp() override
+    {
+        SettingsImageTest::SetUp();
+        formatAndOpen();
+        eeprom_emulator_write_buffer(kSignatureOffset, reinterpret_cast<const uint8_t*>("EX02"), 4);
+        EF_LENS_CTRL ctrl{1, 2, 1, 1};
+        uint8_t ctrlBytes[sizeof ctrl];
+        lensCtrlToBytes(ctrl, ctrlBytes);
+        eeprom_emulator_write_buffer(kLensCtrlOffset, ctrlBytes, sizeof ctrlBytes);
+        EEPROM_LENS_SPEC lens{7, 24, 70, 0, 0, 0, 0, encodeAfCorrection(-5), -1, -1, -1, {}};
+        writeLensSpec(1, lens);
+        file.assign(g_eeprom, g_eeprom + 4096);
+        ASSERT_EQ(editor.open(file.data(), file.size(), "a.dat"), SettingsOpened::Current);
+    }
+
+    std::vector<uint8_t> file;
+    SettingsEditor editor;
+};
+
+TEST_F(Editor, EntriesAreWholeNumbersInRangeOrEmpty)
+{
+    const struct {
+        const char* typed;
+        bool accepted;
+        const char* shown;  // the field afterwards
+    } cases[] = {
+        {"5", true, "5"},       {" -127 ", true, "-127"}, {"+9", true, "9"},   {"0127", true, "127"},
+        {"", true, ""},         {"  ", true, ""},         {"128", false, "-5"}, {"-128", false, "-5"},
+        {"1.5", false, "-5"},   {"0x1", false, "-5"},     {"--1", false, "-5"}, {"1 2", false, "-5"},
+        {"99999999999", false, "-5"},
+    };
+    for (const auto& c : cases) {
+        SetUp();
+        EXPECT_EQ(editor.setEntry(1, 0, c.typed), c.accepted) << c.typed;
+        EXPECT_EQ(editor.entryText(1, 0), c.shown) << c.typed;
+    }
+    EXPECT_FALSE(editor.setEntry(2, 0, "1"));
+    EXPECT_FALSE(editor.setEntry(1, kAfFieldCount, "1"));
+    EXPECT_EQ(editor.focalLength(1), "24-70mm");
+}
+
+TEST_F(Editor, SavesTheOpenedBytesUntilSomethingDiffers)
+{
+    file.resize(5000, 0xA5);  // bytes past the area travel along
+    editor.open(file.data(), file.size(), "a.dat");
+    EXPECT_EQ(editor.image(), file);
+    editor.setEntry(1, 3, "4");
+    editor.setEntry(1, 3, "");
+    EXPECT_EQ(editor.image(), file);
+
+    editor.setEntry(1, 2, "-1");
+    std::vector<uint8_t> saved = editor.image();
+    ASSERT_EQ(saved.size(), file.size());
+    EXPECT_EQ(std::vector<uint8_t>(saved.begin() + 4096, saved.end()),
+              std::vector<uint8_t>(file.begin() + 4096, file.end()));
+    EXPECT_EQ(editor.open(saved.data(), saved.size(), "a.dat"), SettingsOpened::Current);
+    EXPECT_EQ(editor.entryText(1, 0), "-5");
+    EXPECT_EQ(editor.entryText(1, 2), "-1");
+}
+
+TEST_F(Editor, FileThatIsNoSettingsSavesAsTheFormattedAreaAtItsSize)
+{
+    const std::vector<uint8_t> shortFile(100, 0);
+    EXPECT_EQ(editor.open(shortFile.data(), shortFile.size(), "x.bin"), SettingsOpened::Formatted);
+    EXPECT_EQ(editor.status(), "x.bin is not a valid adapter setting file; a blank setting has been formatted");
+    EXPECT_EQ(editor.lensCount(), 0);
+    std::vector<uint8_t> saved = editor.image();
+    EXPECT_EQ(saved, std::vector<uint8_t>(g_eeprom, g_eeprom + 100));
+    EXPECT_EQ(saved[0], 0xFF);
 }
 
 } // namespace

@@ -1,0 +1,217 @@
+"""The lens editor in headless Chromium: the table against the console's
+listing, downloads byte for byte against `PelagoXcon -l` fed the same
+answers, refused entries, files that are not current settings, and a
+browser without Web Serial."""
+import os
+import re
+import sys
+import unittest
+
+import webpage
+from selenium.webdriver.common.keys import Keys
+
+FIELDS = ["All range", "Tele/near to 1/2", "1/2 to 3/4", "3/4 to wide/infinity"]
+REFUSAL = "Enter a whole number from -127 to 127, or leave it empty for default"
+NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge or Opera on a desktop "
+             "computer; the lens editor works here.")
+LOGICAL_PAGE = 60
+PAGE = 64
+PAGES_PER_ROW = 4
+AREA_PAGES = 64
+LENS_NUM_USED = 118  # EEPROM offset of the lens count
+
+
+def sample():
+    with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
+        return f.read()
+
+
+def patched(image, offset, data):
+    """`image` with the emulated EEPROM's bytes at `offset` replaced in the
+    current version of their logical page (test data only)."""
+    logical = offset // LOGICAL_PAGE
+    pages = [p for p in range(AREA_PAGES - 1) if image[p * PAGE] == logical]
+    row = pages[0] // PAGES_PER_ROW
+    current = max(p for p in pages if p // PAGES_PER_ROW == row)
+    at = current * PAGE + 4 + offset % LOGICAL_PAGE
+    return image[:at] + data + image[at + len(data):]
+
+
+def cli_listing(settings):
+    """(focal length, four entry texts) per lens, as `-l` lists them."""
+    import subprocess, tempfile
+    with tempfile.NamedTemporaryFile(suffix=".dat") as f:
+        f.write(settings)
+        f.flush()
+        out = subprocess.run([webpage.PELAGO_EXE, "-l", f.name], input=b"0\n",
+                             capture_output=True, timeout=30).stdout.decode()
+    rows = []
+    for line in out.splitlines():
+        lens = re.match(r"\t\d+\.\[Lens +(\d+)(?:- *(\d+))?mm\]", line)
+        if lens:
+            values = re.findall(r"\[(-?\d+|default)\]", line[lens.end():])
+            focal = lens.group(1) + ("-" + lens.group(2) if lens.group(2) else "") + "mm"
+            rows.append((focal, ["" if v == "default" else v for v in values]))
+    return rows
+
+
+class EditorPage(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        webpage.require_site()
+        cls.site = webpage.Site(webpage.SITE_DIR)
+        cls.browser = webpage.Browser()
+        cls.files = webpage.tempfile.mkdtemp(prefix="pelago-files-")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.close()
+        cls.site.close()
+        webpage.shutil.rmtree(cls.files, ignore_errors=True)
+
+    def load_page(self):
+        self.browser.driver.get(self.site.url)
+        self.browser.wait(lambda: not self.browser.by_label("Open settings file").get_attribute("disabled"),
+                          "the editor did not start")
+
+    def open_file(self, name, data):
+        path = os.path.join(self.files, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        before = self.status()
+        self.browser.by_label("Open settings file").send_keys(path)
+        self.browser.wait(lambda: self.status() != before, f"opening {name} said nothing")
+        return path
+
+    def status(self):
+        return self.browser.by_name("Status").text
+
+    def table_rows(self):
+        table = self.browser.by_name("Lenses", "table")
+        rows = []
+        for row in table.find_elements(webpage.By.CSS_SELECTOR, "tbody tr"):
+            cells = row.find_elements(webpage.By.CSS_SELECTOR, "th, td")
+            rows.append((cells[0].text, cells[1].text))
+        return rows
+
+    def entry(self, lens, field):
+        return self.browser.by_label(f"Lens {lens} {field}")
+
+    def type_entry(self, lens, field, text):
+        # Typed over the selection as a user does (clear() would already
+        # commit an empty field, which means default).
+        self.entry(lens, field).send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, text, Keys.TAB)
+
+    def download(self, name):
+        self.browser.clear_downloads()
+        self.browser.by_label("Download settings file").click()
+        return self.browser.downloaded(name)
+
+    def test_sample_lists_as_the_console_does(self):
+        self.load_page()
+        self.open_file("lenses.dat", sample())
+        self.assertEqual(self.status(), "lenses.dat: 4 lenses")
+        expected = cli_listing(sample())
+        self.assertEqual(self.table_rows(), [(str(n), focal) for n, (focal, _) in enumerate(expected, 1)])
+        for lens, (_, values) in enumerate(expected, 1):
+            shown = [self.entry(lens, field).get_attribute("value") for field in FIELDS]
+            self.assertEqual(shown, values, f"lens {lens}")
+        self.assertEqual(len(self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, "td svg[role=img]")), 4)
+        if webpage.SCREENSHOT_DIR:
+            os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+            self.browser.driver.save_screenshot(os.path.join(webpage.SCREENSHOT_DIR, "editor.png"))
+
+    def test_edits_download_as_the_console_saves_them(self):
+        cases = [
+            # (lens, field, typed): a default, a negative value, a zone
+            [(1, "All range", ""), (1, "1/2 to 3/4", "-7"), (3, "Tele/near to 1/2", "12")],
+            [(4, "3/4 to wide/infinity", "-127"), (2, "All range", " +9 ")],
+            [(2, "Tele/near to 1/2", "1")],  # the value it had: nothing edited
+        ]
+        for edits in cases:
+            with self.subTest(edits=edits):
+                self.load_page()
+                self.open_file("lenses.dat", sample())
+                for lens, field, typed in edits:
+                    self.type_entry(lens, field, typed)
+                lenses = sorted({lens for lens, _, _ in edits})
+                answers = []
+                for lens in lenses:
+                    answers += [str(lens)] + [self.entry(lens, f).get_attribute("value") for f in FIELDS]
+                got = self.download("lenses.dat")
+                if edits == cases[2]:
+                    self.assertEqual(got, sample())
+                else:
+                    self.assertNotEqual(got, sample())
+                    self.assertEqual(got, webpage.cli_tuned(sample(), answers + ["0"]))
+                self.assertEqual(self.status(), "Adapter setting was saved as lenses.dat")
+
+    def test_refused_entries_change_nothing(self):
+        self.load_page()
+        self.open_file("lenses.dat", sample())
+        for typed in ["128", "-128", "1.5", "abc", "5x", "--3", "0127 0"]:
+            with self.subTest(typed=typed):
+                self.type_entry(2, "1/2 to 3/4", typed)
+                box = self.entry(2, "1/2 to 3/4")
+                self.assertEqual(box.get_attribute("value"), "-2")
+                self.assertEqual(box.get_attribute("aria-invalid"), "true")
+                message = self.browser.driver.find_element(
+                    webpage.By.ID, box.get_attribute("aria-describedby"))
+                self.assertEqual(message.text, REFUSAL)
+        self.assertEqual(self.download("lenses.dat"), sample())
+        self.type_entry(2, "1/2 to 3/4", "-3")
+        self.assertIsNone(self.entry(2, "1/2 to 3/4").get_attribute("aria-invalid"))
+
+    def test_files_that_are_not_current_settings(self):
+        blank = b"\xff" * 4096
+        formatted = webpage.cli_tuned(blank, [])
+        ex02_no_lens = patched(sample(), LENS_NUM_USED, b"\x00")
+        cases = [
+            # (name, bytes, status, download expected)
+            ("erased.dat", blank, "erased.dat is not a valid adapter setting file; "
+             "a blank setting has been formatted", formatted),
+            ("short.dat", b"\x00" * 100, "short.dat is not a valid adapter setting file; "
+             "a blank setting has been formatted", webpage.cli_tuned(b"\x00" * 100, [])),
+            ("old.dat", patched(sample(), 0, b"EX01"),
+             "Old data format, please update your adapter with latest firmware.", None),
+            ("formatted.dat", formatted, "Adapter setting was corrupted", None),
+            ("none.dat", ex02_no_lens, "No lens available for AF tune, quit", None),
+            ("many.dat", patched(sample(), LENS_NUM_USED, b"\x64"),
+             "Note: 100 lenses recorded, only the first 78 fit in the adapter setting", None),
+        ]
+        self.load_page()
+        for name, data, status, expected in cases:
+            with self.subTest(name=name):
+                self.open_file(name, data)
+                self.assertEqual(self.status(), status)
+                rows = len(self.table_rows()) if name == "many.dat" else 0
+                self.assertEqual(rows, 78 if name == "many.dat" else 0)
+                self.assertEqual(self.download(name), data if expected is None else expected)
+
+    def test_without_web_serial_the_adapter_section_says_so(self):
+        driver = self.browser.driver
+        self.load_page()
+        self.assertFalse(driver.find_element(webpage.By.ID, "serial-unsupported").is_displayed())
+        script = driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                        {"source": "delete Navigator.prototype.serial;"})
+        try:
+            self.load_page()
+            adapter = self.browser.by_name("Adapter", "section")
+            self.assertIn(NO_SERIAL, adapter.text)
+            self.open_file("lenses.dat", sample())
+            self.assertEqual(len(self.table_rows()), 4)
+            self.type_entry(1, "All range", "-1")
+            self.assertEqual(self.download("lenses.dat"),
+                             webpage.cli_tuned(sample(), ["1", "-1", "", "", "", "0"]))
+        finally:
+            driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                   {"identifier": script["identifier"]})
+
+
+if __name__ == "__main__":
+    try:
+        webpage.require_site()
+    except unittest.SkipTest as reason:
+        print(f"skipped: {reason}")
+        sys.exit(webpage.SKIP_EXIT_STATUS)
+    unittest.main(verbosity=2)
