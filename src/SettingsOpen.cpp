@@ -15,6 +15,9 @@ const char kNoLensText[] = "No lens available for AF tune, quit";
 size_t placeSettingsImage(const uint8_t* bytes, size_t size)
 {
     size_t count = std::min(size, kFlashImageSize);
+    // As in a fresh process: a page write takes header bytes from the
+    // emulator's page buffer, so an earlier open must leave nothing there.
+    _eeprom_instance = _eeprom_module{};
     std::memset(g_eeprom, 0xFF, kFlashImageSize);
     if (count > 0)
         std::memcpy(g_eeprom, bytes, count);

@@ -19,9 +19,9 @@ extern const char kCorruptedText[];       // Corrupted
 extern const char kFormattedFormat[];     // Formatted, with the file name for %s
 extern const char kNoLensText[];          // Current, but no lens recorded
 
-// Erases the whole flash image (0xFF) and copies the first
-// min(size, kFlashImageSize) bytes of `bytes` to its start, as a settings
-// file is loaded; returns that count.
+// Erases the whole flash image (0xFF), clears the emulator's state and
+// copies the first min(size, kFlashImageSize) bytes of `bytes` to its
+// start, as a settings file is loaded in a fresh run; returns that count.
 size_t placeSettingsImage(const uint8_t* bytes, size_t size);
 
 // Opens g_eeprom through the emulator, formatting it afresh when it is not
