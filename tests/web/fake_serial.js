@@ -21,6 +21,7 @@
       super();
       this._info = info || {};
       this._ws = null;
+      this._opened = false;
       this.readable = null;
       this.writable = null;
     }
@@ -32,7 +33,6 @@
     async open(options) {
       if (this._ws) throw new DOMException("The port is already open.", "InvalidStateError");
       if (!options || !options.baudRate) throw new TypeError("baudRate is required");
-      log.opens.push(options.baudRate);
       const scheme = location.protocol === "https:" ? "wss://" : "ws://";
       const ws = new WebSocket(scheme + location.host + "/serial?baud=" + options.baudRate);
       ws.binaryType = "arraybuffer";
@@ -43,6 +43,8 @@
         };
       });
       this._ws = ws;
+      this._opened = true;
+      log.opens.push(options.baudRate);
       const port = this;
       let controller = null;
       this.readable = new ReadableStream({
@@ -74,10 +76,9 @@
       this._ws = null;
       this.readable = null;
       this.writable = null;
-      if (ws) {
-        log.closes += 1;
-        ws.close();
-      }
+      if (this._opened) log.closes += 1;  // also after the line was lost
+      this._opened = false;
+      if (ws) ws.close();
     }
 
     async forget() { }

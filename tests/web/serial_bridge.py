@@ -54,8 +54,13 @@ class SiteServer:
 
     def stop(self):
         if self._loop:
+            asyncio.run_coroutine_threadsafe(self._close(), self._loop).result(START_TIMEOUT_S)
             self._loop.call_soon_threadsafe(self._loop.stop)
             self._thread.join(START_TIMEOUT_S)
+
+    async def _close(self):
+        self._server.close()
+        await self._server.wait_closed()
 
     def _run(self, ready):
         self._loop = asyncio.new_event_loop()
@@ -66,7 +71,6 @@ class SiteServer:
         self.port = self._server.sockets[0].getsockname()[1]
         ready.set()
         self._loop.run_forever()
-        self._server.close()
 
     async def _http(self, path, headers):
         url = urllib.parse.urlsplit(path)
