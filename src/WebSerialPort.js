@@ -71,6 +71,7 @@ mergeInto(LibraryManager.library, {
         chunks: [], offset: 0,  // received, not yet read; offset into chunks[0]
         failed: false,          // the port failed or vanished
         wake: null,             // resolves the wait of a read for more bytes
+        queued: [], queuedBytes: 0,  // written, not yet handed to the writer
         lastWrite: Promise.resolve(),
       };
       pelagoSerial.line = line;
@@ -126,6 +127,7 @@ mergeInto(LibraryManager.library, {
     wait: async function (ms) {
       const line = pelagoSerial.line;
       if (!line) return -1;
+      pelagoSerial.send(line);  // the command whose answer is awaited
       const deadline = performance.now() + ms;
       while (!line.chunks.length && !line.failed) {
         const left = deadline - performance.now();
@@ -143,22 +145,44 @@ mergeInto(LibraryManager.library, {
 
     // Queues `size` bytes from `ptr`: the count, -1 when the line failed,
     // -2 when the browser's buffer is full (await ready(), then again).
+    // What is written before the next wait goes to the port as one chunk
+    // (a command and its block), when the C++ side next yields.
     write: function (ptr, size) {
       const line = pelagoSerial.line;
       if (!line || line.failed) return -1;
-      if (line.writer.desiredSize !== null && line.writer.desiredSize <= 0) return -2;
-      const bytes = HEAPU8.slice(ptr, ptr + size);
+      const desired = line.writer.desiredSize;
+      if (line.queuedBytes >= pelagoSerial.BUFFER_SIZE || (desired !== null && desired <= 0)) return -2;
+      line.queued.push(HEAPU8.slice(ptr, ptr + size));
+      line.queuedBytes += size;
+      if (line.queued.length === 1) queueMicrotask(function () { pelagoSerial.send(line); });
+      return size;
+    },
+
+    // Hands the queued bytes to the writer.
+    send: function (line) {
+      if (!line.queued.length) return;
+      let bytes = line.queued[0];
+      if (line.queued.length > 1) {
+        bytes = new Uint8Array(line.queuedBytes);
+        let at = 0;
+        for (const part of line.queued) {
+          bytes.set(part, at);
+          at += part.length;
+        }
+      }
+      line.queued = [];
+      line.queuedBytes = 0;
       line.lastWrite = line.writer.write(bytes).catch(function () {
         line.failed = true;
         pelagoSerial.wakeUp(line);
       });
-      return size;
     },
 
     // Waits until the writer takes more: 0, or -1 when the line failed.
     ready: async function () {
       const line = pelagoSerial.line;
       if (!line || line.failed) return -1;
+      pelagoSerial.send(line);
       try {
         await line.writer.ready;
       } catch (e) {
@@ -170,7 +194,9 @@ mergeInto(LibraryManager.library, {
     // Waits until every queued write has gone to the port.
     drain: async function () {
       const line = pelagoSerial.line;
-      if (line) await line.lastWrite;
+      if (!line) return;
+      pelagoSerial.send(line);
+      await line.lastWrite;
     },
 
     // Resolves with `promise`, or after `ms` without it.
@@ -188,6 +214,7 @@ mergeInto(LibraryManager.library, {
     release: async function (ms) {
       const line = pelagoSerial.line;
       if (!line) return;
+      if (!line.failed) pelagoSerial.send(line);
       pelagoSerial.line = null;
       line.failed = true;
       pelagoSerial.wakeUp(line);

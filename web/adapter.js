@@ -14,6 +14,7 @@ const TIMING_LINE = /^done in .* seconds$/;
 const REASON_LINE = /^Reason: /;
 const IDENTITY_FIRST = /^Bootloader Version: /;
 const NEWLINE = 10;
+const LOG_DRAW_MS = 100;
 
 let core = null;
 let el = null;
@@ -22,7 +23,9 @@ let connected = false;
 let portLost = false;  // the browser said the chosen port went away
 let run = null;  // the running action's output lines
 let pending = [];  // bytes of the line being written, from either stream
-let pendingNode = null;
+let pendingNode = null;  // where that line shows
+let undrawn = '';  // whole lines not in the Log yet
+let drawTimer = null;
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
 // but hide the controls in a browser without Web Serial.
@@ -116,17 +119,16 @@ async function act(task) {
   }
 }
 
-async function connect() {
-  if (busy) return;
-  let port;
-  try {
-    // Straight from the click: the picker needs the user's gesture.
-    port = await navigator.serial.requestPort();
-  } catch (error) {
-    setStatus('No port was chosen');
-    return;
-  }
-  await act(async () => {
+function connect() {
+  return act(async () => {
+    let port;
+    try {
+      // Asked first, straight from the click: the picker needs the gesture.
+      port = await navigator.serial.requestPort();
+    } catch (error) {
+      setStatus('No port was chosen');
+      return;
+    }
     await core.pelagoSerial.choose(port);
     el.identity.textContent = 'Not connected';
     portLost = false;
@@ -199,6 +201,7 @@ async function runAction(name, path) {
   core._adapter_set_link(Number(el.link.value));
   const portName = core.UTF8ToString(core._adapter_port_name());
   run = [];
+  setStatus('Working…');
   showProgress('', 0, 1);
   logCommand(commandLine(name, portName, path));
   const status = path === undefined
@@ -316,29 +319,56 @@ function renderBackupList(backups) {
 
 function showProgress(label, done, total) {
   const percent = total > 0 ? Math.floor((done * 100) / total) : 0;
+  if (String(percent) === el.progress.getAttribute('aria-valuenow') && done !== 0) return;
   el.progress.setAttribute('aria-valuenow', String(percent));
   el.progress.setAttribute('aria-valuetext', label ? `${label.trim()} ${percent}%` : `${percent}%`);
   el.progress.firstElementChild.style.width = `${percent}%`;
 }
 
 // The Log: the two streams as a terminal shows them, one text; a line
-// still being written (a prompt, a row of dots) grows in place.
+// still being written (a prompt, a row of dots) grows in place. Drawn at
+// most every LOG_DRAW_MS: a transfer prints a dot per block, and laying
+// the Log out for each would cost more than the transfer's own work.
 function logByte(stream, byte) {
   if (byte === null) return;
   if (byte !== NEWLINE) {
     pending.push(byte);
-    showPendingLine();
+    scheduleLogDraw();
     return;
   }
   const line = new TextDecoder().decode(new Uint8Array(pending));
   pending = [];
-  if (pendingNode) pendingNode.remove();
-  pendingNode = null;
   if (run) run.push(line);
   logLine(line);
 }
 
-function showPendingLine() {
+function logLine(line) {
+  undrawn += `${line}\n`;
+  scheduleLogDraw();
+}
+
+function logCommand(line) {
+  drawLog();
+  pendingNode.remove();
+  pendingNode = null;
+  const node = el.doc.createElement('span');
+  node.className = 'command';
+  node.textContent = `$ ${line}\n`;
+  el.log.append(node);
+}
+
+function scheduleLogDraw() {
+  if (!drawTimer) drawTimer = setTimeout(drawLog, LOG_DRAW_MS);
+}
+
+function drawLog() {
+  clearTimeout(drawTimer);
+  drawTimer = null;
+  if (undrawn) {
+    if (pendingNode) pendingNode.before(undrawn);
+    else el.log.append(undrawn);
+    undrawn = '';
+  }
   if (!pendingNode) {
     pendingNode = el.doc.createTextNode('');
     el.log.append(pendingNode);
@@ -347,19 +377,9 @@ function showPendingLine() {
   el.log.scrollTop = el.log.scrollHeight;
 }
 
-// A line the run left without its line end ends with the run.
+// A line the run left without its line end ends with the run; the Log is
+// then drawn whole.
 function endPendingLine() {
   if (pending.length) logByte('out', NEWLINE);
-}
-
-function logLine(line) {
-  el.log.append(`${line}\n`);
-  el.log.scrollTop = el.log.scrollHeight;
-}
-
-function logCommand(line) {
-  const node = el.doc.createElement('span');
-  node.className = 'command';
-  node.textContent = `$ ${line}\n`;
-  el.log.append(node);
+  drawLog();
 }
