@@ -74,7 +74,8 @@ int offlineRoad(const char* file)
     std::fputs("\n", stdout);
     long size = loadSettingsFile(file);
     if (size < 0) {
-        std::printf("Failed in opening adapter setting file %s, abort\n", file);
+        std::printf(kOpenFailedFormat, file);
+        std::fputs("\n", stdout);
         return kOfflineExitStatus;
     }
     // Saying so before the question: a "y" would replace the file (perhaps

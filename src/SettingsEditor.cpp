@@ -166,6 +166,16 @@ std::vector<uint8_t> SettingsEditor::image() const
     return std::vector<uint8_t>(g_eeprom, g_eeprom + _original.size());
 }
 
+std::string SettingsEditor::openFailedStatus(const std::string& name)
+{
+    return formatted(kOpenFailedFormat, name.c_str());
+}
+
+std::string SettingsEditor::savedStatus() const
+{
+    return "Adapter setting was saved as " + _name;
+}
+
 const char* SettingsEditor::fieldLabel(int field)
 {
     return field >= 0 && field < kAfFieldCount ? kFieldLabels[field] : "";

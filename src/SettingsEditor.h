@@ -54,6 +54,12 @@ public:
     // lens's record in lens order. May change g_eeprom and the emulator.
     std::vector<uint8_t> image() const;
 
+    // The Status line when the file `name` could not be read at all.
+    static std::string openFailedStatus(const std::string& name);
+
+    // The Status line once the saved file has been handed to the user.
+    std::string savedStatus() const;
+
     // The column heading of a field ("All range", ...); "" when out of range.
     static const char* fieldLabel(int field);
 

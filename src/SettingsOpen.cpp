@@ -11,6 +11,7 @@ const char kOldFormatText[] = "Old data format, please update your adapter with 
 const char kCorruptedText[] = "Adapter setting was corrupted";
 const char kFormattedFormat[] = "%s is not a valid adapter setting file; a blank setting has been formatted";
 const char kNoLensText[] = "No lens available for AF tune, quit";
+const char kOpenFailedFormat[] = "Failed in opening adapter setting file %s, abort";
 
 size_t placeSettingsImage(const uint8_t* bytes, size_t size)
 {

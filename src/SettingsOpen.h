@@ -18,6 +18,7 @@ extern const char kOldFormatText[];       // Old
 extern const char kCorruptedText[];       // Corrupted
 extern const char kFormattedFormat[];     // Formatted, with the file name for %s
 extern const char kNoLensText[];          // Current, but no lens recorded
+extern const char kOpenFailedFormat[];    // the file could not be read, name for %s
 
 // Erases the whole flash image (0xFF), clears the emulator's state and
 // copies the first min(size, kFlashImageSize) bytes of `bytes` to its

@@ -3,8 +3,8 @@
 // a dashed line over the whole width, each zone's value as a bar over its
 // zone, a default as a hollow mark on the zero line.
 const SVG = 'http://www.w3.org/2000/svg';
-const WIDTH = 168;
-const HEIGHT = 52;
+const WIDTH = 200;
+const HEIGHT = 60;
 const PAD_X = 6;
 const PAD_Y = 6;
 const AXIS_LABEL_HEIGHT = 10;
@@ -26,7 +26,10 @@ export function drawCorrections(cell, lensName, labels, values, range) {
   const mid = (PAD_Y + plotBottom) / 2;
   const half = (plotBottom - PAD_Y) / 2;
   const x = (fraction) => PAD_X + fraction * (WIDTH - 2 * PAD_X);
-  const y = (value) => mid - (value / Math.max(range.max, -range.min)) * half;
+  // A square-root scale: the usual small corrections stay visible beside
+  // the extremes.
+  const limit = Math.max(range.max, -range.min);
+  const y = (value) => mid - Math.sign(value) * Math.sqrt(Math.abs(value) / limit) * half;
 
   const summary = labels
     .map((label, field) => `${label} ${values[field] === null ? 'default' : values[field]}`)

@@ -25,7 +25,7 @@ export async function initEditor(documentRef = document) {
   elements.fileInput.addEventListener('change', openChosenFile);
   elements.download.addEventListener('click', downloadImage);
   elements.fileInput.disabled = false;
-  setStatus('Open a settings file to list its lenses.');
+  showStatus('Open a settings file to list its lenses.');
 }
 
 // Loads a settings image into the editor as if the file `name` had been
@@ -39,7 +39,7 @@ export function loadImage(bytes, name) {
   elements.fileName.textContent = name;
   elements.download.disabled = false;
   renderTable();
-  setStatus(text(core._editor_status()));
+  showStatus(text(core._editor_status()));
 }
 
 // The bytes "Download settings file" would save now; null before any file.
@@ -55,6 +55,11 @@ export function currentFileName() {
   return opened ? fileName : '';
 }
 
+// Shows `line` in the Status region (the adapter part ends its actions there).
+export function showStatus(line) {
+  elements.status.textContent = line;
+}
+
 function requireCore() {
   if (!core) throw new Error('The lens editor is not ready yet');
 }
@@ -63,17 +68,13 @@ function text(pointer) {
   return core.UTF8ToString(pointer);
 }
 
-function setStatus(line) {
-  elements.status.textContent = line;
-}
-
 async function openChosenFile() {
   const file = elements.fileInput.files[0];
   if (!file) return;
   try {
     loadImage(new Uint8Array(await file.arrayBuffer()), file.name);
   } catch (error) {
-    setStatus(`Failed in opening adapter setting file ${file.name}, abort`);
+    showStatus(withString(core, file.name, (pointer) => text(core._editor_open_failed_status(pointer))));
   }
   // The same file can be chosen again (after editing it elsewhere).
   elements.fileInput.value = '';
@@ -91,7 +92,7 @@ function downloadImage() {
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 0);
-  setStatus(text(core._editor_saved_status()));
+  showStatus(text(core._editor_saved_status()));
 }
 
 function fieldLabels() {
@@ -178,13 +179,18 @@ function entryCell(lens, field, name, redraw) {
     if (refused) {
       input.setAttribute('aria-invalid', 'true');
       input.setAttribute('aria-describedby', message.id);
-      input.select();
+      // Back to the field once the browser has moved on, to retype it.
+      setTimeout(() => { input.focus(); input.select(); }, 0);
     } else {
       input.removeAttribute('aria-invalid');
       input.removeAttribute('aria-describedby');
       redraw();
     }
   });
+  // The refusal stays with the field: shown while it has the focus, so it
+  // never covers the fields the user moves on to.
+  input.addEventListener('blur', () => { message.hidden = true; });
+  input.addEventListener('focus', () => { message.hidden = !input.hasAttribute('aria-invalid'); });
   cell.append(input, message);
   return cell;
 }

@@ -79,3 +79,15 @@ make_package() {
     fi
     rm -rf "$log" "$2/_CPack_Packages"
 }
+
+# The web page: Debian's emscripten for the wasm preset, and headless
+# Chromium with its WebDriver and Selenium for the browser tests.
+ensure_web_tools() {
+    INSTALL_NOTE="the web page's tools (emscripten, chromium; first run only)" \
+        ensure_packages emscripten chromium chromium-driver python3-selenium
+}
+
+# The web page's static site in build-wasm/web/ (extra cmake args allowed).
+build_web() {
+    build_preset wasm "$@"
+}

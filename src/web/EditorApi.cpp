@@ -108,7 +108,12 @@ EMSCRIPTEN_KEEPALIVE const char* editor_file_name()
 
 EMSCRIPTEN_KEEPALIVE const char* editor_saved_status()
 {
-    return handOut("Adapter setting was saved as " + g_editor.name());
+    return handOut(g_editor.savedStatus());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* editor_open_failed_status(const char* name)
+{
+    return handOut(SettingsEditor::openFailedStatus(name));
 }
 
 } // extern "C"

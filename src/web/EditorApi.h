@@ -51,4 +51,6 @@ const uint8_t* editor_image_data();
 // Status line after the page has handed the file to the browser.
 const char* editor_file_name();
 const char* editor_saved_status();
+// The Status line when the page could not read the file `name`.
+const char* editor_open_failed_status(const char* name);
 }

@@ -107,6 +107,11 @@ class EditorPage(unittest.TestCase):
         self.browser.by_label("Download settings file").click()
         return self.browser.downloaded(name)
 
+    def screenshot(self, name):
+        if webpage.SCREENSHOT_DIR:
+            os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+            self.browser.driver.save_screenshot(os.path.join(webpage.SCREENSHOT_DIR, name))
+
     def test_sample_lists_as_the_console_does(self):
         self.load_page()
         self.open_file("lenses.dat", sample())
@@ -117,9 +122,8 @@ class EditorPage(unittest.TestCase):
             shown = [self.entry(lens, field).get_attribute("value") for field in FIELDS]
             self.assertEqual(shown, values, f"lens {lens}")
         self.assertEqual(len(self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, "td svg[role=img]")), 4)
-        if webpage.SCREENSHOT_DIR:
-            os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
-            self.browser.driver.save_screenshot(os.path.join(webpage.SCREENSHOT_DIR, "editor.png"))
+        self.screenshot("editor.png")
+        self.assertEqual(self.browser.errors(), [])
 
     def test_edits_download_as_the_console_saves_them(self):
         cases = [
@@ -157,7 +161,8 @@ class EditorPage(unittest.TestCase):
                 self.assertEqual(box.get_attribute("aria-invalid"), "true")
                 message = self.browser.driver.find_element(
                     webpage.By.ID, box.get_attribute("aria-describedby"))
-                self.assertEqual(message.text, REFUSAL)
+                self.browser.wait(lambda: message.text == REFUSAL, f"no refusal shown for {typed!r}")
+        self.screenshot("editor-refused.png")
         self.assertEqual(self.download("lenses.dat"), sample())
         self.type_entry(2, "1/2 to 3/4", "-3")
         self.assertIsNone(self.entry(2, "1/2 to 3/4").get_attribute("aria-invalid"))
@@ -198,6 +203,7 @@ class EditorPage(unittest.TestCase):
             self.load_page()
             adapter = self.browser.by_name("Adapter", "section")
             self.assertIn(NO_SERIAL, adapter.text)
+            self.screenshot("no-web-serial.png")
             self.open_file("lenses.dat", sample())
             self.assertEqual(len(self.table_rows()), 4)
             self.type_entry(1, "All range", "-1")

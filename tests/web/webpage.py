@@ -72,9 +72,10 @@ class Browser:
         for flag in ("--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
                      "--no-first-run", "--disable-background-networking",
                      "--disable-component-update", "--disable-sync",
-                     "--disable-dev-shm-usage", "--window-size=1280,900",
+                     "--disable-dev-shm-usage", "--window-size=1280,1000",
                      f"--user-data-dir={self.profile}"):
             options.add_argument(flag)
+        options.set_capability("goog:loggingPrefs", {"browser": "ALL"})
         service = Service(executable_path="/usr/bin/chromedriver")
         self.driver = webdriver.Chrome(options=options, service=service)
         self.driver.execute_cdp_cmd("Browser.setDownloadBehavior",
@@ -111,6 +112,11 @@ class Browser:
             raise AssertionError(f"{len(found)} controls named {name!r}")
         assert found[0].accessible_name == name, (found[0].accessible_name, name)
         return found[0]
+
+    def errors(self):
+        """The console's errors since the last call (a blocked script or
+        module under the page's policy shows here)."""
+        return [e["message"] for e in self.driver.get_log("browser") if e["level"] == "SEVERE"]
 
     def clear_downloads(self):
         for entry in os.listdir(self.downloads):
