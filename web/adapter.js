@@ -4,7 +4,7 @@
 // only picks the port, hands files to the module, shows what it prints and
 // keeps the backups it makes.
 import { loadCore, onCoreOutput } from './core.js';
-import { loadImage, currentImage, currentFileName } from './editor.js';
+import { loadImage, currentImage, currentFileName, showStatus } from './editor.js';
 import { hasWebSerial } from './serial-support.js';
 import { storeBackup, listBackups, downloadBytes } from './backups.js';
 
@@ -47,7 +47,6 @@ export async function initAdapter(doc = document) {
     log: doc.getElementById('log'),
     backups: doc.getElementById('backups'),
     noBackups: doc.getElementById('no-backups'),
-    status: doc.getElementById('status'),
     editor: doc.getElementById('editor'),
   };
   if (!hasWebSerial()) {
@@ -84,7 +83,7 @@ export async function initAdapter(doc = document) {
 }
 
 function setStatus(line) {
-  el.status.textContent = line;
+  showStatus(line);
 }
 
 function updateControls() {
