@@ -2,6 +2,7 @@
 serial bridge on 127.0.0.1, the test-only navigator.serial injected before
 the page loads, the virtual adapter started per case. Shared by the browser
 tests and the flash benchmark."""
+import base64
 import os
 import signal
 import subprocess
@@ -116,12 +117,14 @@ class AdapterPage:
         starts = [i for i, line in enumerate(lines) if line.startswith("$ PelagoXcon ")]
         return [line for line in lines[starts[-1] + 1:] if line] if starts else []
 
-    def act(self, button, link="Automatic", timeout=ACTION_S):
-        """Clicks `button` and waits until the page is idle again; the
-        seconds it took."""
+    def act(self, button, link="Automatic", timeout=ACTION_S, during=None):
+        """Clicks `button` and waits until the page is idle again, calling
+        `during` once right after the click; the seconds it took."""
         self.driver.find_element(webpage.By.ID, "link").send_keys(link)
         start = time.monotonic()
         self.named(button).click()
+        if during:
+            during()
         deadline = start + timeout
         while time.monotonic() < deadline:
             idle = self.driver.execute_script(
@@ -134,6 +137,16 @@ class AdapterPage:
 
     def choose_file(self, label, path):
         self.named(label).send_keys(path)
+
+    def screenshot(self, name):
+        """The whole page as `name` in the screenshot directory, when one is set."""
+        if not webpage.SCREENSHOT_DIR:
+            return
+        os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot",
+                                           {"format": "png", "captureBeyondViewport": True})
+        with open(os.path.join(webpage.SCREENSHOT_DIR, name), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
 
     def serial_log(self):
         return self.driver.execute_script("return window.__fakeSerialLog")

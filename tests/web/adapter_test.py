@@ -107,7 +107,20 @@ class AdapterPart(unittest.TestCase):
         self.start()
         self.connect()
         self.page.choose_file("Firmware file", path)
-        self.page.act("Update firmware")
+        busy = {}
+
+        def while_writing():
+            busy["enabled"] = [b for b in ("Connect", "Disconnect", "Reset adapter", "Update firmware",
+                                           "Read settings from adapter", "Write settings to adapter")
+                               if self.page.named(b).is_enabled()]
+            busy["editor waits"] = self.page.driver.execute_script(
+                "return document.getElementById('editor').inert")
+            busy["leaving asks"] = self.page.driver.execute_script(
+                "const e = new Event('beforeunload', {cancelable: true});"
+                " window.dispatchEvent(e); return e.defaultPrevented;")
+
+        self.page.act("Update firmware", during=while_writing)
+        self.assertEqual(busy, {"enabled": [], "editor waits": True, "leaving asks": True})
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.assertIn(" Firmware update OK", self.page.log_lines())
         self.assertEqual(self.page.named("Progress").get_attribute("aria-valuenow"), "100")
@@ -137,6 +150,7 @@ class AdapterPart(unittest.TestCase):
         backup = os.path.basename(backed_up[0])
         self.assertRegex(backup, BACKUP_NAME)
         self.assertEqual(len(self.page.browser.downloaded(backup)), 4096)
+        self.page.screenshot("adapter.png")
         self.adapter.stop()
         written = area(self.adapter.flash(), SETTINGS_AREA)
 
@@ -188,6 +202,7 @@ class AdapterPart(unittest.TestCase):
                 self.assertNotEqual(status, "Done")
                 if failure:
                     self.assertEqual(status, failure, "\n".join(log))
+                    self.page.screenshot("adapter-failed.png")
                 else:  # the console's own refusal, from the same file
                     _, console = cli(self.adapter, "-f", fw)
                     self.assertIn(status.replace("/firmware/", self.work + "/"), console.splitlines())
