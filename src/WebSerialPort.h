@@ -10,7 +10,8 @@
 class WebSerialPort : public SerialPort {
 public:
     // `name` is how messages call the port; the port behind it is the one
-    // the page chose last (webSerialChoose in WebPortFactory.h). Starts closed.
+    // the page chose last (Module.pelagoSerial.choose, WebSerialPort.js).
+    // Starts closed.
     WebSerialPort(const std::string& name, bool isUsb);
     ~WebSerialPort() override;
     WebSerialPort(const WebSerialPort&) = delete;
