@@ -173,7 +173,7 @@ async function writeSettings() {
   }
   const path = writeModuleFile(SETTINGS_DIR, currentFileName(), image);
   try {
-    await runAction('adapter_write_settings', path);
+    await runAction('adapter_write_settings', path, core._editor_holds_settings());
   } finally {
     core.FS.unlink(path);
   }
@@ -196,16 +196,16 @@ async function readSettings() {
 
 // Runs one exported action of the module, its output going to the Log;
 // ends with "Done" or the run's failure line in the Status. The exit status.
-async function runAction(name, path) {
+async function runAction(name, path, isSettings) {
   core._adapter_set_link(Number(el.link.value));
   const portName = core.UTF8ToString(core._adapter_port_name());
   run = [];
   setStatus('Working…');
   showProgress('', 0, 1);
   logCommand(commandLine(name, portName, path));
-  const status = path === undefined
-    ? await core.ccall(name, 'number', [], [], { async: true })
-    : await core.ccall(name, 'number', ['string'], [path], { async: true });
+  const args = [path, isSettings].filter((arg) => arg !== undefined);
+  const types = args.map((arg) => (typeof arg === 'string' ? 'string' : 'number'));
+  const status = await core.ccall(name, 'number', types, args, { async: true });
   endPendingLine();
   setStatus(status === 0 ? 'Done' : failureLine(run));
   return status;

@@ -147,8 +147,15 @@ EMSCRIPTEN_KEEPALIVE int adapter_update_firmware(const char* path)
     return _run({"-f", path});
 }
 
-EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path)
+EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings)
 {
+    // A blank area formatted from a file that was no settings would wipe
+    // the adapter's; the console's -u never sees such a file from the page.
+    if (!isSettings) {
+        std::printf("%s is not a valid adapter setting file, abort\n", path);
+        std::fflush(stdout);
+        return kStatusFailed;
+    }
     return _run({"-u", path});
 }
 

@@ -40,7 +40,10 @@ int adapter_reset();
 int adapter_update_firmware(const char* path);
 
 // Writes the settings file at `path` into the adapter, as `-p PORT -u PATH`.
-int adapter_write_settings(const char* path);
+// `isSettings` 0 (the editor had to format the file it opened: it held no
+// settings) refuses at once, with "PATH is not a valid adapter setting
+// file, abort", before the port is opened.
+int adapter_write_settings(const char* path, int isSettings);
 
 // Saves the adapter's settings area as `-p PORT -s FILE` does, FILE being
 // a new backup name (SERIAL-YYYYMMDD-HHMMSS.dat, the serial number from the

@@ -90,6 +90,11 @@ EMSCRIPTEN_KEEPALIVE int editor_edited()
     return g_editor.edited() ? 1 : 0;
 }
 
+EMSCRIPTEN_KEEPALIVE int editor_holds_settings()
+{
+    return g_editor.holdsSettings() ? 1 : 0;
+}
+
 EMSCRIPTEN_KEEPALIVE size_t editor_build_image()
 {
     g_image = g_editor.image();

@@ -42,6 +42,10 @@ const char* editor_refusal_text();
 // 1 when any entry differs from the opened file.
 int editor_edited();
 
+// 1 when the opened file held an emulated EEPROM; 0 when it had to be
+// formatted or none is open.
+int editor_holds_settings();
+
 // Builds the file a save writes now; returns its size. Its bytes stay at
 // editor_image_data() until the next build or open.
 size_t editor_build_image();

@@ -182,20 +182,28 @@ class AdapterPart(unittest.TestCase):
         bad_sig, _ = firmware(self.work, "bad.fw", "--sig", "XXXX")
         other_pcb, _ = firmware(self.work, "pcb.fw", "--pcb", "0x0301")
         good, _ = firmware(self.work, "good.fw")
-        cases = [  # adapter options, button, firmware, failure line, erases
+        blank = os.path.join(self.work, "blank.dat")
+        with open(blank, "wb") as f:
+            f.write(b"\xff" * 4096)
+        cases = [  # adapter options, button, its file, failure line, erases
             ((), "Update firmware", bad_sig, None, False),
             ((), "Update firmware", other_pcb, None, False),
+            ((), "Write settings to adapter", blank,
+             "/settings/blank.dat is not a valid adapter setting file, abort", False),
             (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              "Adapter setting verification failed, abort", True),
+            (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
         ]
-        for options, button, fw, failure, erases in cases:
-            with self.subTest(options=options, button=button, firmware=fw):
+        for options, button, file, failure, erases in cases:
+            with self.subTest(options=options, button=button, file=file):
                 self.start(*options)
                 self.connect()
-                if fw:
-                    self.page.choose_file("Firmware file", fw)
-                else:
+                if button == "Update firmware":
+                    self.page.choose_file("Firmware file", file)
+                elif file:
+                    self.page.choose_file("Open settings file", file)
+                elif button == "Write settings to adapter":
                     self.page.act("Read settings from adapter")
                 self.page.act(button)
                 status, log = self.page.status(), self.page.log_lines()
@@ -204,7 +212,7 @@ class AdapterPart(unittest.TestCase):
                     self.assertEqual(status, failure, "\n".join(log))
                     self.page.screenshot("adapter-failed.png")
                 else:  # the console's own refusal, from the same file
-                    _, console = cli(self.adapter, "-f", fw)
+                    _, console = cli(self.adapter, "-f", file)
                     self.assertIn(status.replace("/firmware/", self.work + "/"), console.splitlines())
                 self.assertEqual("\nX" in "\n" + self.adapter.commands(), erases)
                 self.assert_port_released()
