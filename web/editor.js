@@ -72,7 +72,9 @@ async function openChosenFile() {
   const file = elements.fileInput.files[0];
   if (!file) return;
   try {
-    loadImage(new Uint8Array(await file.arrayBuffer()), file.name);
+    // A large file chosen by mistake is not read beyond what opening uses.
+    const used = file.slice(0, core._editor_file_bytes_used());
+    loadImage(new Uint8Array(await used.arrayBuffer()), file.name);
   } catch (error) {
     showStatus(withString(core, file.name, (pointer) => text(core._editor_open_failed_status(pointer))));
   }
@@ -141,7 +143,9 @@ function renderTable() {
     number.scope = 'row';
     number.textContent = String(lens);
     row.append(number);
-    row.insertCell().textContent = text(core._editor_focal_length(lens));
+    const focal = row.insertCell();
+    focal.className = 'focal';
+    focal.textContent = text(core._editor_focal_length(lens));
     const chartCell = doc.createElement('td');
     chartCell.className = 'chart';
     const redraw = () => drawCorrections(chartCell, `Lens ${lens}`, labels, lensValues(lens, labels), range);

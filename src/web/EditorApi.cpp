@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "SettingsEditor.h"
+#include "nvm.h"
 
 namespace {
 
@@ -28,6 +29,11 @@ EMSCRIPTEN_KEEPALIVE int editor_open(const uint8_t* bytes, size_t size, const ch
     g_image.clear();
     g_editor.open(bytes, size, name);
     return g_editor.lensCount();
+}
+
+EMSCRIPTEN_KEEPALIVE size_t editor_file_bytes_used()
+{
+    return kFlashImageSize;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* editor_status()

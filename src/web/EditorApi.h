@@ -14,6 +14,8 @@ extern "C" {
 
 // Opens `size` bytes of the file `name` in the editor. Returns the lens count.
 int editor_open(const uint8_t* bytes, size_t size, const char* name);
+// The most bytes of a file that opening uses (the rest need not be read).
+size_t editor_file_bytes_used();
 
 // The Status line after the last open or save.
 const char* editor_status();
