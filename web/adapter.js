@@ -71,7 +71,10 @@ export async function initAdapter(doc = document) {
   navigator.serial.addEventListener('disconnect', (event) => {
     if (event.port !== core.pelagoSerial.port) return;
     portLost = true;
-    if (!busy) act(forgetPort);
+    if (!busy) act(async () => {
+      await forgetPort();
+      showStatus('The adapter\'s port went away: plug the adapter in and Connect again');
+    });
   });
   window.addEventListener('beforeunload', (event) => {
     if (!busy) return;
@@ -80,10 +83,6 @@ export async function initAdapter(doc = document) {
   });
   await mirrorBackups();
   updateControls();
-}
-
-function setStatus(line) {
-  showStatus(line);
 }
 
 function updateControls() {
@@ -109,7 +108,7 @@ async function act(task) {
   try {
     await task();
   } catch (error) {
-    setStatus(`The page failed: ${error.message}`);
+    showStatus(`The page failed: ${error.message}`);
   } finally {
     // A port lost meanwhile is let go; the Status keeps the run's line.
     if (portLost) await forgetPort();
@@ -125,7 +124,7 @@ function connect() {
       // Asked first, straight from the click: the picker needs the gesture.
       port = await navigator.serial.requestPort();
     } catch (error) {
-      setStatus('No port was chosen');
+      showStatus('No port was chosen');
       return;
     }
     await core.pelagoSerial.choose(port);
@@ -151,7 +150,7 @@ async function forgetPort() {
 
 async function disconnect() {
   await forgetPort();
-  setStatus('Disconnected');
+  showStatus('Disconnected');
 }
 
 async function updateFirmware() {
@@ -168,7 +167,7 @@ async function updateFirmware() {
 async function writeSettings() {
   const image = currentImage();
   if (!image) {
-    setStatus('Open a settings file or read the settings from the adapter first');
+    showStatus('Open a settings file or read the settings from the adapter first');
     return;
   }
   const path = writeModuleFile(SETTINGS_DIR, currentFileName(), image);
@@ -191,7 +190,7 @@ async function readSettings() {
   }
   await renderBackups();
   loadImage(bytes, name);
-  setStatus('Done');
+  showStatus('Done');
 }
 
 // Runs one exported action of the module, its output going to the Log;
@@ -200,14 +199,14 @@ async function runAction(name, path, isSettings) {
   core._adapter_set_link(Number(el.link.value));
   const portName = core.UTF8ToString(core._adapter_port_name());
   run = [];
-  setStatus('Working…');
+  showStatus('Working…');
   showProgress('', 0, 1);
   logCommand(commandLine(name, portName, path));
   const args = [path, isSettings].filter((arg) => arg !== undefined);
   const types = args.map((arg) => (typeof arg === 'string' ? 'string' : 'number'));
   const status = await core.ccall(name, 'number', types, args, { async: true });
   endPendingLine();
-  setStatus(status === 0 ? 'Done' : failureLine(run));
+  showStatus(status === 0 ? 'Done' : failureLine(run));
   return status;
 }
 
@@ -275,7 +274,7 @@ async function mirrorBackups() {
   try {
     backups = await listBackups();
   } catch (error) {
-    setStatus(`This browser keeps no backups here: ${error.message}`);
+    showStatus(`This browser keeps no backups here: ${error.message}`);
   }
   const dir = core.UTF8ToString(core._adapter_backup_dir());
   try {
