@@ -26,7 +26,8 @@ PLAIN_SERIAL = {}
 
 class VirtualAdapter:
     """adapter-sim on a pseudo-terminal, with its flash kept in `state` (read
-    once it has stopped) and every command it received in `log`."""
+    once it has stopped; a fresh adapter's unless given) and every command it
+    received in `log`."""
 
     def __init__(self, work, *options, state=None):
         self.work = work
@@ -34,7 +35,7 @@ class VirtualAdapter:
         self.log = os.path.join(work, "adapter.log")
         self.report = None
         port_file = os.path.join(work, "adapter.port")
-        for stale in (port_file, self.log):
+        for stale in (port_file, self.log) + (() if state else (self.state,)):
             if os.path.exists(stale):
                 os.remove(stale)
         self.proc = subprocess.Popen([SIM_EXE, "--port-file", port_file, "--state", self.state,
