@@ -25,6 +25,9 @@ constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
 constexpr int kReasonSize = 512;
 constexpr int kStatusFailed = 1;
+// adapter_set_link's values: the page's "Link" choices in their order.
+constexpr int kLinkUsb = 1;
+constexpr int kLinkSerial = 2;
 
 std::string g_text;      // the last string handed out
 std::string g_readPath;  // what the last adapter_read_settings saved
@@ -116,8 +119,8 @@ extern "C" {
 EMSCRIPTEN_KEEPALIVE void adapter_set_link(int link)
 {
     switch (link) {
-    case 1: webSerialSetLink(WebLink::Usb); break;
-    case 2: webSerialSetLink(WebLink::Serial); break;
+    case kLinkUsb: webSerialSetLink(WebLink::Usb); break;
+    case kLinkSerial: webSerialSetLink(WebLink::Serial); break;
     default: webSerialSetLink(WebLink::Automatic); break;
     }
 }
