@@ -104,29 +104,32 @@ class AdapterPart(unittest.TestCase):
 
     def test_firmware_update_writes_verifies_and_resets(self):
         path, plain = firmware(self.work, "app.fw")
-        self.start()
-        self.connect()
-        self.page.choose_file("Firmware file", path)
-        busy = {}
+        for info, sim_link in ((ADAPTER_USB, "usb"), (PLAIN_SERIAL, "serial")):  # raw blocks, XMODEM
+            with self.subTest(link=sim_link):
+                self.start("--link", sim_link)
+                self.connect(info)
+                self.page.choose_file("Firmware file", path)
+                busy = {}
 
-        def while_writing():
-            busy["enabled"] = [b for b in ("Connect", "Disconnect", "Reset adapter", "Update firmware",
-                                           "Read settings from adapter", "Write settings to adapter")
-                               if self.page.named(b).is_enabled()]
-            busy["editor waits"] = self.page.driver.execute_script(
-                "return document.getElementById('editor').inert")
-            busy["leaving asks"] = self.page.driver.execute_script(
-                "const e = new Event('beforeunload', {cancelable: true});"
-                " window.dispatchEvent(e); return e.defaultPrevented;")
+                def while_writing():
+                    busy["enabled"] = [b for b in ("Connect", "Disconnect", "Reset adapter",
+                                                   "Update firmware", "Read settings from adapter",
+                                                   "Write settings to adapter")
+                                       if self.page.named(b).is_enabled()]
+                    busy["editor waits"] = self.page.driver.execute_script(
+                        "return document.getElementById('editor').inert")
+                    busy["leaving asks"] = self.page.driver.execute_script(
+                        "const e = new Event('beforeunload', {cancelable: true});"
+                        " window.dispatchEvent(e); return e.defaultPrevented;")
 
-        self.page.act("Update firmware", during=while_writing)
-        self.assertEqual(busy, {"enabled": [], "editor waits": True, "leaving asks": True})
-        self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
-        self.assertIn(" Firmware update OK", self.page.log_lines())
-        self.assertEqual(self.page.named("Progress").get_attribute("aria-valuenow"), "100")
-        self.adapter.stop()
-        self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
-        self.assert_port_released()
+                self.page.act("Update firmware", during=while_writing)
+                self.assertEqual(busy, {"enabled": [], "editor waits": True, "leaving asks": True})
+                self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                self.assertIn(" Firmware update OK", self.page.log_lines())
+                self.assertEqual(self.page.named("Progress").get_attribute("aria-valuenow"), "100")
+                self.adapter.stop()
+                self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
+                self.assert_port_released()
 
     def test_read_tune_write_keeps_backups_and_matches_the_console(self):
         self.start()
