@@ -150,7 +150,7 @@ async function forgetPort() {
 
 async function disconnect() {
   await forgetPort();
-  showStatus('Disconnected');
+  showStatus('Done');
 }
 
 async function updateFirmware() {
