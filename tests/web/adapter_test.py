@@ -245,6 +245,9 @@ class AdapterPart(unittest.TestCase):
         self.page.server.refuse_open = False
         self.page.act("Connect")
         self.assertEqual(self.page.status(), "Done")
+        self.page.act("Disconnect")
+        self.assertEqual((self.page.status(), self.page.text("Adapter identity")), ("Done", "Not connected"))
+        self.assertFalse(self.page.named("Reset adapter").is_enabled())
         self.assert_port_released()
 
 
