@@ -7,6 +7,8 @@
 
 namespace {
 
+std::string g_lastSerial;
+
 unsigned _bits(uint32_t word, int shift, uint32_t mask)
 {
     return static_cast<unsigned>((word >> shift) & mask);
@@ -25,7 +27,13 @@ std::string adapterSerialNumber(Samba& samba)
     char sn[kSerialNumberSize + 1] = {};  // may end early at a 0 byte
     _storeLe(samba.readWord(kAddrSerialLo), sn);
     _storeLe(samba.readWord(kAddrSerialHi), sn + 4);
-    return sn;
+    g_lastSerial = sn;
+    return g_lastSerial;
+}
+
+const std::string& lastAdapterSerialNumber()
+{
+    return g_lastSerial;
 }
 
 BlockResult adapterInfo(Samba& samba)

@@ -21,6 +21,10 @@ constexpr uint32_t kSerialNumberSize = 8;        // bytes from kAddrSerialLo on
 // SambaError.
 std::string adapterSerialNumber(Samba& samba);
 
+// The serial number the last adapterSerialNumber read ("" before any), so
+// a front end that outlives a run can name what it keeps of that adapter.
+const std::string& lastAdapterSerialNumber();
+
 // Prints the monitor's version and the adapter's identity words, then the
 // time taken. Monitor failures propagate as SambaError. Always completes.
 BlockResult adapterInfo(Samba& samba);

@@ -1,9 +1,12 @@
 // PortFactory: the port factory of the platform the program is built for.
 #pragma once
 
-#ifdef _WIN32
+#if defined(_WIN32)
 #include "WinPortFactory.h"
 using PortFactory = WinPortFactory;
+#elif defined(__EMSCRIPTEN__)
+#include "WebPortFactory.h"
+using PortFactory = WebPortFactory;
 #else
 #include "PosixPortFactory.h"
 using PortFactory = PosixPortFactory;

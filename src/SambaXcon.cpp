@@ -1,11 +1,10 @@
 // Connection, word commands, version, chip identification and reset.
 #include "SambaXcon.h"
 
-#include <chrono>
 #include <cstdarg>
 #include <cstdio>
-#include <thread>
 
+#include "Pause.h"
 #include "SambaLink.h"
 
 namespace {
@@ -43,11 +42,6 @@ constexpr uint32_t kAircrSysResetReq = 0x05FA0004;  // write key and SYSRESETREQ
 bool isPrintable(uint8_t c)
 {
     return c >= 0x20 && c <= 0x7E;
-}
-
-void pause(int millisecs)
-{
-    std::this_thread::sleep_for(std::chrono::milliseconds(millisecs));
 }
 
 } // namespace
@@ -121,7 +115,7 @@ bool Samba::init()
 {
     SerialPort& port = _requirePort();
     port.timeout(kShortTimeoutMs);
-    pause(kOpenPauseMs);
+    pauseMs(kOpenPauseMs);
 
     uint8_t stale[kDrainSize];
     port.read(stale, kDrainSize);
@@ -237,5 +231,5 @@ void Samba::reset()
         return;
     }
     writeWord(kAircrAddr, kAircrSysResetReq);
-    pause(kResetPauseMs);
+    pauseMs(kResetPauseMs);
 }

@@ -45,6 +45,8 @@ constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
 constexpr int kNameTries = 1000;
 constexpr int kClaimMode = 0600;  // the settings are the owner's alone
 
+BackupKeeper g_keeper = nullptr;
+
 // The value of an environment variable; empty when unset.
 std::string _variable(const char* name)
 {
@@ -144,10 +146,17 @@ bool _claim(const std::string& path)
     return true;
 }
 
-// Claims the first free name of STEM.dat, STEM-1.dat, ...; the claimed
-// path, or empty with `tried` set to the name that failed otherwise.
-std::string _claimFreeName(const std::string& dir, const std::string& stem, std::string& tried,
-                           std::string& reason)
+bool _fail(const std::string& path, const std::string& reason)
+{
+    std::printf("Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
+    printSaveFailureReason(reason);
+    return false;
+}
+
+} // namespace
+
+std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
+                            std::string& reason)
 {
     tried = _join(dir, stem + kExtension);
     reason = "every name is taken";
@@ -164,14 +173,10 @@ std::string _claimFreeName(const std::string& dir, const std::string& stem, std:
     return "";
 }
 
-bool _fail(const std::string& path, const std::string& reason)
+void setBackupKeeper(BackupKeeper keeper)
 {
-    std::printf("Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
-    printSaveFailureReason(reason);
-    return false;
+    g_keeper = keeper;
 }
-
-} // namespace
 
 std::string settingsBackupDir()
 {
@@ -228,11 +233,15 @@ bool backupSettings(Samba& samba, std::string* made)
     readSettingsArea(samba, image);
 
     std::string tried;
-    std::string path = _claimFreeName(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
+    std::string path = claimBackupPath(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
     if (path.empty())
         return _fail(tried, reason);
     if (!safeSave(path, image, sizeof image, &reason)) {
         std::remove(path.c_str());  // the claim, still empty
+        return _fail(path, reason);
+    }
+    if (g_keeper && !g_keeper(path, image, sizeof image, &reason)) {
+        std::remove(path.c_str());  // not a backup the user can rely on
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", printable(path).c_str());

@@ -2,6 +2,8 @@
 // erases that area, so a mistaken or failed update can be undone with -u.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -27,13 +29,32 @@ std::string settingsBackupDir();
 // -YYYYMMDD-HHMMSS.
 std::string settingsBackupStem(const std::string& serial, std::time_t when);
 
+// Claims the first free name of DIR/STEM.dat, DIR/STEM-1.dat, ... by
+// creating it empty and exclusively, so two runs never share one. The
+// claimed path; or "" with `tried` naming the path that failed and `reason`
+// saying why.
+std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
+                            std::string& reason);
+
+// A second place each backup is kept once its file is saved, for a front
+// end whose files do not outlive it (the web page keeps them in the
+// browser). True once the copy of `size` bytes of `data`, saved as `path`,
+// is kept; false with `*reason` set when it could not be, and the backup
+// fails.
+using BackupKeeper = bool (*)(const std::string& path, const uint8_t* data, size_t size,
+                              std::string* reason);
+// Sets the keeper (null: none, the default).
+void setBackupKeeper(BackupKeeper keeper);
+
 // Unless PELAGOXCON_NO_BACKUP is "1": creates the backup directory (and its
 // parents, 0700) when missing, reads the serial number and the whole settings
 // area, and saves the area as DIR/STEM.dat (or STEM-1.dat, STEM-2.dat, ...
 // when the name is taken; the name is claimed exclusively, so two runs
-// never share one; the file is 0600). Prints "Adapter setting backed up to PATH". Returns
-// false, after printing "Failed to back up adapter setting to PATH, abort"
-// and the reason on stderr, when the directory or the file cannot be made;
+// never share one; the file is 0600), then hands it to the keeper when one
+// is set. Prints "Adapter setting backed up to PATH". Returns false, after
+// printing "Failed to back up adapter setting to PATH, abort" and the
+// reason on stderr, when the directory or the file cannot be made or the
+// keeper fails;
 // no file is left behind then. Monitor failures (a short or over-long read) propagate as
 // SambaError before any file is made. On success `made` (when given)
 // receives the backup's path, empty when backups are turned off.

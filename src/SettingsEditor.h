@@ -48,6 +48,10 @@ public:
 
     // True when any lens's entries differ from those it was opened with.
     bool edited() const { return _current != _opened; }
+    // Whether the opened file held an emulated EEPROM; false when it had to
+    // be formatted (or before any file), so its image is no settings to
+    // give an adapter.
+    bool holdsSettings() const { return _result != SettingsOpened::Formatted; }
 
     // The file a save writes now: the opened bytes themselves when nothing
     // was edited, the formatted area when the file had to be formatted, else

@@ -2,12 +2,14 @@
 
 #include <climits>
 
+#include "Pause.h"
+
 namespace {
 
 constexpr const char* kDevicePrefix = "\\\\.\\";  // lets COM10 and above open
 // Until the port's user sets its own timeout, reads wait without practical limit.
 constexpr int kWaitForever = INT_MAX;
-constexpr DWORD kFlushPauseMs = 1;
+constexpr int kFlushPauseMs = 1;
 // A device that stops reading must not hang a write for ever; as on POSIX.
 constexpr DWORD kWriteTimeoutMs = 5000;
 
@@ -176,5 +178,5 @@ bool WinSerialPort::timeout(int millisecs)
 
 void WinSerialPort::flush()
 {
-    Sleep(kFlushPauseMs);
+    pauseMs(kFlushPauseMs);
 }

@@ -174,7 +174,9 @@ TEST_F(Editor, SavesTheOpenedBytesUntilSomethingDiffers)
 TEST_F(Editor, FileThatIsNoSettingsSavesAsTheWholeFormattedAreaOrNotAtAll)
 {
     const std::vector<uint8_t> shortFile(100, 0);
+    EXPECT_TRUE(editor.holdsSettings());
     EXPECT_EQ(editor.open(shortFile.data(), shortFile.size(), "x.bin"), SettingsOpened::Formatted);
+    EXPECT_FALSE(editor.holdsSettings());  // the page must not write it to an adapter
     EXPECT_EQ(editor.status(), "x.bin is not a valid adapter setting file; a blank setting has been formatted");
     EXPECT_EQ(editor.lensCount(), 0);
     EXPECT_EQ(editor.saveRefusal(), "");

@@ -1,9 +1,13 @@
-// The page's entry: the adapter section's browser check, then the editor.
+// The page's entry: the adapter section's browser check, the editor, then
+// the adapter part (which loads settings into the editor).
 import { showSerialSupport } from './serial-support.js';
 import { initEditor } from './editor.js';
+import { initAdapter } from './adapter.js';
 
 showSerialSupport();
-initEditor().catch((error) => {
-  document.getElementById('status').textContent =
-    `This page could not start its WebAssembly module (${error.message}); try a current browser.`;
-});
+initEditor()
+  .then(() => initAdapter())
+  .catch((error) => {
+    document.getElementById('status').textContent =
+      `This page could not start its WebAssembly module (${error.message}); try a current browser.`;
+  });

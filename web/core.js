@@ -4,10 +4,27 @@
 import createPelagoModule from './pelago.js';
 
 let modulePromise = null;
+let outputListener = null;
+
+// The module's standard output and error, byte by byte (null: flush), to
+// whoever listens; a console program's output goes to the page's Log.
+function output(stream) {
+  return (byte) => {
+    if (outputListener) outputListener(stream, byte);
+  };
+}
+
+// Has fn(stream, byte) told every byte the module writes: stream is
+// 'out' or 'err', byte 0..255 (or null).
+export function onCoreOutput(fn) {
+  outputListener = fn;
+}
 
 // The module, loaded on first use.
 export function loadCore() {
-  if (!modulePromise) modulePromise = createPelagoModule();
+  if (!modulePromise) {
+    modulePromise = createPelagoModule({ stdout: output('out'), stderr: output('err') });
+  }
   return modulePromise;
 }
 

@@ -82,8 +82,15 @@ async function openChosenFile() {
   elements.fileInput.value = '';
 }
 
+// Why the opened file must not be saved anywhere, in the console's words;
+// '' when it may be.
+export function saveRefusal() {
+  requireCore();
+  return text(core._editor_save_refusal());
+}
+
 function downloadImage() {
-  const refusal = text(core._editor_save_refusal());
+  const refusal = saveRefusal();
   if (refusal) {
     showStatus(refusal);
     return;

@@ -102,7 +102,7 @@ make_package() {
 # Chromium with its WebDriver and Selenium for the browser tests.
 ensure_web_tools() {
     INSTALL_NOTE="the web page's tools (emscripten, chromium; first run only)" \
-        ensure_packages emscripten chromium chromium-driver python3-selenium
+        ensure_packages emscripten chromium chromium-driver python3-selenium python3-websockets
 }
 
 # The web page's static site in build-wasm/web/ (extra cmake args allowed).

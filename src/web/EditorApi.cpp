@@ -101,6 +101,11 @@ EMSCRIPTEN_KEEPALIVE const char* editor_save_refusal()
     return handOut(g_editor.saveRefusal());
 }
 
+EMSCRIPTEN_KEEPALIVE int editor_holds_settings()
+{
+    return g_editor.holdsSettings() ? 1 : 0;
+}
+
 EMSCRIPTEN_KEEPALIVE size_t editor_build_image()
 {
     g_image = g_editor.image();

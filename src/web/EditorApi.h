@@ -45,6 +45,10 @@ const char* editor_refusal_text();
 // 1 when any entry differs from the opened file.
 int editor_edited();
 
+// 1 when the opened file held an emulated EEPROM; 0 when it had to be
+// formatted or none is open.
+int editor_holds_settings();
+
 // Why the opened file must not be saved ("" when it may), in the
 // console's words.
 const char* editor_save_refusal();

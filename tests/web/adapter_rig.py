@@ -1,0 +1,161 @@
+"""The web page's adapter part against the virtual adapter: the site and the
+serial bridge on 127.0.0.1, the test-only navigator.serial injected before
+the page loads, the virtual adapter started per case. Shared by the browser
+tests and the flash benchmark."""
+import base64
+import os
+import signal
+import subprocess
+import tempfile
+import time
+
+import webpage
+from serial_bridge import SiteServer
+
+SIM_EXE = os.environ.get("PELAGO_SIM_EXE", "")
+FAKE_SERIAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_serial.js")
+SIM_START_S = 10
+ACTION_S = 120  # the longest action: a full firmware update over the serial link
+POLL_S = 0.02
+
+# Ports as navigator.serial's getInfo() describes them.
+ADAPTER_USB = {"usbVendorId": 0x2341, "usbProductId": 0x8036}
+FTDI_CONVERTER = {"usbVendorId": 0x0403, "usbProductId": 0x6001}
+PLAIN_SERIAL = {}
+
+
+class VirtualAdapter:
+    """adapter-sim on a pseudo-terminal, with its flash kept in `state` (read
+    once it has stopped; a fresh adapter's unless given) and every command it
+    received in `log`."""
+
+    def __init__(self, work, *options, state=None):
+        self.work = work
+        self.state = state or os.path.join(work, "adapter.state")
+        self.log = os.path.join(work, "adapter.log")
+        self.report = None
+        port_file = os.path.join(work, "adapter.port")
+        for stale in (port_file, self.log) + (() if state else (self.state,)):
+            if os.path.exists(stale):
+                os.remove(stale)
+        self.proc = subprocess.Popen([SIM_EXE, "--port-file", port_file, "--state", self.state,
+                                      "--log", self.log, *options],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + SIM_START_S
+        while not (os.path.exists(port_file) and os.path.getsize(port_file)):
+            if time.monotonic() > deadline or self.proc.poll() is not None:
+                self.stop()
+                raise RuntimeError("the virtual adapter did not start")
+            time.sleep(POLL_S)
+        with open(port_file) as f:
+            self.pty = f.read().strip()
+
+    def stop(self):
+        """Stops the adapter (it saves its state) and returns its report."""
+        if self.report is not None:
+            return self.report
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+        try:
+            _, err = self.proc.communicate(timeout=SIM_START_S)
+        except subprocess.TimeoutExpired:
+            self.proc.kill()
+            _, err = self.proc.communicate()
+        self.report = err.decode(errors="replace")
+        return self.report
+
+    def flash(self):
+        with open(self.state, "rb") as f:
+            return f.read()
+
+    def commands(self):
+        with open(self.log, "rb") as f:
+            return f.read().decode(errors="replace")
+
+
+class AdapterPage:
+    """One headless Chromium on the site, its navigator.serial the bridge's."""
+
+    def __init__(self):
+        webpage.require_site()
+        self.server = SiteServer(webpage.SITE_DIR).start()
+        self.browser = webpage.Browser()
+        self.driver = self.browser.driver
+        self.script = None
+        self.work = tempfile.mkdtemp(prefix="pelago-adapter-")
+
+    def close(self):
+        try:
+            self.browser.close()
+        finally:
+            self.server.stop()
+            webpage.shutil.rmtree(self.work, ignore_errors=True)
+
+    def load(self, port_info):
+        """Loads the page with a port described by `port_info` to pick."""
+        if self.script:
+            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
+                                        {"identifier": self.script})
+        with open(FAKE_SERIAL) as f:
+            source = f"window.__fakeSerialConfig = {{info: {dict(port_info)!r}}};\n" + f.read()
+        self.script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
+                                                  {"source": source})["identifier"]
+        self.driver.get(self.server.url)
+        self.browser.wait(lambda: self.named("Connect").is_enabled(), "the adapter part did not start")
+
+    def named(self, name):
+        return self.browser.by_label(name)
+
+    def text(self, name):
+        return self.browser.by_name(name).text
+
+    def status(self):
+        return self.text("Status")
+
+    def log_lines(self):
+        """The Log's lines since the last command line."""
+        lines = self.text("Log").split("\n")
+        starts = [i for i, line in enumerate(lines) if line.startswith("$ PelagoXcon ")]
+        return [line for line in lines[starts[-1] + 1:] if line] if starts else []
+
+    def act(self, button, link="Automatic", timeout=ACTION_S, during=None):
+        """Clicks `button` and waits until the page is idle again, calling
+        `during` once right after the click; the seconds it took."""
+        self.driver.find_element(webpage.By.ID, "link").send_keys(link)
+        start = time.monotonic()
+        self.named(button).click()
+        if during:
+            during()
+        deadline = start + timeout
+        while time.monotonic() < deadline:
+            idle = self.driver.execute_script(
+                "return !document.getElementById('connect').disabled"
+                " && !document.getElementById('editor').inert")
+            if idle:
+                return time.monotonic() - start
+            time.sleep(POLL_S)
+        raise AssertionError(f"{button} did not end within {timeout} s")
+
+    def choose_file(self, label, path):
+        self.named(label).send_keys(path)
+
+    def screenshot(self, name):
+        """The whole page as `name` in the screenshot directory, when one is set."""
+        if not webpage.SCREENSHOT_DIR:
+            return
+        os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot",
+                                           {"format": "png", "captureBeyondViewport": True})
+        with open(os.path.join(webpage.SCREENSHOT_DIR, name), "wb") as f:
+            f.write(base64.b64decode(shot["data"]))
+
+    def serial_log(self):
+        return self.driver.execute_script("return window.__fakeSerialLog")
+
+
+def cli(adapter, *args, env=None):
+    """The console tool on the same virtual adapter: (status, output with
+    stderr merged as a terminal shows it)."""
+    run = subprocess.run([webpage.PELAGO_EXE, "-p", adapter.pty, *args], stdout=subprocess.PIPE,
+                         stderr=subprocess.STDOUT, timeout=ACTION_S, env=env)
+    return run.returncode, run.stdout.decode(errors="replace")

@@ -1,0 +1,260 @@
+"""The web page's adapter part in headless Chromium against the virtual
+adapter, through the test bridge: connect over both links, firmware update,
+settings read, tune, write with its backup, refusals and faults ending in
+the failure line, reset, and a port the browser cannot open."""
+import os
+import re
+import subprocess
+import sys
+import unittest
+
+import webpage
+from adapter_rig import (ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
+                         VirtualAdapter, cli)
+from selenium.webdriver.common.keys import Keys
+
+APP_AREA = (0x1000, 0x1F000)
+SETTINGS_AREA = (0x1F000, 0x20000)
+BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+OPEN_REFUSED = ("The port could not be opened: close any other program or browser tab that uses it; "
+                "on Linux your user needs the port's group (see the README); on Windows check the "
+                "port's driver in Device Manager")
+TIMING = re.compile(r"done in +[0-9.]+ seconds")
+
+
+def area(flash, span):
+    return flash[span[0]:span[1]]
+
+
+def firmware(work, name, *options):
+    """A firmware file for the virtual adapter; returns (path, plain image)."""
+    plain = os.path.join(work, name + ".bin")
+    with open(plain, "wb") as f:
+        f.write(os.urandom(APP_AREA[1] - APP_AREA[0] - 0x1000))
+    path = os.path.join(work, name)
+    subprocess.run([SIM_EXE, "mkfw", *options, plain, path],
+                   check=True, capture_output=True, timeout=30)
+    with open(plain, "rb") as f:
+        return path, f.read()
+
+
+class AdapterPart(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.page = AdapterPage()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.page.close()
+
+    def setUp(self):
+        self.work = os.path.join(self.page.work, self.id().rsplit(".", 1)[-1])
+        os.makedirs(self.work, exist_ok=True)
+        self.adapter = None
+        self.page.browser.clear_downloads()
+
+    def tearDown(self):
+        if self.adapter:
+            self.adapter.stop()
+        self.page.server.refuse_open = False
+
+    def start(self, *options, state=None):
+        if self.adapter:
+            self.adapter.stop()
+        self.adapter = VirtualAdapter(self.work, *options, state=state)
+        self.page.server.pty_path = self.adapter.pty
+        return self.adapter
+
+    def connect(self, info=ADAPTER_USB, link="Automatic"):
+        self.page.load(info)
+        self.page.act("Connect", link)
+        self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+
+    def assert_port_released(self):
+        log = self.page.serial_log()
+        self.assertEqual(log["closes"], len(log["opens"]), "every open port was closed again")
+        self.assertEqual(self.page.server.open_lines, 0)
+
+    def test_connect_shows_the_identity_over_each_link(self):
+        usb, serial = [921600], [115200]
+        cases = [  # port, Link choice, adapter link, rates the page opened with
+            (ADAPTER_USB, "Automatic", "usb", usb),
+            (PLAIN_SERIAL, "Automatic", "serial", serial),
+            (FTDI_CONVERTER, "Automatic", "serial", serial),
+            (ADAPTER_USB, "Serial (115200)", "serial", serial),
+            (PLAIN_SERIAL, "USB", "serial", usb + serial),
+        ]
+        for info, link, sim_link, bauds in cases:
+            with self.subTest(info=info, link=link):
+                self.start("--link", sim_link)
+                self.page.server.bauds.clear()
+                self.connect(info, link)
+                self.assertEqual(self.page.server.bauds, bauds)
+                status, console = cli(self.adapter, "-i")
+                self.assertEqual(status, 0)
+                shown = self.page.text("Adapter identity").split("\n")
+                self.assertEqual(len(shown), 7)
+                self.assertIn("Adapter SN: QE012345 , PCB Ver: 0x0102", shown)
+                for line in shown:
+                    self.assertIn(line, console.splitlines())
+                # The Log holds what the console printed, the port's name aside.
+                self.assertEqual([TIMING.sub("", line) for line in self.page.log_lines()],
+                                 [TIMING.sub("", line) for line in console.splitlines() if line])
+                self.assert_port_released()
+
+    def test_firmware_update_writes_verifies_and_resets(self):
+        path, plain = firmware(self.work, "app.fw")
+        for info, sim_link in ((ADAPTER_USB, "usb"), (PLAIN_SERIAL, "serial")):  # raw blocks, XMODEM
+            with self.subTest(link=sim_link):
+                self.start("--link", sim_link)
+                self.connect(info)
+                self.page.choose_file("Firmware file", path)
+                busy = {}
+
+                def while_writing():
+                    busy["enabled"] = [b for b in ("Connect", "Disconnect", "Reset adapter",
+                                                   "Update firmware", "Read settings from adapter",
+                                                   "Write settings to adapter")
+                                       if self.page.named(b).is_enabled()]
+                    busy["editor waits"] = self.page.driver.execute_script(
+                        "return document.getElementById('editor').inert")
+                    busy["leaving asks"] = self.page.driver.execute_script(
+                        "const e = new Event('beforeunload', {cancelable: true});"
+                        " window.dispatchEvent(e); return e.defaultPrevented;")
+
+                self.page.act("Update firmware", during=while_writing)
+                self.assertEqual(busy, {"enabled": [], "editor waits": True, "leaving asks": True})
+                self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                self.assertIn(" Firmware update OK", self.page.log_lines())
+                self.assertEqual(self.page.named("Progress").get_attribute("aria-valuenow"), "100")
+                self.adapter.stop()
+                self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
+                self.assert_port_released()
+
+    def test_read_tune_write_keeps_backups_and_matches_the_console(self):
+        self.start()
+        self.connect()
+        self.page.act("Read settings from adapter")
+        self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+        self.assertEqual(len(self.page.driver.find_elements(webpage.By.CSS_SELECTOR, "#lenses tbody tr")), 4)
+        self.page.named("Lens 2 All range").send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE,
+                                                       "-9", Keys.TAB)
+        read_name = self.backups()[0]
+        self.page.named("Download settings file").click()
+        tuned = self.page.browser.downloaded(read_name)
+        self.page.browser.clear_downloads()
+
+        self.page.act("Write settings to adapter")
+        log = self.page.log_lines()
+        self.assertEqual(self.page.status(), "Done", "\n".join(log))
+        self.assertIn("Adapter setting verified", log)
+        backed_up = [line for line in log if line.startswith("Adapter setting backed up to /backups/")]
+        self.assertEqual(len(backed_up), 1)
+        backup = os.path.basename(backed_up[0])
+        self.assertRegex(backup, BACKUP_NAME)
+        self.assertEqual(len(self.page.browser.downloaded(backup)), 4096)
+        self.page.screenshot("adapter.png")
+        self.adapter.stop()
+        written = area(self.adapter.flash(), SETTINGS_AREA)
+
+        # The console's -u of the same file on an adapter as it was.
+        file = os.path.join(self.work, "tuned.dat")
+        with open(file, "wb") as f:
+            f.write(tuned)
+        console = VirtualAdapter(os.path.join(self.work), state=os.path.join(self.work, "fresh.state"))
+        try:
+            status, out = cli(console, "-u", file, env={**os.environ, "PELAGOXCON_NO_BACKUP": "1"})
+            self.assertEqual(status, 0, out)
+        finally:
+            console.stop()
+        self.assertEqual(written, tuned, "web wrote the download")
+        self.assertEqual(written, area(console.flash(), SETTINGS_AREA))
+
+        # Both kept, and still there after a reload.
+        self.page.load(ADAPTER_USB)
+        self.assertLessEqual({read_name, backup}, set(self.backups()))
+        self.assert_port_released()
+
+    def backups(self):
+        items = self.page.browser.by_name("Backups", "ul").find_elements(webpage.By.TAG_NAME, "li")
+        for item in items:
+            self.assertEqual(item.find_element(webpage.By.TAG_NAME, "button").accessible_name, "Download")
+        return [item.find_element(webpage.By.TAG_NAME, "span").text for item in items]
+
+    def test_refusals_and_faults_end_in_the_failure_line(self):
+        bad_sig, _ = firmware(self.work, "bad.fw", "--sig", "XXXX")
+        other_pcb, _ = firmware(self.work, "pcb.fw", "--pcb", "0x0301")
+        good, _ = firmware(self.work, "good.fw")
+        blank = os.path.join(self.work, "blank.dat")
+        with open(blank, "wb") as f:
+            f.write(b"\xff" * 4096)
+        cases = [  # adapter options, button, its file, failure line, erases
+            ((), "Update firmware", bad_sig, None, False),
+            ((), "Update firmware", other_pcb, None, False),
+            ((), "Write settings to adapter", blank,
+             "/settings/blank.dat is not a valid adapter setting file, abort", False),
+            (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),
+            (("--corrupt-write", "3"), "Write settings to adapter", None,
+             "Adapter setting verification failed, abort", True),
+            (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
+        ]
+        for options, button, file, failure, erases in cases:
+            with self.subTest(options=options, button=button, file=file):
+                self.start(*options)
+                self.connect()
+                if button == "Update firmware":
+                    self.page.choose_file("Firmware file", file)
+                elif file:
+                    self.page.choose_file("Open settings file", file)
+                elif button == "Write settings to adapter":
+                    self.page.act("Read settings from adapter")
+                self.page.act(button)
+                status, log = self.page.status(), self.page.log_lines()
+                self.assertNotEqual(status, "Done")
+                if failure:
+                    self.assertEqual(status, failure, "\n".join(log))
+                    self.page.screenshot("adapter-failed.png")
+                else:  # the console's own refusal, from the same file
+                    _, console = cli(self.adapter, "-f", file)
+                    self.assertIn(status.replace("/firmware/", self.work + "/"), console.splitlines())
+                self.assertEqual("\nX" in "\n" + self.adapter.commands(), erases)
+                self.assert_port_released()
+
+    def test_a_backup_the_browser_cannot_keep_stops_the_write(self):
+        self.start()
+        self.connect()
+        self.page.act("Read settings from adapter")
+        self.page.driver.execute_script(
+            "IDBObjectStore.prototype.put = function () {"
+            " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
+        self.page.act("Write settings to adapter")
+        self.assertRegex(self.page.status(),
+                         r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
+        self.assertNotIn("\nX", "\n" + self.adapter.commands())
+
+    def test_reset_and_a_port_that_will_not_open(self):
+        self.start()
+        self.connect()
+        self.page.act("Reset adapter")
+        self.assertEqual(self.page.status(), "Done")
+        self.assertEqual(self.page.log_lines(), cli(self.adapter, "-R")[1].splitlines())
+        self.page.server.refuse_open = True
+        self.page.act("Connect")
+        self.assertEqual(self.page.status(), OPEN_REFUSED)
+        self.assertFalse(self.page.named("Reset adapter").is_enabled())
+        self.page.server.refuse_open = False
+        self.page.act("Connect")
+        self.assertEqual(self.page.status(), "Done")
+        self.page.act("Disconnect")
+        self.assertEqual((self.page.status(), self.page.text("Adapter identity")), ("Done", "Not connected"))
+        self.assertFalse(self.page.named("Reset adapter").is_enabled())
+        self.assert_port_released()
+
+
+if __name__ == "__main__":
+    try:
+        webpage.require_site()
+    except unittest.SkipTest as reason:
+        print(f"skipped: {reason}")
+        sys.exit(webpage.SKIP_EXIT_STATUS)
+    unittest.main(verbosity=2)
