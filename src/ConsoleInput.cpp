@@ -1,6 +1,4 @@
-// Console input: get_int and input_ended, declared with the driver. Apart
-// from it so that the lens dialogue links without the device road.
-#include "PelagoXcon.h"
+#include "ConsoleInput.h"
 
 #include <climits>
 #include <cstdlib>

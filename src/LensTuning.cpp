@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "PelagoXcon.h"
+#include "ConsoleInput.h"
 #include "SettingsOpen.h"
 #include "eeprom.h"
 

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "ConsoleInput.h"
 #include "LensTuning.h"
 #include "PelagoXcon.h"
 #include "Printable.h"

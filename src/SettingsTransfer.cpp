@@ -6,6 +6,7 @@
 #include <string>
 
 #include "EEPROM_Init.h"
+#include "ConsoleInput.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"

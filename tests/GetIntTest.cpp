@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "PelagoXcon.h"
+#include "ConsoleInput.h"
 
 namespace {
 
