@@ -188,11 +188,16 @@ class AdapterPart(unittest.TestCase):
         blank = os.path.join(self.work, "blank.dat")
         with open(blank, "wb") as f:
             f.write(b"\xff" * 4096)
+        long = os.path.join(self.work, "long.dat")  # a settings file and more: never saved
+        with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as sample, open(long, "wb") as f:
+            f.write(sample.read() + b"\xa5" * 6000)
         cases = [  # adapter options, button, its file, failure line, erases
             ((), "Update firmware", bad_sig, None, False),
             ((), "Update firmware", other_pcb, None, False),
             ((), "Write settings to adapter", blank,
              "/settings/blank.dat is not a valid adapter setting file, abort", False),
+            ((), "Write settings to adapter", long,
+             "long.dat is larger than an adapter setting file; it was not changed", False),
             (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              "Adapter setting verification failed, abort", True),
