@@ -2,8 +2,15 @@
 // and procfs trees.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <grp.h>
+#include <sched.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -223,6 +230,56 @@ TEST_F(FakeTree, FailuresAreExplainedWithWhatToDo)
     fs::remove_all(_root / "class");
     EXPECT_EQ(f.explainFailure("/dev/ttyACM9", SerialPort::OpenNotFound),
               "The port does not exist, and no serial ports were found: is the adapter plugged in?");
+}
+
+// A container or chroot with its own devpts has a /dev/pts/N of its own:
+// its holder shows the same link text as ours, but is another device.
+TEST(PortHolder, APtyOfAnotherDevptsWithTheSameNameIsNotOurs)
+{
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const std::string port = ptsname(master);  // nobody opens its slave here
+    const int number = std::stoi(port.substr(port.rfind('/') + 1));
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Its own mount namespace with a new devpts instance on /dev/pts;
+        // holds that instance's pty of the same number as our port.
+        char ok = 0;
+        if (unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+            mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666") == 0) {
+            int other = -1;
+            for (int n = 0; n <= number; ++n) {
+                other = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY);
+                if (other < 0 || grantpt(other) != 0 || unlockpt(other) != 0)
+                    _exit(1);
+            }
+            ok = ::open(port.c_str(), O_RDWR | O_NOCTTY) >= 0 ? 1 : 0;
+            prctl(PR_SET_NAME, "decoy-ns");
+        }
+        if (::write(ready[1], &ok, 1) != 1)
+            _exit(1);
+        pause();
+        _exit(0);
+    }
+    ::close(ready[1]);
+    char ok = 0;
+    bool started = ::read(ready[0], &ok, 1) == 1;
+    ::close(ready[0]);
+    std::string line;
+    if (started && ok)
+        line = PosixPortFactory().explainFailure(port, SerialPort::OpenInUse);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    ::close(master);
+    if (!ok)
+        GTEST_SKIP() << "no devpts instance of its own could be made here (it needs root)";
+    EXPECT_EQ(line.find("decoy-ns"), std::string::npos) << line;
+    EXPECT_NE(line.find("The port is in use by another program"), std::string::npos) << line;
 }
 
 TEST(NaturalOrder, DigitRunsCompareByValue)
