@@ -57,6 +57,7 @@ export async function initAdapter(doc = document) {
   core = await loadCore();
   core.pelagoKeepBackup = keepBackupBeforeErase;
   core.pelagoProgress = showProgress;
+  core.pelagoCommand = logCommand;
   el.connect.addEventListener('click', connect);
   el.disconnect.addEventListener('click', () => act(disconnect));
   el.reset.addEventListener('click', () => act(() => runAction('adapter_reset')));
@@ -202,30 +203,15 @@ async function readSettings() {
 // ends with "Done" or the run's failure line in the Status. The exit status.
 async function runAction(name, path, isSettings) {
   core._adapter_set_link(Number(el.link.value));
-  const portName = core.UTF8ToString(core._adapter_port_name());
   run = [];
   showStatus('Working…');
   showProgress('', 0, 1);
-  logCommand(commandLine(name, portName, path));
   const args = [path, isSettings].filter((arg) => arg !== undefined);
   const types = args.map((arg) => (typeof arg === 'string' ? 'string' : 'number'));
   const status = await core.ccall(name, 'number', types, args, { async: true });
   endPendingLine();
   showStatus(status === 0 ? 'Done' : failureLine(run));
   return status;
-}
-
-// What a console user would type for the same action.
-function commandLine(name, portName, path) {
-  const options = {
-    adapter_connect: '-i',
-    adapter_reset: '-R',
-    adapter_update_firmware: '-f',
-    adapter_write_settings: '-u',
-    adapter_read_settings: '-s',
-  }[name];
-  const port = /\s/.test(portName) ? `"${portName}"` : portName;
-  return `PelagoXcon -p ${port} ${options}${path ? ' ' + path : ''}`;
 }
 
 // The line that says why a run failed: its last, leaving out the timing

@@ -56,6 +56,11 @@ EM_ASYNC_JS(void, pelago_keep_backup,
     stringToUTF8(why, reason, reasonSize);
 });
 
+EM_JS(void, pelago_log_command, (const char* line), {
+    const log = Module["pelagoCommand"];
+    if (log) log(UTF8ToString(line));
+});
+
 EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t total), {
     const report = Module["pelagoProgress"];
     if (report) report(UTF8ToString(label), done, total);
@@ -89,6 +94,20 @@ void _setUp()
     setProgressObserver(_reportProgress);
 }
 
+// Heads the Log's run with what a console user would type for it:
+// `options` after "-p PORT", an argument with blanks in double quotes.
+void _logCommand(const std::vector<std::string>& options)
+{
+    std::string line = std::string(kProgramName) + " -p";
+    std::vector<std::string> args = {webSerialPortName()};
+    args.insert(args.end(), options.begin(), options.end());
+    for (const std::string& arg : args)
+        line += arg.find_first_of(" \t") == std::string::npos ? " " + arg : " \"" + arg + "\"";
+    std::fflush(stdout);
+    std::fflush(stderr);
+    pelago_log_command(line.c_str());
+}
+
 // Runs the console's driver with `options` after "-p PORT", keeping the
 // lens editor's image, which the driver blanks at its start.
 int _run(std::vector<std::string> options)
@@ -96,6 +115,7 @@ int _run(std::vector<std::string> options)
     std::string port = webSerialPortName();
     if (port.empty())
         return kStatusFailed;
+    _logCommand(options);
     std::vector<std::string> args = {kProgramName, "-p", port};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
@@ -155,6 +175,7 @@ EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings
     // A blank area formatted from a file that was no settings would wipe
     // the adapter's; the console's -u never sees such a file from the page.
     if (!isSettings) {
+        _logCommand({"-u", path});
         std::printf("%s is not a valid adapter setting file, abort\n", path);
         std::fflush(stdout);
         return kStatusFailed;
