@@ -417,9 +417,30 @@ bool copyAttributes(int, int, std::string*)
 }
 #endif
 
+// Gives the replacement `fd` the original's owner and group. A process
+// that may not (another user's file, a group it is not in) is refused:
+// the file would change hands, and with it who may read the settings.
+bool keepOwnership(const struct stat& original, int fd, std::string* error)
+{
+    struct stat now{};
+    if (fchown(fd, original.st_uid, original.st_gid) != 0 && errno != EPERM) {
+        *error = reason("cannot keep the owner");
+        return false;
+    }
+    if (fstat(fd, &now) != 0) {
+        *error = reason("cannot keep the owner");
+        return false;
+    }
+    if (now.st_uid != original.st_uid || now.st_gid != original.st_gid) {
+        *error = "its owner or group could not be kept: only its owner or root may replace it";
+        return false;
+    }
+    return true;
+}
+
 // The replacement takes over the original's owner, group, extended
-// attributes and mode; a process that may not give away a file keeps what
-// it can. A new file gets what any new file gets.
+// attributes and mode, or the save is refused. A new file gets what any
+// new file gets.
 bool copyOwnershipAndMode(const Target& target, int fd, std::string* error)
 {
     if (target.created) {
@@ -432,16 +453,8 @@ bool copyOwnershipAndMode(const Target& target, int fd, std::string* error)
         return true;
     }
     const struct stat& original = target.st;
-    if (fchown(fd, original.st_uid, original.st_gid) != 0) {
-        if (errno != EPERM) {
-            *error = reason("cannot keep the owner");
-            return false;
-        }
-        if (fchown(fd, uid_t(-1), original.st_gid) != 0 && errno != EPERM) {
-            *error = reason("cannot keep the group");
-            return false;
-        }
-    }
+    if (!keepOwnership(original, fd, error))
+        return false;
     if (!copyAttributes(target.fd, fd, error))
         return false;
     // Last: fchown may clear set-id bits, and an ACL sets the group bits.
@@ -528,7 +541,8 @@ bool safeSaveCheck(const std::string& path, std::string* error)
     int fd = createTemporary(target.name, &temp, error);
     if (fd < 0)
         return false;
+    bool ok = target.created || keepOwnership(target.st, fd, error);
     close(fd);
     unlink(temp.c_str());
-    return true;
+    return ok;
 }

@@ -580,6 +580,16 @@ const SaveRule kRules[] = {
     {"UserMayNotReplaceAnotherUsersFile", Expect::Refused, true, false, 0,
      [](Scene& s) { return s.file("roots.dat", 0644); },
      [](Scene& s, const std::string& t) { EXPECT_EQ(readFile(t), s.route.original()); }, Need::User},
+    // Writable by the user but not its own: a replacement would change hands.
+    {"UserMayNotTakeOverAnotherUsersWritableFile", Expect::Refused, true, false, 0,
+     [](Scene& s) { return s.file("shared.dat", 0666); },
+     [](Scene& s, const std::string& t) {
+         struct stat st {};
+         stat(t.c_str(), &st);
+         EXPECT_EQ(st.st_uid, 0u);
+         EXPECT_EQ(readFile(t), s.route.original());
+     },
+     Need::User},
     {"UserIsNotLedByALinkToAFileItMayNotWrite", Expect::Refused, false, false, 0,
      [](Scene& s) {
          s.file("roots.dat", 0644);
