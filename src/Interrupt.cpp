@@ -139,9 +139,12 @@ std::string interruptedMessage(const std::string& port)
     case AdapterState::Unchanged:
         break;
     case AdapterState::SettingsErased:
+        // Without a backup or a file of the user's, only a file saved earlier can restore them.
         return "Interrupted: the adapter's settings are erased or partly written; restore them with: "
                "PelagoXcon -p " +
-               printable(_shellWord(port)) + " -u " + printable(_shellWord(g_restoreFile));
+               printable(_shellWord(port)) + " -u " +
+               (g_restoreFile.empty() ? std::string("FILE (a setting file saved earlier)")
+                                      : printable(_shellWord(g_restoreFile)));
     case AdapterState::FirmwarePartial:
         return "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the "
                "update again";

@@ -232,7 +232,9 @@ PosixSerialPort::Wait PosixSerialPort::_waitFor(short events, int millisecs)
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     pollfd pfd{_fd, events, 0};
-    int wait = millisecs;
+    // Once interrupted, no wait is long: a silent adapter must not hold the
+    // user for a whole timeout after Ctrl-C.
+    int wait = interruptRequested() ? std::min(millisecs, kInterruptedWaitMs) : millisecs;
     int n;
     while ((n = poll(&pfd, 1, wait)) < 0) {
         if (errno != EINTR)

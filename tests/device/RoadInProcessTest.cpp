@@ -17,6 +17,7 @@
 #include "DeviceRoad.h"
 #include "EEPROM_Init.h"
 #include "FwCodec.h"
+#include "Interrupt.h"
 #include "MonitorScript.h"
 #include "PosixSerialPort.h"
 #include "SettingsTransfer.h"
@@ -315,4 +316,28 @@ TEST(SettingsClear, UnreadableInputAbortsBeforeTouchingTheAdapter)
     EXPECT_EQ(result, BlockResult::Aborted);
     EXPECT_EQ(out, "\nHow many times have you reset this adapter's settings? Wrong input, abort!");
     std::remove(path.c_str());
+}
+
+// What an interruption tells the user to run, for each state it can leave.
+TEST(InterruptedMessage, NamesWhatRestoresTheAdapter)
+{
+    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: ";
+    const struct {
+        AdapterState state;
+        std::string restoreFile, says;
+    } cases[] = {
+        {AdapterState::Unchanged, "", "Interrupted: nothing was changed on the adapter"},
+        {AdapterState::SettingsErased, "/b/QE1-20261207-101010.dat",
+         erased + "PelagoXcon -p /dev/pts/3 -u /b/QE1-20261207-101010.dat"},
+        {AdapterState::SettingsErased, "my dir/x.dat", erased + "PelagoXcon -p /dev/pts/3 -u 'my dir/x.dat'"},
+        // Backups off and no file of the user's (the clearing action): never "-u ''".
+        {AdapterState::SettingsErased, "", erased + "PelagoXcon -p /dev/pts/3 -u FILE (a setting file saved earlier)"},
+        {AdapterState::FirmwarePartial, "",
+         "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+    };
+    for (const auto& c : cases) {
+        setAdapterState(c.state, c.restoreFile);
+        EXPECT_EQ(interruptedMessage("/dev/pts/3"), c.says);
+    }
+    setAdapterState(AdapterState::Unchanged);
 }
