@@ -12,6 +12,7 @@ const char kCorruptedText[] = "Adapter setting was corrupted";
 const char kFormattedFormat[] = "%s is not a valid adapter setting file; a blank setting has been formatted";
 const char kNoLensText[] = "No lens available for AF tune, quit";
 const char kOpenFailedFormat[] = "Failed in opening adapter setting file %s, abort";
+const char kNotSettingsFileFormat[] = "%s is not an adapter setting file, abort";
 const char kTooLargeFormat[] = "%s is larger than an adapter setting file; it was not changed";
 
 size_t placeSettingsImage(const uint8_t* bytes, size_t size)

@@ -19,6 +19,7 @@ extern const char kCorruptedText[];       // Corrupted
 extern const char kFormattedFormat[];     // Formatted, with the file name for %s
 extern const char kNoLensText[];          // Current, but no lens recorded
 extern const char kOpenFailedFormat[];    // the file could not be read, name for %s
+extern const char kNotSettingsFileFormat[];  // -u refused a file that is no settings area, name for %s
 extern const char kTooLargeFormat[];      // a save refused for a file past the flash image, name for %s
 
 // Erases the whole flash image (0xFF), clears the emulator's state and

@@ -16,6 +16,7 @@
 #include "SettingsArea.h"
 #include "SettingsBackup.h"
 #include "SettingsFile.h"
+#include "SettingsOpen.h"
 
 namespace {
 
@@ -92,7 +93,8 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     in.reset();
     // A firmware or any other file would leave the adapter without settings.
     if (!isSettingsImage(image)) {
-        std::printf("%s is not an adapter setting file, abort\n", printable(file).c_str());
+        std::printf(kNotSettingsFileFormat, printable(file).c_str());
+        std::fputs("\n", stdout);
         return BlockResult::Aborted;
     }
     std::string backup;

@@ -47,7 +47,9 @@ export async function initAdapter(doc = document) {
     log: doc.getElementById('log'),
     backups: doc.getElementById('backups'),
     noBackups: doc.getElementById('no-backups'),
-    editor: doc.getElementById('editor'),
+    // The editor's controls; its Status stays outside, so that a screen
+    // reader hears how every action ended.
+    editorControls: doc.querySelectorAll('#editor .toolbar, #editor .table-wrap'),
   };
   if (!hasWebSerial()) {
     el.controls.hidden = true;
@@ -69,8 +71,9 @@ export async function initAdapter(doc = document) {
   el.update.addEventListener('click', () => act(updateFirmware));
   el.read.addEventListener('click', () => act(readSettings));
   el.write.addEventListener('click', () => act(writeSettings));
+  // A port's disconnect event bubbles up here with the port as its target.
   navigator.serial.addEventListener('disconnect', (event) => {
-    if (event.port !== core.pelagoSerial.port) return;
+    if (event.target !== core.pelagoSerial.port) return;
     portLost = true;
     if (!busy) act(async () => {
       await forgetPort();
@@ -96,7 +99,7 @@ function updateControls() {
   el.firmware.disabled = busy || !connected;
   el.update.disabled = busy || !connected || !el.firmware.files.length;
   // The driver blanks the editor's image while it runs; no edits meanwhile.
-  el.editor.inert = busy;
+  for (const part of el.editorControls) part.inert = busy;
   for (const button of el.backups.querySelectorAll('button')) button.disabled = busy;
 }
 
@@ -189,14 +192,17 @@ async function readSettings() {
   const path = core.UTF8ToString(core._adapter_read_path());
   const name = baseName(path);
   const bytes = core.FS.readFile(path);
+  let kept = true;
   try {
     await storeBackup(name, bytes);
   } catch (error) {
+    kept = false;
     logLine(`This browser could not keep ${name}: ${error.message}`);
   }
   await renderBackups();
   loadImage(bytes, name);
-  showStatus('Done');
+  // Opened in the editor all the same, but the copy the page promises is missing.
+  showStatus(kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
 }
 
 // Runs one exported action of the module, its output going to the Log;

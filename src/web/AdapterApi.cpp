@@ -14,8 +14,10 @@
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "PelagoXcon.h"
+#include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
+#include "SettingsOpen.h"
 #include "WebPortFactory.h"
 #include "nvm.h"
 
@@ -176,7 +178,8 @@ EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings
     // the adapter's; the console's -u never sees such a file from the page.
     if (!isSettings) {
         _logCommand({"-u", path});
-        std::printf("%s is not a valid adapter setting file, abort\n", path);
+        std::printf(kNotSettingsFileFormat, printable(path).c_str());
+        std::fputs("\n", stdout);
         std::fflush(stdout);
         return kStatusFailed;
     }

@@ -130,7 +130,7 @@ class AdapterPage:
         while time.monotonic() < deadline:
             idle = self.driver.execute_script(
                 "return !document.getElementById('connect').disabled"
-                " && !document.getElementById('editor').inert")
+                " && !document.querySelector('#editor .toolbar').inert")
             if idle:
                 return time.monotonic() - start
             time.sleep(POLL_S)

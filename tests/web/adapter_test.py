@@ -117,7 +117,8 @@ class AdapterPart(unittest.TestCase):
                                                    "Write settings to adapter")
                                        if self.page.named(b).is_enabled()]
                     busy["editor waits"] = self.page.driver.execute_script(
-                        "return document.getElementById('editor').inert")
+                        "return document.querySelector('#editor .toolbar').inert"
+                        " && !document.getElementById('status').closest('[inert]')")
                     busy["leaving asks"] = self.page.driver.execute_script(
                         "const e = new Event('beforeunload', {cancelable: true});"
                         " window.dispatchEvent(e); return e.defaultPrevented;")
@@ -195,7 +196,7 @@ class AdapterPart(unittest.TestCase):
             ((), "Update firmware", bad_sig, None, False),
             ((), "Update firmware", other_pcb, None, False),
             ((), "Write settings to adapter", blank,
-             "/settings/blank.dat is not a valid adapter setting file, abort", False),
+             "/settings/blank.dat is not an adapter setting file, abort", False),
             ((), "Write settings to adapter", long,
              "long.dat is larger than an adapter setting file; it was not changed", False),
             (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),

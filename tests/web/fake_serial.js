@@ -59,7 +59,10 @@
         port._ws = null;
         if (controller) controller.error(lost());
         controller = null;
-        navigator.serial.dispatchEvent(Object.assign(new Event("disconnect"), { port: port }));
+        // As the browser does: the event is the port's, bubbling up.
+        const gone = new Event("disconnect", { bubbles: true });
+        Object.defineProperty(gone, "target", { value: port });
+        navigator.serial.dispatchEvent(gone);
       };
       this.writable = new WritableStream({
         write(chunk) {
