@@ -5,7 +5,6 @@ the failure line, reset, and a port the browser cannot open."""
 import os
 import re
 import subprocess
-import sys
 import unittest
 
 import webpage
@@ -258,9 +257,4 @@ class AdapterPart(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    try:
-        webpage.require_site()
-    except unittest.SkipTest as reason:
-        print(f"skipped: {reason}")
-        sys.exit(webpage.SKIP_EXIT_STATUS)
-    unittest.main(verbosity=2)
+    webpage.main()

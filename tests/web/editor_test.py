@@ -4,7 +4,6 @@ answers, refused entries, files that are not current settings, and a
 browser without Web Serial."""
 import os
 import re
-import sys
 import unittest
 
 import webpage
@@ -227,9 +226,4 @@ class EditorPage(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    try:
-        webpage.require_site()
-    except unittest.SkipTest as reason:
-        print(f"skipped: {reason}")
-        sys.exit(webpage.SKIP_EXIT_STATUS)
-    unittest.main(verbosity=2)
+    webpage.main()

@@ -6,6 +6,7 @@ import http.server
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import threading
 import time
@@ -35,6 +36,17 @@ def require_site():
     if os.environ.get("CI") == "true":
         raise RuntimeError(reason)
     raise unittest.SkipTest(reason)
+
+
+def main():
+    """Runs the calling file's tests; without a built site, exits with the
+    skip status and the reason (require_site fails under CI=true instead)."""
+    try:
+        require_site()
+    except unittest.SkipTest as reason:
+        print(f"skipped: {reason}")
+        sys.exit(SKIP_EXIT_STATUS)
+    unittest.main(module="__main__", verbosity=2)
 
 
 class _SiteHandler(http.server.SimpleHTTPRequestHandler):
