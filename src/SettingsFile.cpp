@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "SafeSave.h"
+#include "SettingsOpen.h"
 #include "eeprom.h"
 #include "nvm.h"
 
@@ -36,9 +37,7 @@ bool isSettingsImage(const uint8_t* image)
     const _eeprom_module savedEmulator = _eeprom_instance;
     const uint8_t savedDirty = eeprom_dirty;
 
-    std::memset(g_eeprom, 0xFF, kFlashImageSize);
-    std::memcpy(g_eeprom, image, kSettingsFileSize);
-    _eeprom_instance = _eeprom_module{};
+    placeSettingsImage(image, kSettingsFileSize);
     bool accepted = eeprom_emulator_init() == STATUS_OK;
 
     std::memcpy(g_eeprom, savedImage, sizeof savedImage);
