@@ -445,7 +445,8 @@ TEST_P(InfoTest, NoSerialNumberReachesTheTerminalAsAControl)
         h().startSim(options);
         for (const auto& l : locales) {
             SCOPED_TRACE(printable(serial, false) + " in " + l.locale);
-            h().launcher().setEnvironment({"PELAGOXCON_BACKUP_DIR=" + h().backupDir(), std::string("LC_ALL=") + l.locale});
+            h().launcher().setEnvironment(
+                {"PELAGOXCON_BACKUP_DIR=" + h().backupDir(), std::string("LC_ALL=") + l.locale});
             ProcessResult r = h().runOnPort({"-i"}, 30s);
             EXPECT_EQ(r.exitStatus, 0);
             EXPECT_EQ(firstControl(r.out, l.utf8, utf8Locale), "") << r.out;
