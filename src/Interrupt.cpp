@@ -1,6 +1,7 @@
 #include "Interrupt.h"
 
 #include <csignal>
+#include <cstdio>
 
 #ifdef _WIN32
 #include <windows.h>
@@ -50,9 +51,25 @@ std::string _shellWord(const std::string& word)
 
 #ifdef _WIN32
 
+// Windows ends the process about 5 s after a console-close event, or as
+// soon as its handler returns: the handler waits for the road to stop at a
+// block boundary, a little less than that.
+constexpr DWORD kCloseGraceMs = 4500;
+
+// Set once the road has stopped and released the port (manual reset).
+HANDLE g_roadStopped = nullptr;
+
 BOOL WINAPI _onConsoleEvent(DWORD event)
 {
-    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT)
+    if (event == CTRL_CLOSE_EVENT) {
+        // Returning ends the process, so holding the handler is the only way
+        // to let the block in progress finish.
+        g_interrupted = 1;
+        if (g_roadStopped != nullptr)
+            WaitForSingleObject(g_roadStopped, kCloseGraceMs);
+        return TRUE;
+    }
+    if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT)
         return FALSE;
     if (g_interrupted)
         return FALSE;  // the default handler ends the program
@@ -87,6 +104,11 @@ InterruptHandlers::InterruptHandlers()
     g_state = AdapterState::Unchanged;
     g_restoreFile.clear();
 #ifdef _WIN32
+    // Never closed: a close handler may still be waiting on it at exit.
+    if (g_roadStopped == nullptr)
+        g_roadStopped = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    else
+        ResetEvent(g_roadStopped);
     SetConsoleCtrlHandler(_onConsoleEvent, TRUE);
 #else
     struct sigaction action{};
@@ -105,6 +127,12 @@ InterruptHandlers::~InterruptHandlers()
 {
 #ifdef _WIN32
     SetConsoleCtrlHandler(_onConsoleEvent, FALSE);
+    // What the road printed must be out before a waiting close handler
+    // lets the process end.
+    std::fflush(stdout);
+    std::fflush(stderr);
+    if (g_roadStopped != nullptr)
+        SetEvent(g_roadStopped);
 #else
     for (size_t i = 0; i < sizeof kSignals / sizeof kSignals[0]; ++i)
         sigaction(kSignals[i], &g_previous[i], nullptr);

@@ -1,19 +1,7 @@
 #include "SettingsBackup.h"
 
-#include <fcntl.h>
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
@@ -43,7 +31,6 @@ constexpr const char* kUnknownSerial = "unknown";
 constexpr const char* kExtension = ".dat";
 constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
 constexpr int kNameTries = 1000;
-constexpr int kClaimMode = 0600;  // the settings are the owner's alone
 
 BackupKeeper g_keeper = nullptr;
 
@@ -90,60 +77,31 @@ std::string _unresolvedDir()
 #endif
 }
 
-// Why `path`, which could not be made a directory, is none.
-std::string _notADirectory(const std::filesystem::path& path, const std::error_code& failure)
+// The name of the n-th try for `stem`: STEM.dat, STEM-1.dat, ...
+std::string _nameFor(const std::string& stem, int n)
 {
-    std::error_code error;
-    std::filesystem::file_status status = std::filesystem::status(path, error);
-    if (error)
-        return error.message();
-    if (std::filesystem::exists(status) && !std::filesystem::is_directory(status))
-        return std::make_error_code(std::errc::not_a_directory).message();
-    return failure.message();
+    return (n == 0 ? stem : stem + "-" + std::to_string(n)) + kExtension;
 }
 
-// Makes `dir` and its missing parents, each new one for its owner alone
-// (0700 whatever the umask): backups hold the adapter's settings. Never
-// throws: every failure is a reason.
-bool _makeDirectory(const std::string& dir, std::string& reason)
+// Stores `size` bytes of `data` under the first free name for `stem` in
+// `dir`, claimed exclusively, so two runs never share one. The name; or ""
+// with `tried` naming the path that failed and `reason` saying why.
+std::string _saveUnderFreeName(PrivateDirectory& dir, const std::string& dirPath, const std::string& stem,
+                               const uint8_t* data, size_t size, std::string& tried, std::string& reason)
 {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    fs::path partial;
-    for (const fs::path& part : fs::path(dir)) {
-        partial /= part;
-        if (fs::is_directory(partial, error))
-            continue;
-        if (!fs::create_directory(partial, error)) {
-            std::error_code ignored;
-            if (fs::is_directory(partial, ignored))
-                continue;  // made meanwhile by another run
-            reason = _notADirectory(partial, error);
-            return false;
-        }
-        fs::permissions(partial, fs::perms::owner_all, error);
-        if (error) {
-            reason = error.message();
-            return false;
+    tried = _join(dirPath, _nameFor(stem, 0));
+    reason = "every name is taken";
+    for (int n = 0; n < kNameTries; ++n) {
+        std::string name = _nameFor(stem, n);
+        NewFileResult result = dir.saveNew(name, data, size, &reason);
+        if (result == NewFileResult::Saved)
+            return name;
+        if (result == NewFileResult::Failed) {
+            tried = _join(dirPath, name);
+            return "";
         }
     }
-    return true;
-}
-
-// Creates `path` empty, failing when anything already stands there; so a
-// name, once claimed, is this run's alone. errno tells why it failed.
-bool _claim(const std::string& path)
-{
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, kClaimMode);
-    if (fd < 0)
-        return false;
-#ifndef _WIN32
-    // The umask may take even the owner's write: the save would then
-    // refuse the claimed file as read-only.
-    ::fchmod(fd, kClaimMode);
-#endif
-    ::close(fd);
-    return true;
+    return "";
 }
 
 bool _fail(const std::string& path, const std::string& reason)
@@ -158,19 +116,18 @@ bool _fail(const std::string& path, const std::string& reason)
 std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
                             std::string& reason)
 {
-    tried = _join(dir, stem + kExtension);
-    reason = "every name is taken";
-    for (int n = 0; n < kNameTries; ++n) {
-        std::string path = _join(dir, (n == 0 ? stem : stem + "-" + std::to_string(n)) + kExtension);
-        if (_claim(path))
-            return path;
-        if (errno != EEXIST) {
-            tried = path;
-            reason = std::strerror(errno);
-            return "";
-        }
-    }
-    return "";
+    PrivateDirectory held;
+    tried = dir;
+    if (!held.open(dir, false, &reason))
+        return "";
+    std::string name = _saveUnderFreeName(held, dir, stem, nullptr, 0, tried, reason);
+    return name.empty() ? "" : _join(dir, name);
+}
+
+bool backupDirIsSafe(const std::string& dir, std::string* reason)
+{
+    PrivateDirectory held;
+    return held.open(dir, false, reason);
 }
 
 void setBackupKeeper(BackupKeeper keeper)
@@ -225,7 +182,8 @@ bool backupSettings(Samba& samba, std::string* made)
         return _fail(std::string("(empty ") + kBackupDirVariable + ")", std::string(kBackupDirVariable) + " is empty");
     if (dir.empty())
         return _fail(_unresolvedDir(), std::string(kHomeVariable) + " is not set or not an absolute path");
-    if (!_makeDirectory(dir, reason))
+    PrivateDirectory held;
+    if (!held.open(dir, true, &reason))
         return _fail(dir, reason);
 
     std::string serial = adapterSerialNumber(samba);
@@ -233,15 +191,13 @@ bool backupSettings(Samba& samba, std::string* made)
     readSettingsArea(samba, image);
 
     std::string tried;
-    std::string path = claimBackupPath(dir, settingsBackupStem(serial, std::time(nullptr)), tried, reason);
-    if (path.empty())
+    std::string name = _saveUnderFreeName(held, dir, settingsBackupStem(serial, std::time(nullptr)), image,
+                                          sizeof image, tried, reason);
+    if (name.empty())
         return _fail(tried, reason);
-    if (!safeSave(path, image, sizeof image, &reason)) {
-        std::remove(path.c_str());  // the claim, still empty
-        return _fail(path, reason);
-    }
+    std::string path = _join(dir, name);
     if (g_keeper && !g_keeper(path, image, sizeof image, &reason)) {
-        std::remove(path.c_str());  // not a backup the user can rely on
+        held.remove(name);  // not a backup the user can rely on
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", printable(path).c_str());

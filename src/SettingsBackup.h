@@ -30,11 +30,20 @@ std::string settingsBackupDir();
 std::string settingsBackupStem(const std::string& serial, std::time_t when);
 
 // Claims the first free name of DIR/STEM.dat, DIR/STEM-1.dat, ... by
-// creating it empty and exclusively, so two runs never share one. The
-// claimed path; or "" with `tried` naming the path that failed and `reason`
-// saying why.
+// creating it empty and exclusively, so two runs never share one; DIR must
+// pass backupDirIsSafe. The claimed path; or "" with `tried` naming the
+// path (or DIR) that failed and `reason` saying why.
 std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
                             std::string& reason);
+
+// Whether `dir` is an existing directory fit to hold backups: on POSIX no
+// other user may change it or any directory (or link) on its way, that is
+// each is owned by this user or root and, unless sticky, writable by
+// neither group nor others; on Windows it is a directory. False with
+// *reason set otherwise, e.g. "DIR may be changed by another user (owner
+// 1000, mode 0777)" naming the level at fault, or the system's words for
+// a missing one.
+bool backupDirIsSafe(const std::string& dir, std::string* reason);
 
 // A second place each backup is kept once its file is saved, for a front
 // end whose files do not outlive it (the web page keeps them in the
@@ -46,16 +55,19 @@ using BackupKeeper = bool (*)(const std::string& path, const uint8_t* data, size
 // Sets the keeper (null: none, the default).
 void setBackupKeeper(BackupKeeper keeper);
 
-// Unless PELAGOXCON_NO_BACKUP is "1": creates the backup directory (and its
-// parents, 0700) when missing, reads the serial number and the whole settings
-// area, and saves the area as DIR/STEM.dat (or STEM-1.dat, STEM-2.dat, ...
-// when the name is taken; the name is claimed exclusively, so two runs
-// never share one; the file is 0600), then hands it to the keeper when one
+// Unless PELAGOXCON_NO_BACKUP is "1": opens the backup directory, creating
+// it and its missing parents (0700 from the start) when missing, and
+// refuses it unless backupDirIsSafe would pass it; then reads the serial
+// number and the whole settings area, and saves the area as DIR/STEM.dat
+// (or STEM-1.dat, STEM-2.dat, ... when the name is taken; the name is
+// claimed exclusively and written through the descriptor that claimed it,
+// relative to the directory held open, so two runs never share one and no
+// link is followed; the file is 0600), then hands it to the keeper when one
 // is set. Prints "Adapter setting backed up to PATH". Returns false, after
-// printing "Failed to back up adapter setting to PATH, abort" and the
-// reason on stderr, when the directory or the file cannot be made or the
-// keeper fails;
-// no file is left behind then. Monitor failures (a short or over-long read) propagate as
-// SambaError before any file is made. On success `made` (when given)
+// printing "Failed to back up adapter setting to PATH, abort" (PATH the
+// directory when the directory is at fault) and the reason on stderr, when
+// the directory or the file cannot be made or the keeper fails; no file is
+// left behind then. Monitor failures (a short or over-long read) propagate
+// as SambaError before any file is made. On success `made` (when given)
 // receives the backup's path, empty when backups are turned off.
 bool backupSettings(Samba& samba, std::string* made = nullptr);

@@ -4,7 +4,9 @@
 
 #include <cstdio>
 #include <cwchar>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 namespace {
 
@@ -271,4 +273,97 @@ bool safeSaveCheck(const std::string& path, std::string* error)
     probe.close();
     DeleteFileW(temp.c_str());
     return true;
+}
+
+namespace {
+
+// Held without FILE_SHARE_DELETE: no one can rename or remove the
+// directory while backups are made in it.
+constexpr DWORD kShareButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+std::wstring entryOf(const std::string& dir, const std::string& name)
+{
+    std::wstring wide = widen(dir);
+    if (!wide.empty() && wide.back() != L'\\' && wide.back() != L'/')
+        wide += L'\\';
+    return wide + widen(name);
+}
+
+} // namespace
+
+PrivateDirectory::~PrivateDirectory()
+{
+    close();
+}
+
+void PrivateDirectory::close()
+{
+    if (_handle != -1)
+        CloseHandle(reinterpret_cast<HANDLE>(_handle));
+    _handle = -1;
+}
+
+bool PrivateDirectory::open(const std::string& dir, bool create, std::string* error)
+{
+    close();
+    std::wstring wide = widen(dir);
+    if (create) {
+        // %LOCALAPPDATA%'s own access list, inherited, keeps it the user's.
+        std::error_code failure;
+        std::filesystem::create_directories(wide, failure);
+        if (failure) {
+            *error = failure.message();
+            return false;
+        }
+    }
+    HANDLE held = CreateFileW(wide.c_str(), FILE_LIST_DIRECTORY, kShareButDelete, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (held == INVALID_HANDLE_VALUE) {
+        *error = lastReason("cannot open it");
+        return false;
+    }
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(held, &info) || !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        CloseHandle(held);
+        *error = "it is not a directory";
+        return false;
+    }
+    _path = dir;
+    _handle = reinterpret_cast<intptr_t>(held);
+    return true;
+}
+
+NewFileResult PrivateDirectory::saveNew(const std::string& name, const uint8_t* data, size_t size,
+                                        std::string* error)
+{
+    // CREATE_NEW fails on anything standing there, a link included.
+    Handle file(CreateFileW(entryOf(_path, name).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_EXISTS || code == ERROR_ALREADY_EXISTS)
+            return NewFileResult::Taken;
+        *error = reason("cannot create it", code);
+        return NewFileResult::Failed;
+    }
+    bool ok = writeAll(file.get(), data, size, error);
+    if (ok && !FlushFileBuffers(file.get())) {
+        *error = lastReason("flush to disk failed");
+        ok = false;
+    }
+    if (!ok) {
+        // Gone with the handle that made it, never looked up by name again.
+        FILE_DISPOSITION_INFO gone{TRUE};
+        SetFileInformationByHandle(file.get(), FileDispositionInfo, &gone, sizeof gone);
+    }
+    if (!file.close() && ok) {
+        *error = lastReason("close failed");
+        ok = false;
+    }
+    return ok ? NewFileResult::Saved : NewFileResult::Failed;
+}
+
+void PrivateDirectory::remove(const std::string& name)
+{
+    DeleteFileW(entryOf(_path, name).c_str());
 }

@@ -294,19 +294,67 @@ TEST(NaturalOrder, DigitRunsCompareByValue)
     EXPECT_TRUE(F::naturalLess("ttyS99999999999999999999", "ttyS100000000000000000000"));
 }
 
-TEST(PrintableText, OnlyControlBytesAreEscaped)
+// What a terminal would take as a control is escaped; in a UTF-8 locale
+// other UTF-8 is kept, in any other every byte from 0x80 up is escaped.
+TEST(PrintableText, ControlsAreEscapedInTheLocalesCharacterSet)
 {
     const struct {
-        std::string text, shown;
+        std::string text, inUtf8, inOther;
     } cases[] = {
-        {"plain /dev/ttyACM0", "plain /dev/ttyACM0"},
-        {"\x1b]2;pwned\x07\x1b[2J", "\\x1B]2;pwned\\x07\\x1B[2J"},
-        {std::string("a\0b\n\x1f\x7f", 6), "a\\x00b\\x0A\\x1F\\x7F"},
-        {"Gr\xc3\xbc\xc3\x9f" "e \xff\x80", "Gr\xc3\xbc\xc3\x9f" "e \xff\x80"},  // UTF-8 and high bytes kept
-        {"back\\slash", "back\\slash"},
+        {"plain /dev/ttyACM0", "plain /dev/ttyACM0", "plain /dev/ttyACM0"},
+        {"\x1b]2;pwned\x07\x1b[2J", "\\x1B]2;pwned\\x07\\x1B[2J", "\\x1B]2;pwned\\x07\\x1B[2J"},
+        {std::string("a\0b\n\x1f\x7f", 6), "a\\x00b\\x0A\\x1F\\x7F", "a\\x00b\\x0A\\x1F\\x7F"},
+        {"Gr\xc3\xbc\xc3\x9f" "e", "Gr\xc3\xbc\xc3\x9f" "e", "Gr\\xC3\\xBC\\xC3\\x9F" "e"},
+        {"Q\xc2\x9b" "2J", "Q\\xC2\\x9B" "2J", "Q\\xC2\\x9B" "2J"},        // U+009B, CSI
+        {"\xc2\x80\xc2\x9f\xc2\xa0", "\\xC2\\x80\\xC2\\x9F\xc2\xa0", "\\xC2\\x80\\xC2\\x9F\\xC2\\xA0"},
+        {"\x9b" "2J\xff\x80", "\\x9B" "2J\\xFF\\x80", "\\x9B" "2J\\xFF\\x80"},  // lone bytes
+        {"\xc2", "\\xC2", "\\xC2"},                                             // cut short
+        {"\xc1\x9b\xe0\x82\x9b", "\\xC1\\x9B\\xE0\\x82\\x9B", "\\xC1\\x9B\\xE0\\x82\\x9B"},  // overlong CSI
+        {"\xed\xa0\x80\xf4\x90\x80\x80", "\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80",
+         "\\xED\\xA0\\x80\\xF4\\x90\\x80\\x80"},                               // surrogate, past U+10FFFF
+        {"\xf0\x9f\x94\x8c", "\xf0\x9f\x94\x8c", "\\xF0\\x9F\\x94\\x8C"},
+        {"back\\slash", "back\\slash", "back\\slash"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(printable(c.text), c.shown) << c.shown;
+    for (const auto& c : cases) {
+        EXPECT_EQ(printable(c.text, true), c.inUtf8) << c.inUtf8;
+        EXPECT_EQ(printable(c.text, false), c.inOther) << c.inOther;
+    }
+}
+
+TEST(PrintableText, TheLocaleVariablesNameTheCharacterSet)
+{
+    const struct {
+        const char *all, *ctype, *lang;
+        bool utf8;
+    } cases[] = {
+        {nullptr, nullptr, "en_US.UTF-8", true},
+        {nullptr, nullptr, "de_DE.utf8@euro", true},
+        {"C", nullptr, "en_US.UTF-8", false},       // LC_ALL first
+        {"", "C.UTF-8", "POSIX", true},             // an empty one counts as unset
+        {nullptr, "en_US.ISO-8859-1", "C.UTF-8", false},
+        {nullptr, nullptr, "en_US", false},
+        {nullptr, nullptr, nullptr, false},
+    };
+    const char* names[] = {"LC_ALL", "LC_CTYPE", "LANG"};
+    std::string saved[3];
+    bool had[3];
+    for (int i = 0; i < 3; ++i)
+        if ((had[i] = std::getenv(names[i]) != nullptr))
+            saved[i] = std::getenv(names[i]);
+    for (const auto& c : cases) {
+        const char* values[] = {c.all, c.ctype, c.lang};
+        for (int i = 0; i < 3; ++i)
+            if (values[i] != nullptr)
+                setenv(names[i], values[i], 1);
+            else
+                unsetenv(names[i]);
+        EXPECT_EQ(consoleIsUtf8(), c.utf8) << (c.lang ? c.lang : "-");
+    }
+    for (int i = 0; i < 3; ++i)
+        if (had[i])
+            setenv(names[i], saved[i].c_str(), 1);
+        else
+            unsetenv(names[i]);
 }
 
 } // namespace

@@ -1,7 +1,11 @@
 // Where a settings backup goes and what it is called.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -92,4 +96,38 @@ TEST(SettingsBackupDir, VariableThenStateHomeThenHome)
         ScopedVariable home("HOME", c.home);
         EXPECT_EQ(settingsBackupDir(), c.dir) << c.dir;
     }
+}
+
+// A directory other users cannot change is fit for backups, a sticky one
+// included (as /tmp); nothing is made by asking.
+TEST(SettingsBackupDir, SafeOnlyWhenNoOtherUserMayChangeIt)
+{
+    char pattern[] = "/tmp/pelago-backupdir-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string scratch = pattern;
+    const std::string self = std::to_string(geteuid());
+    const struct {
+        const char* name;
+        mode_t mode;  // 0: not made
+        std::string reason;
+    } cases[] = {
+        {"private", 0700, ""},
+        {"sticky", 01777, ""},
+        {"readable", 0755, ""},
+        {"group", 0770, scratch + "/group may be changed by another user (owner " + self + ", mode 0770)"},
+        {"world", 0703, scratch + "/world may be changed by another user (owner " + self + ", mode 0703)"},
+        {"missing", 0, "No such file or directory"},
+    };
+    for (const auto& c : cases) {
+        std::string dir = scratch + "/" + c.name;
+        if (c.mode != 0) {
+            mkdir(dir.c_str(), 0700);
+            chmod(dir.c_str(), c.mode);
+        }
+        std::string reason;
+        EXPECT_EQ(backupDirIsSafe(dir, &reason), c.reason.empty()) << c.name;
+        EXPECT_EQ(reason, c.reason);
+        EXPECT_EQ(access(dir.c_str(), F_OK) == 0, c.mode != 0) << c.name;
+    }
+    std::filesystem::remove_all(scratch);
 }

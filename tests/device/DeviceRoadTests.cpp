@@ -1,6 +1,7 @@
 // The device road end to end: port choice, chip check, link modes, the
 // fixed order of the blocks, and the identity block at its edges.
 #include <fcntl.h>
+#include <locale.h>
 #include <grp.h>
 #include <poll.h>
 #include <signal.h>
@@ -13,6 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
+#include <cwchar>
+#include <cwctype>
 #include <filesystem>
 #include <regex>
 
@@ -387,8 +391,71 @@ TEST_P(InfoTest, BlankFlashPrintsAllOnes)
     h().startSim(options);
     ProcessResult r = h().runOnPort({"-i"}, 30s);
     EXPECT_EQ(r.exitStatus, 0);
-    EXPECT_EQ(maskTimes(r.out), infoBlock(std::string(8, '\xFF'), "0xFFFF", "0xFFFF", "0xFF", 255, 255,
-                                          std::string(1, '\xFF'), 255));
+    // Escaped in any locale: a lone 0xFF is no UTF-8.
+    EXPECT_EQ(maskTimes(r.out), infoBlock("\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF", "0xFFFF", "0xFFFF", "0xFF",
+                                          255, 255, "\\xFF", 255));
+}
+
+// The first thing in `out` a terminal of the locale's character set would
+// act on (a C0 control but the line end, DEL, a C1 control; in UTF-8 also
+// a byte of no valid character), as \xHH; empty when there is none.
+std::string firstControl(const std::string& out, bool utf8, locale_t utf8Locale)
+{
+    locale_t previous = uselocale(utf8Locale);
+    std::mbstate_t state{};
+    std::string found;
+    for (size_t at = 0, length = 1; at < out.size() && found.empty(); at += length) {
+        unsigned char byte = static_cast<unsigned char>(out[at]);
+        wchar_t wide = byte;
+        length = 1;
+        if (utf8 && byte >= 0x80) {
+            length = std::mbrtowc(&wide, out.data() + at, out.size() - at, &state);
+            if (length == size_t(-1) || length == size_t(-2)) {
+                wide = 0x80;  // no character: flagged as a C1 control would be
+                length = 1;
+            }
+        }
+        bool control = utf8 ? std::iswcntrl(wide) != 0 : (byte < 0x20 || (byte >= 0x7F && byte < 0xA0));
+        if (control && wide != L'\n') {
+            char shown[8];
+            std::snprintf(shown, sizeof shown, "\\x%02X", byte);
+            found = shown;
+        }
+    }
+    uselocale(previous);
+    return found;
+}
+
+// Whatever the adapter's serial number holds, no byte sequence that a
+// terminal takes as a control reaches it, in a UTF-8 or an 8-bit locale.
+TEST_P(InfoTest, NoSerialNumberReachesTheTerminalAsAControl)
+{
+    locale_t utf8Locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    if (utf8Locale == nullptr)
+        GTEST_SKIP() << "the C.UTF-8 locale is not installed";
+    const std::string serials[] = {"Q\xC2\x9B" "2J", "\x1B[2J\x9B" "2J", "\xC2\x85" "x\xF0\x9F\x94",
+                                   "Gr\xC3\xBC\xC3\x9F" "e"};
+    const struct {
+        const char* locale;
+        bool utf8;
+    } locales[] = {{"C.UTF-8", true}, {"en_US.ISO-8859-1", false}, {"C", false}};
+    for (const std::string& serial : serials) {
+        sim::SimOptions options;
+        options.identity.serialNumber = serial;
+        h().startSim(options);
+        for (const auto& l : locales) {
+            SCOPED_TRACE(printable(serial, false) + " in " + l.locale);
+            h().launcher().setEnvironment(
+                {"PELAGOXCON_BACKUP_DIR=" + h().backupDir(), std::string("LC_ALL=") + l.locale});
+            ProcessResult r = h().runOnPort({"-i"}, 30s);
+            EXPECT_EQ(r.exitStatus, 0);
+            EXPECT_EQ(firstControl(r.out, l.utf8, utf8Locale), "") << r.out;
+            if (serial == serials[0]) {
+                EXPECT_NE(r.out.find("Adapter SN: Q\\xC2\\x9B2J , "), std::string::npos) << r.out;
+            }
+        }
+    }
+    freelocale(utf8Locale);
 }
 
 TEST_P(InfoTest, SerialNumberEndsAtItsFirstZeroByteAndAdjIsUnsigned)

@@ -246,14 +246,21 @@ const RouteParam kRoutes[] = {
 // What a route that names its own file is tried with.
 const char* const kNewFileRules[] = {"MissingFileIsCreated", "PlantedLinksAtTemporaryNamesAreLeftAlone",
                                      "WriteCutShortLeavesTheFileAlone", "UmaskWithoutOwnerWriteStillSaves",
-                                     "UserMayNotCreateInADirectoryItMayNotWrite"};
+                                     "UserMayNotCreateInADirectoryItMayNotWrite",
+                                     "ClaimedNameSwappedForALinkLeavesItsTargetAlone"};
+
+// Rules only a route that names its own file is tried with: what they
+// arrange would be the user's own choice of file for the others.
+const char* const kOwnNameRules[] = {"ClaimedNameSwappedForALinkLeavesItsTargetAlone"};
 
 // The mode every temporary file (.NAME.xxxxxx.tmp) of a directory has at
 // the moment it is opened, seen through fanotify's permission events: the
-// opening process waits until the mode is taken. Needs CAP_SYS_ADMIN.
+// opening process waits until the mode is taken, and until `onOpen` (when
+// given) has done with the path opened. Needs CAP_SYS_ADMIN.
 class TemporaryWatch {
 public:
-    explicit TemporaryWatch(const std::string& dir)
+    explicit TemporaryWatch(const std::string& dir, std::function<void(const std::string&)> onOpen = {})
+        : _onOpen(std::move(onOpen))
     {
         _fd = fanotify_init(FAN_CLASS_CONTENT | FAN_CLOEXEC, O_RDONLY);
         if (_fd < 0 || pipe(_stop) != 0 ||
@@ -301,6 +308,8 @@ private:
                 if (path.find("/.") != std::string::npos && path.size() > 4 &&
                     path.compare(path.size() - 4, 4, ".tmp") == 0 && fstat(event->fd, &st) == 0)
                     _modes.push_back(st.st_mode & 07777);
+                if (_onOpen)
+                    _onOpen(path);
                 fanotify_response allow{event->fd, FAN_ALLOW};
                 ssize_t ignored = write(_fd, &allow, sizeof allow);
                 (void)ignored;
@@ -313,6 +322,7 @@ private:
     int _stop[2] = {-1, -1};
     std::thread _thread;
     std::vector<mode_t> _modes;
+    std::function<void(const std::string&)> _onOpen;
 };
 
 // What a rule arranges and looks at: the scratch directory, the route, and
@@ -621,6 +631,29 @@ const SaveRule kRules[] = {
          EXPECT_EQ(attribute(t, "user.pelago"), "kept");
      },
      Need::User},
+    // The moment a backup's name is claimed, the name becomes a link to a
+    // file of root's: the backup must go to the file it claimed, or fail.
+    {"ClaimedNameSwappedForALinkLeavesItsTargetAlone", Expect::Refused, false, false, 0,
+     [](Scene& s) {
+         std::string victim = s.file("victim.dat", 0644);
+         std::string moved = s.h.path("moved");
+         s.watch = std::make_unique<TemporaryWatch>(s.h.path(""), [victim, moved](const std::string& opened) {
+             if (opened.find("/QE012345-") != std::string::npos && !fs::exists(moved)) {
+                 fs::rename(opened, moved);
+                 fs::create_symlink(victim, opened);
+             }
+         });
+         return s.h.path("new.dat");
+     },
+     [](Scene& s, const std::string&) {
+         s.watch->stop();
+         EXPECT_EQ(readFile(s.h.path("victim.dat")), s.route.original());
+         EXPECT_TRUE(fs::exists(s.h.path("moved"))) << "the claim was not seen";
+         for (const auto& entry : fs::directory_iterator(s.h.path("")))
+             if (entry.is_symlink() || entry.path().filename() == "moved")
+                 fs::remove(entry.path());  // the intruder's, not the save's
+     },
+     Need::Fanotify},
     {"UsersOwnFileIsReplacedAndStaysItsOwn", Expect::Stored, true, false, 0,
      [](Scene& s) {
          std::string path = s.file("mine.dat", 0600);
@@ -658,6 +691,8 @@ std::vector<SaveCase> saveCases()
     for (const RouteParam& route : kRoutes)
         for (const SaveRule& rule : kRules)
             if ((rule.readableTarget || !route.readsTarget) &&
+                (route.namesItsFile || std::find(std::begin(kOwnNameRules), std::end(kOwnNameRules), rule.name) ==
+                                           std::end(kOwnNameRules)) &&
                 (!route.namesItsFile || std::find(std::begin(kNewFileRules), std::end(kNewFileRules), rule.name) !=
                                             std::end(kNewFileRules)))
                 cases.push_back({&route, &rule});

@@ -326,7 +326,9 @@ TEST_P(SettingsTest, ABackupThatCannotBeMadeMeansNoErase)
         std::string dir;  // as the message names it
         std::string reason;
         bool asUser = false;
+        bool asRoot = false;  // owners and modes of POSIX, set by root
     };
+    const std::string test = std::to_string(geteuid());
     const Case cases[] = {
         {"a file where the directory should be", [&] { writeFile(h().path("state"), {}); },
          {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()}, h().backupDir(), "Not a directory"},
@@ -346,12 +348,38 @@ TEST_P(SettingsTest, ABackupThatCannotBeMadeMeansNoErase)
          },
          {"PELAGOXCON_BACKUP_DIR=" + h().path("closed/backups")}, h().path("closed/backups"), "Permission denied",
          true},
+        // Another user could swap the backup for a link to a file of root's.
+        {"a directory another user owns",
+         [&] {
+             std::filesystem::create_directory(h().path("theirs"));
+             chmod(h().path("theirs").c_str(), 0777);
+             EXPECT_EQ(chown(h().path("theirs").c_str(), kNobody, kNobody), 0);
+         },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("theirs")}, h().path("theirs"),
+         h().path("theirs") + " may be changed by another user (owner 65534, mode 0777)", false, true},
+        {"a parent anyone may write",
+         [&] {
+             std::filesystem::create_directories(h().path("open/backups"));
+             chmod(h().path("open").c_str(), 0777);
+         },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("open/backups")}, h().path("open/backups"),
+         h().path("open") + " may be changed by another user (owner " + test + ", mode 0777)", false, true},
+        {"a link on the way another user owns",
+         [&] {
+             std::filesystem::create_directories(h().path("mine"));
+             std::filesystem::create_symlink("mine", h().path("link"));
+             EXPECT_EQ(lchown(h().path("link").c_str(), kNobody, kNobody), 0);
+         },
+         {"PELAGOXCON_BACKUP_DIR=" + h().path("link/backups")}, h().path("link/backups"),
+         h().path("link") + " may be changed by another user (owner 65534, mode 0777)", false, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto* native = dynamic_cast<NativeLauncher*>(&h().launcher());
         if (c.asUser && (native == nullptr || geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
             continue;  // root may search any directory
+        if (c.asRoot && (native == nullptr || geteuid() != 0))
+            continue;
         c.arrange();
         h().launcher().setEnvironment(c.environment);
         if (c.asUser) {
