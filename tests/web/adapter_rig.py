@@ -101,7 +101,7 @@ class AdapterPage:
         self.script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                                   {"source": source})["identifier"]
         self.driver.get(self.server.url)
-        self.browser.wait(lambda: self.named("Connect").is_enabled(), "the adapter part did not start")
+        self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")
 
     def named(self, name):
         return self.browser.by_label(name)

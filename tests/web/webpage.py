@@ -23,6 +23,8 @@ PELAGO_EXE = os.environ.get("PELAGO_EXE", "")
 SAMPLES_DIR = os.environ.get("PELAGO_SAMPLES_DIR", "")
 SCREENSHOT_DIR = os.environ.get("PELAGO_SCREENSHOT_DIR", "")
 WAIT_SECONDS = 20
+# The Status once every control has its handler; "Loading…" until then.
+READY_STATUS = "Open a settings file to list its lenses."
 # CTest counts this exit status as a skip.
 SKIP_EXIT_STATUS = 77
 
