@@ -17,6 +17,7 @@ FAKE_SERIAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_ser
 SIM_START_S = 10
 ACTION_S = 120  # the longest action: a full firmware update over the serial link
 POLL_S = 0.02
+LINE_FREE_S = 10  # for the page's line to be let go before the console opens the port
 
 # Ports as navigator.serial's getInfo() describes them.
 ADAPTER_USB = {"usbVendorId": 0x2341, "usbProductId": 0x8036}
@@ -73,12 +74,16 @@ class VirtualAdapter:
             return f.read().decode(errors="replace")
 
 
+_servers = []  # the bridges of the pages open now
+
+
 class AdapterPage:
     """One headless Chromium on the site, its navigator.serial the bridge's."""
 
     def __init__(self):
         webpage.require_site()
         self.server = SiteServer(webpage.SITE_DIR).start()
+        _servers.append(self.server)
         self.browser = webpage.Browser()
         self.driver = self.browser.driver
         self.script = None
@@ -88,6 +93,7 @@ class AdapterPage:
         try:
             self.browser.close()
         finally:
+            _servers.remove(self.server)
             self.server.stop()
             webpage.shutil.rmtree(self.work, ignore_errors=True)
 
@@ -154,8 +160,11 @@ class AdapterPage:
 
 
 def cli(adapter, *args, env=None):
-    """The console tool on the same virtual adapter: (status, output with
-    stderr merged as a terminal shows it)."""
+    """The console tool on the same virtual adapter, once no page holds a
+    line to it: (status, output with stderr merged as a terminal shows it)."""
+    for server in _servers:
+        if not server.wait_lines_closed(LINE_FREE_S):
+            raise AssertionError(f"the page still holds the port after {LINE_FREE_S} s")
     run = subprocess.run([webpage.PELAGO_EXE, "-p", adapter.pty, *args], stdout=subprocess.PIPE,
                          stderr=subprocess.STDOUT, timeout=ACTION_S, env=env)
     return run.returncode, run.stdout.decode(errors="replace")
