@@ -10,6 +10,7 @@ import tempfile
 import time
 
 import webpage
+from selenium.common.exceptions import TimeoutException
 from serial_bridge import SiteServer
 
 SIM_EXE = os.environ.get("PELAGO_SIM_EXE", "")
@@ -18,6 +19,16 @@ SIM_START_S = 10
 ACTION_S = 120  # the longest action: a full firmware update over the serial link
 POLL_S = 0.02
 LINE_FREE_S = 10  # for the page's line to be let go before the console opens the port
+
+# Resolves once no action runs: Connect is enabled and the editor usable.
+WAIT_IDLE = """
+const done = arguments[arguments.length - 1];
+const idle = () => !document.getElementById('connect').disabled
+    && !document.querySelector('#editor .toolbar').inert;
+if (idle()) return done();
+const watch = new MutationObserver(() => { if (idle()) { watch.disconnect(); done(); } });
+watch.observe(document.body, {attributes: true, subtree: true, attributeFilter: ['disabled', 'inert']});
+"""
 
 # Ports as navigator.serial's getInfo() describes them.
 ADAPTER_USB = {"usbVendorId": 0x2341, "usbProductId": 0x8036}
@@ -132,15 +143,15 @@ class AdapterPage:
         self.named(button).click()
         if during:
             during()
-        deadline = start + timeout
-        while time.monotonic() < deadline:
-            idle = self.driver.execute_script(
-                "return !document.getElementById('connect').disabled"
-                " && !document.querySelector('#editor .toolbar').inert")
-            if idle:
-                return time.monotonic() - start
-            time.sleep(POLL_S)
-        raise AssertionError(f"{button} did not end within {timeout} s")
+        # One call that returns when the page is idle: polling from here
+        # would take the page's main thread 50 times a second, which a
+        # busy machine can least spare.
+        self.driver.set_script_timeout(timeout)
+        try:
+            self.driver.execute_async_script(WAIT_IDLE)
+        except TimeoutException:
+            raise AssertionError(f"{button} did not end within {timeout} s") from None
+        return time.monotonic() - start
 
     def choose_file(self, label, path):
         self.named(label).send_keys(path)
