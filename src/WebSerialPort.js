@@ -131,7 +131,10 @@ mergeInto(LibraryManager.library, {
       const deadline = performance.now() + ms;
       while (!line.chunks.length && !line.failed) {
         const left = deadline - performance.now();
-        if (left <= 0) return 0;
+        if (left <= 0) {
+          await pelagoSerial.settle(line);
+          return line.chunks.length ? 1 : line.failed ? -1 : 0;
+        }
         let timer;
         await new Promise(function (resolve) {
           line.wake = resolve;
@@ -141,6 +144,20 @@ mergeInto(LibraryManager.library, {
         line.wake = null;
       }
       return line.chunks.length ? 1 : -1;
+    },
+
+    // On a busy machine the timer of a wait can run behind bytes the
+    // browser has already delivered, whose read has yet to resolve: give
+    // the tasks queued before a few turns, so that they count as in time.
+    SETTLE_TURNS: 3,
+    settle: async function (line) {
+      for (let turn = 0; turn < pelagoSerial.SETTLE_TURNS && !line.chunks.length && !line.failed; ++turn) {
+        await new Promise(function (resolve) {
+          const channel = new MessageChannel();
+          channel.port1.onmessage = resolve;
+          channel.port2.postMessage(null);
+        });
+      }
     },
 
     // Queues `size` bytes from `ptr`: the count, -1 when the line failed,

@@ -13,6 +13,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -244,40 +246,64 @@ TEST(PortHolder, APtyOfAnotherDevptsWithTheSameNameIsNotOurs)
     const int number = std::stoi(port.substr(port.rfind('/') + 1));
     int ready[2];
     ASSERT_EQ(pipe(ready), 0);
+    // The child's first failing step, with its errno; the skip names it.
+    enum Step : int { Ready, Unshare, PrivateRoot, MountDevpts, OpenTwin };
     pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
         // Its own mount namespace with a new devpts instance on /dev/pts;
         // holds that instance's pty of the same number as our port.
-        char ok = 0;
-        if (unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-            mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666") == 0) {
+        int report[2] = {Ready, 0};
+        if (unshare(CLONE_NEWNS) != 0)
+            report[0] = Unshare;
+        else if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+            report[0] = PrivateRoot;
+        else if (mount("devpts", "/dev/pts", "devpts", 0, "newinstance,ptmxmode=0666") != 0)
+            report[0] = MountDevpts;
+        else {
             int other = -1;
             for (int n = 0; n <= number; ++n) {
                 other = ::open("/dev/pts/ptmx", O_RDWR | O_NOCTTY);
                 if (other < 0 || grantpt(other) != 0 || unlockpt(other) != 0)
                     _exit(1);
             }
-            ok = ::open(port.c_str(), O_RDWR | O_NOCTTY) >= 0 ? 1 : 0;
+            if (::open(port.c_str(), O_RDWR | O_NOCTTY) < 0)
+                report[0] = OpenTwin;
             prctl(PR_SET_NAME, "decoy-ns");
         }
-        if (::write(ready[1], &ok, 1) != 1)
+        if (report[0] != Ready)
+            report[1] = errno;
+        if (::write(ready[1], report, sizeof report) != sizeof report)
             _exit(1);
         pause();
         _exit(0);
     }
     ::close(ready[1]);
-    char ok = 0;
-    bool started = ::read(ready[0], &ok, 1) == 1;
+    int report[2] = {-1, 0};
+    bool started = ::read(ready[0], report, sizeof report) == sizeof report;
     ::close(ready[0]);
     std::string line;
-    if (started && ok)
+    if (started && report[0] == Ready)
         line = PosixPortFactory().explainFailure(port, SerialPort::OpenInUse);
     kill(child, SIGKILL);
     waitpid(child, nullptr, 0);
     ::close(master);
-    if (!ok)
-        GTEST_SKIP() << "no devpts instance of its own could be made here (it needs root)";
+    const std::string why = std::strerror(report[1]);
+    switch (report[0]) {
+    case Ready:
+        break;
+    case Unshare:
+        GTEST_SKIP() << "no mount namespace of its own: unshare(CLONE_NEWNS): " << why;
+    case PrivateRoot:
+        GTEST_SKIP() << (report[1] == EINVAL ? "/ is not a mount point" : "/ cannot be made private: " + why)
+                     << ", so a devpts instance of its own cannot be mounted";
+    case MountDevpts:
+        GTEST_SKIP() << "a new devpts instance cannot be mounted on /dev/pts: " << why;
+    case OpenTwin:
+        GTEST_SKIP() << "the new devpts instance has no pty " << port << " to hold: " << why;
+    default:
+        GTEST_SKIP() << "the child that mounts a devpts instance of its own did not report";
+    }
     EXPECT_EQ(line.find("decoy-ns"), std::string::npos) << line;
     EXPECT_NE(line.find("The port is in use by another program"), std::string::npos) << line;
 }

@@ -1,12 +1,15 @@
 // The page's entry: the adapter section's browser check, the editor, then
 // the adapter part (which loads settings into the editor).
 import { showSerialSupport } from './serial-support.js';
-import { initEditor } from './editor.js';
+import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
 
 showSerialSupport();
 initEditor()
   .then(() => initAdapter())
+  // Every control is disabled until now, with Status "Loading…": a click
+  // before its handler was attached would be lost without a word.
+  .then(() => startEditor())
   .catch((error) => {
     document.getElementById('status').textContent =
       `This page could not start its WebAssembly module (${error.message}); try a current browser.`;

@@ -11,7 +11,8 @@ let fileName = '';
 let opened = false;
 let elements = null;
 
-// Wires the editor to the page; resolves once the core is loaded.
+// Wires the editor to the page; resolves once the core is loaded. Its file
+// input stays disabled until startEditor, once the whole page is ready.
 export async function initEditor(documentRef = document) {
   elements = {
     document: documentRef,
@@ -24,6 +25,11 @@ export async function initEditor(documentRef = document) {
   core = await loadCore();
   elements.fileInput.addEventListener('change', openChosenFile);
   elements.download.addEventListener('click', downloadImage);
+}
+
+// Lets the user open files: the page's last step of starting, so that the
+// Status's prompt is never shown over a file opened meanwhile.
+export function startEditor() {
   elements.fileInput.disabled = false;
   showStatus('Open a settings file to list its lenses.');
 }

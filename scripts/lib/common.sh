@@ -7,6 +7,23 @@ cd "$ROOT"
 
 APT_UPDATED=0
 
+# apt_quietly ARG...: runs apt-get ARG... as root (through sudo when needed)
+# with its output in a log, shown only when it fails. Debconf draws its
+# "Extracting templates" progress whenever stderr is a terminal, whatever
+# the flags, so stderr goes to the log too.
+apt_quietly() {
+    local sudo="" log status=0
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    log="$(mktemp "${TMPDIR:-/tmp}/pelago-apt.XXXXXX")"
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get "$@" </dev/null >"$log" 2>&1 || status=$?
+    if [ "$status" -ne 0 ]; then
+        echo "apt-get $* failed (exit status $status); its output:" >&2
+        cat "$log" >&2
+    fi
+    rm -f "$log"
+    return "$status"
+}
+
 # ensure_packages PKG...: installs the Debian packages that are not installed
 # yet, saying so in one line: INSTALL_NOTE names them for a reader, else the
 # package names are shown.
@@ -16,14 +33,12 @@ ensure_packages() {
         dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    local sudo=""
-    [ "$(id -u)" -ne 0 ] && sudo="sudo"
     echo "Installing ${INSTALL_NOTE:-${missing[*]}} ..."
     if [ "$APT_UPDATED" -eq 0 ]; then
-        $sudo apt-get update -qq
+        apt_quietly update -q
         APT_UPDATED=1
     fi
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+    apt_quietly install -y -q --no-install-recommends "${missing[@]}"
 }
 
 ensure_build_tools() {
@@ -113,10 +128,28 @@ build_web() {
 # The kernel's link protection, on as Debian ships it (systemd's
 # protect-links.conf) but off in some containers: the save-rules tests show
 # that the tool leaves following a planted link to the kernel's judgement.
-ensure_link_protection() {
-    local knob=/proc/sys/fs/protected_symlinks
-    [ "$(cat "$knob" 2>/dev/null)" = 1 ] && return 0
-    if ! { [ "$(id -u)" -eq 0 ] && echo 1 >"$knob"; } 2>/dev/null; then
-        echo "note: fs.protected_symlinks is off, so the planted-link tests will be skipped"
+# It is machine-wide, so a run turns it on only for itself:
+# link_protection_on records what it found, and link_protection_restore
+# (call it from an EXIT trap) puts that back if this run changed it.
+LINK_KNOB=/proc/sys/fs/protected_symlinks
+LINK_PROTECTION_WAS=""
+link_protection_on() {
+    local was
+    was="$(cat "$LINK_KNOB" 2>/dev/null)" || was=""
+    [ "$was" = 1 ] && return 0
+    if [ "$(id -u)" -eq 0 ] && { echo 1 >"$LINK_KNOB"; } 2>/dev/null; then
+        LINK_PROTECTION_WAS="$was"
+        echo "note: fs.protected_symlinks turned on for this run (it was $was); it is restored at the end"
+    else
+        echo "note: fs.protected_symlinks is off and only root may turn it on, so the planted-link tests will be skipped"
     fi
+}
+link_protection_restore() {
+    [ -n "$LINK_PROTECTION_WAS" ] || return 0
+    if { echo "$LINK_PROTECTION_WAS" >"$LINK_KNOB"; } 2>/dev/null; then
+        echo "note: fs.protected_symlinks restored to $LINK_PROTECTION_WAS"
+    else
+        echo "warning: could not restore fs.protected_symlinks to $LINK_PROTECTION_WAS" >&2
+    fi
+    LINK_PROTECTION_WAS=""
 }

@@ -202,8 +202,10 @@ TEST_P(DeviceRoadTest, PortWithNothingBehindIt)
 // meets both, so the tool runs as one here.
 TEST_P(DeviceRoadTest, AnOrdinaryUserIsToldWhyThePortFailed)
 {
-    if (geteuid() != 0 || access(kSetpriv, X_OK) != 0)
-        GTEST_SKIP() << "dropping privileges needs root and " << kSetpriv;
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the effective UID is not 0 (dropping privileges needs root)";
+    if (access(kSetpriv, X_OK) != 0)
+        GTEST_SKIP() << kSetpriv << " is not executable (it drops the privileges)";
     ProcessResult probe = runAsNobody({"-h"});
     if (probe.exitStatus != 1 || probe.out.empty())
         GTEST_SKIP() << "user " << kNobody << " cannot run " << PELAGO_EXE << ": " << probe.err;

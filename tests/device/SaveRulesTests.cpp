@@ -19,7 +19,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -380,17 +382,23 @@ enum class Need { Nothing, User, ProtectedSymlinks, Acl, Fanotify };
 // Why the machine cannot run a rule that needs `need`; empty when it can.
 std::string unmet(Need need)
 {
-    if (need == Need::User && (geteuid() != 0 || access(NativeLauncher::kSetpriv, X_OK) != 0))
-        return "running as another user needs root and setpriv";
+    const bool root = geteuid() == 0;
+    if (need == Need::User && !root)
+        return "the effective UID is not 0 (running the tool as another user needs root)";
+    if (need == Need::User && access(NativeLauncher::kSetpriv, X_OK) != 0)
+        return std::string(NativeLauncher::kSetpriv) + " is not executable (it runs the tool as another user)";
     if (need == Need::Acl && access(kSetfacl, X_OK) != 0)
-        return "setting an ACL needs setfacl (Debian package acl)";
+        return std::string(kSetfacl) + " is not executable (Debian package acl)";
     if (need == Need::Fanotify && !TemporaryWatch::available())
-        return "watching the temporary file as it is opened needs fanotify and CAP_SYS_ADMIN";
+        return std::string("fanotify_init failed: ") + std::strerror(errno) +
+               " (watching the temporary file as it is opened needs CAP_SYS_ADMIN)";
     if (need == Need::ProtectedSymlinks) {
         std::ifstream sysctl(kProtectedSymlinks);
         int on = 0;
-        if (geteuid() != 0 || !(sysctl >> on) || on != 1)
-            return "needs root and fs.protected_symlinks=1; with it off the kernel itself follows the link";
+        if (!root)
+            return "the effective UID is not 0 (the planted-link rules need root)";
+        if (!(sysctl >> on) || on != 1)
+            return std::string(kProtectedSymlinks) + " is not 1 (with it off the kernel itself follows the link)";
     }
     return "";
 }
@@ -710,7 +718,7 @@ TEST_P(SaveRules, Hold)
 {
     const SaveRule& rule = *GetParam().rule;
     if (rule.needsRoot && geteuid() != 0)
-        GTEST_SKIP() << "making a device node needs root";
+        GTEST_SKIP() << "the effective UID is not 0 (making a device node needs root)";
     if (std::string why = unmet(rule.need); !why.empty())
         GTEST_SKIP() << why;
     auto launcher = std::make_unique<NativeLauncher>(PELAGO_EXE);

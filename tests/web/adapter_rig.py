@@ -10,6 +10,7 @@ import tempfile
 import time
 
 import webpage
+from selenium.common.exceptions import TimeoutException
 from serial_bridge import SiteServer
 
 SIM_EXE = os.environ.get("PELAGO_SIM_EXE", "")
@@ -17,6 +18,17 @@ FAKE_SERIAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_ser
 SIM_START_S = 10
 ACTION_S = 120  # the longest action: a full firmware update over the serial link
 POLL_S = 0.02
+LINE_FREE_S = 10  # for the page's line to be let go before the console opens the port
+
+# Resolves once no action runs: Connect is enabled and the editor usable.
+WAIT_IDLE = """
+const done = arguments[arguments.length - 1];
+const idle = () => !document.getElementById('connect').disabled
+    && !document.querySelector('#editor .toolbar').inert;
+if (idle()) return done();
+const watch = new MutationObserver(() => { if (idle()) { watch.disconnect(); done(); } });
+watch.observe(document.body, {attributes: true, subtree: true, attributeFilter: ['disabled', 'inert']});
+"""
 
 # Ports as navigator.serial's getInfo() describes them.
 ADAPTER_USB = {"usbVendorId": 0x2341, "usbProductId": 0x8036}
@@ -73,12 +85,16 @@ class VirtualAdapter:
             return f.read().decode(errors="replace")
 
 
+_servers = []  # the bridges of the pages open now
+
+
 class AdapterPage:
     """One headless Chromium on the site, its navigator.serial the bridge's."""
 
     def __init__(self):
         webpage.require_site()
         self.server = SiteServer(webpage.SITE_DIR).start()
+        _servers.append(self.server)
         self.browser = webpage.Browser()
         self.driver = self.browser.driver
         self.script = None
@@ -88,6 +104,7 @@ class AdapterPage:
         try:
             self.browser.close()
         finally:
+            _servers.remove(self.server)
             self.server.stop()
             webpage.shutil.rmtree(self.work, ignore_errors=True)
 
@@ -101,7 +118,7 @@ class AdapterPage:
         self.script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                                   {"source": source})["identifier"]
         self.driver.get(self.server.url)
-        self.browser.wait(lambda: self.named("Connect").is_enabled(), "the adapter part did not start")
+        self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")
 
     def named(self, name):
         return self.browser.by_label(name)
@@ -126,15 +143,15 @@ class AdapterPage:
         self.named(button).click()
         if during:
             during()
-        deadline = start + timeout
-        while time.monotonic() < deadline:
-            idle = self.driver.execute_script(
-                "return !document.getElementById('connect').disabled"
-                " && !document.querySelector('#editor .toolbar').inert")
-            if idle:
-                return time.monotonic() - start
-            time.sleep(POLL_S)
-        raise AssertionError(f"{button} did not end within {timeout} s")
+        # One call that returns when the page is idle: polling from here
+        # would take the page's main thread 50 times a second, which a
+        # busy machine can least spare.
+        self.driver.set_script_timeout(timeout)
+        try:
+            self.driver.execute_async_script(WAIT_IDLE)
+        except TimeoutException:
+            raise AssertionError(f"{button} did not end within {timeout} s") from None
+        return time.monotonic() - start
 
     def choose_file(self, label, path):
         self.named(label).send_keys(path)
@@ -154,8 +171,11 @@ class AdapterPage:
 
 
 def cli(adapter, *args, env=None):
-    """The console tool on the same virtual adapter: (status, output with
-    stderr merged as a terminal shows it)."""
+    """The console tool on the same virtual adapter, once no page holds a
+    line to it: (status, output with stderr merged as a terminal shows it)."""
+    for server in _servers:
+        if not server.wait_lines_closed(LINE_FREE_S):
+            raise AssertionError(f"the page still holds the port after {LINE_FREE_S} s")
     run = subprocess.run([webpage.PELAGO_EXE, "-p", adapter.pty, *args], stdout=subprocess.PIPE,
                          stderr=subprocess.STDOUT, timeout=ACTION_S, env=env)
     return run.returncode, run.stdout.decode(errors="replace")

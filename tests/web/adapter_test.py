@@ -90,7 +90,7 @@ class AdapterPart(unittest.TestCase):
                 self.connect(info, link)
                 self.assertEqual(self.page.server.bauds, bauds)
                 status, console = cli(self.adapter, "-i")
-                self.assertEqual(status, 0)
+                self.assertEqual(status, 0, console)
                 shown = self.page.text("Adapter identity").split("\n")
                 self.assertEqual(len(shown), 7)
                 self.assertIn("Adapter SN: QE012345 , PCB Ver: 0x0102", shown)

@@ -70,8 +70,7 @@ class EditorPage(unittest.TestCase):
 
     def load_page(self):
         self.browser.driver.get(self.site.url)
-        self.browser.wait(lambda: not self.browser.by_label("Open settings file").get_attribute("disabled"),
-                          "the editor did not start")
+        self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")
 
     def open_file(self, name, data):
         path = os.path.join(self.files, name)
@@ -203,6 +202,17 @@ class EditorPage(unittest.TestCase):
                 rows = len(self.table_rows()) if name == "many.dat" else 0
                 self.assertEqual(rows, 78 if name == "many.dat" else 0)
                 self.assertEqual(self.download(name), data if expected is None else expected)
+
+    def test_nothing_acts_before_the_module_is_ready(self):
+        driver = self.browser.driver
+        driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": True})
+        try:
+            driver.get(self.site.url)
+            controls = driver.find_elements(webpage.By.CSS_SELECTOR, "button, input, select")
+            self.assertEqual([c.get_attribute("id") for c in controls if c.is_enabled()], [])
+            self.assertEqual(self.status(), "Loading…")
+        finally:
+            driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": False})
 
     def test_without_web_serial_the_adapter_section_says_so(self):
         driver = self.browser.driver

@@ -3,7 +3,8 @@
 // virtual adapter. It behaves as Chromium's does where the page could
 // notice: open() rejects with a NetworkError when the line cannot be had,
 // close() rejects while a stream is locked, a lost line errors the
-// readable stream and fires "disconnect". The test sets
+// readable stream and fires "disconnect", close() resolves once the line
+// is free for another program. The test sets
 // window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}} first
 // and reads window.__fakeSerialLog.
 (function () {
@@ -81,7 +82,13 @@
       this.writable = null;
       if (this._opened) log.closes += 1;  // also after the line was lost
       this._opened = false;
-      if (ws) ws.close();
+      if (!ws || ws.readyState === WebSocket.CLOSED) return;
+      // As the browser's close() does, resolve once the line is let go: the
+      // bridge closes the terminal before it closes the socket.
+      await new Promise(function (resolve) {
+        ws.onclose = resolve;
+        if (ws.readyState === WebSocket.OPEN) ws.send("close");
+      });
     }
 
     async forget() { }

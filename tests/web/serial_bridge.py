@@ -4,14 +4,21 @@
 Plain HTTP GETs serve the static site. A WebSocket on /serial?baud=N opens
 the virtual adapter's pseudo-terminal as the console tool would (raw, at the
 page's baud rate), and carries its bytes both ways until either side closes:
-the page's end closing closes the terminal, so the adapter sees the tool go
-and serves the next one afresh; the terminal dying (a hang-up) closes the
-WebSocket, which the test's navigator.serial turns into a lost device.
+the page's end asks for a close with the text message "close", and the
+bridge closes the terminal before it closes the WebSocket, so that when the
+page's close() resolves, the port is free for the console tool; the
+terminal dying (a hang-up) closes the WebSocket, which the test's
+navigator.serial turns into a lost device.
+
+Under load the time goes to waiting for a turn on the CPU, so the bridge
+does the least per byte: bytes read from the terminal meanwhile go to the
+page as one message, and Nagle's delay is off.
 """
 
 import asyncio
 import mimetypes
 import os
+import socket
 import termios
 import threading
 import tty
@@ -24,6 +31,7 @@ SERIAL_PATH = "/serial"
 READ_CHUNK = 4096
 SPEEDS = {115200: termios.B115200, 921600: getattr(termios, "B921600", termios.B115200)}
 START_TIMEOUT_S = 10
+CLOSE_REQUEST = "close"  # the text message with which the page closes its line
 
 
 class SiteServer:
@@ -35,6 +43,7 @@ class SiteServer:
         self.refuse_open = False  # the browser's open() rejects, as for a held port
         self.bauds = []  # the rate of every open, in order
         self.open_lines = 0  # lines open right now
+        self._lines_changed = threading.Condition()
         self._loop = None
         self._server = None
         self._thread = None
@@ -57,6 +66,17 @@ class SiteServer:
             asyncio.run_coroutine_threadsafe(self._close(), self._loop).result(START_TIMEOUT_S)
             self._loop.call_soon_threadsafe(self._loop.stop)
             self._thread.join(START_TIMEOUT_S)
+
+    def wait_lines_closed(self, timeout):
+        """Waits until no line is open (the console may then open the
+        terminal); whether none is."""
+        with self._lines_changed:
+            return self._lines_changed.wait_for(lambda: self.open_lines == 0, timeout)
+
+    def _count_line(self, change):
+        with self._lines_changed:
+            self.open_lines += change
+            self._lines_changed.notify_all()
 
     async def _close(self):
         self._server.close()
@@ -99,9 +119,22 @@ class SiteServer:
         attrs = termios.tcgetattr(fd)
         attrs[4] = attrs[5] = SPEEDS.get(baud, termios.B115200)
         termios.tcsetattr(fd, termios.TCSANOW, attrs)
-        self.open_lines += 1
+        self._count_line(+1)
+        sock = ws.transport.get_extra_info("socket")
+        if sock is not None:
+            sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_NODELAY, 1)
         loop = asyncio.get_running_loop()
         from_adapter = asyncio.Queue()
+        closed = False
+
+        def close_line():
+            nonlocal closed
+            if closed:
+                return
+            closed = True
+            loop.remove_reader(fd)
+            os.close(fd)
+            self._count_line(-1)
 
         def readable():
             try:
@@ -117,6 +150,13 @@ class SiteServer:
         async def to_page():
             while True:
                 data = await from_adapter.get()
+                # What came in while the last message was sent goes as one.
+                while data and not from_adapter.empty():
+                    more = from_adapter.get_nowait()
+                    if not more:
+                        from_adapter.put_nowait(more)
+                        break
+                    data += more
                 if not data:
                     await ws.close(code=1011, reason="line hung up")
                     return
@@ -126,6 +166,8 @@ class SiteServer:
         sender = asyncio.ensure_future(to_page())
         try:
             async for message in ws:
+                if message == CLOSE_REQUEST:
+                    break
                 data = memoryview(message if isinstance(message, bytes) else message.encode())
                 while data:
                     try:
@@ -136,6 +178,5 @@ class SiteServer:
             pass
         finally:
             sender.cancel()
-            loop.remove_reader(fd)
-            os.close(fd)
-            self.open_lines -= 1
+            close_line()
+            await ws.close()

@@ -23,6 +23,8 @@ PELAGO_EXE = os.environ.get("PELAGO_EXE", "")
 SAMPLES_DIR = os.environ.get("PELAGO_SAMPLES_DIR", "")
 SCREENSHOT_DIR = os.environ.get("PELAGO_SCREENSHOT_DIR", "")
 WAIT_SECONDS = 20
+# The Status once every control has its handler; "Loading…" until then.
+READY_STATUS = "Open a settings file to list its lenses."
 # CTest counts this exit status as a skip.
 SKIP_EXIT_STATUS = 77
 
@@ -32,7 +34,8 @@ def require_site():
     asks for it: there a missing site is a failure."""
     if os.path.isfile(os.path.join(SITE_DIR, "index.html")):
         return
-    reason = f"the web site is not built in {SITE_DIR or '(no PELAGO_SITE_DIR)'} (cmake --preset wasm && cmake --build --preset wasm)"
+    index = os.path.join(SITE_DIR, "index.html") if SITE_DIR else "PELAGO_SITE_DIR/index.html"
+    reason = f"{index} does not exist: the web site is not built (cmake --preset wasm && cmake --build --preset wasm)"
     if os.environ.get("CI") == "true":
         raise RuntimeError(reason)
     raise unittest.SkipTest(reason)
