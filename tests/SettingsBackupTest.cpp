@@ -1,11 +1,17 @@
 // Where a settings backup goes and what it is called.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "BackupChoice.h"
+#include "EEPROM_Init.h"
 #include "SettingsBackup.h"
 
 namespace {
@@ -92,4 +98,50 @@ TEST(SettingsBackupDir, VariableThenStateHomeThenHome)
         ScopedVariable home("HOME", c.home);
         EXPECT_EQ(settingsBackupDir(), c.dir) << c.dir;
     }
+}
+
+// The newest backup this adapter's -u accepts: latest stamp, then highest
+// counter; never another adapter's, a broken copy, or an odd name.
+TEST(SettingsBackupChoice, NewestAcceptableBackupOfThisAdapter)
+{
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/pelago-choice-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string good(reinterpret_cast<const char*>(g_myData), 4096);
+    const std::string broken(4096, '\0');
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // name, contents
+        std::string chosen;
+    } cases[] = {
+        {"none", {}, ""},
+        {"the counter decides within a second",
+         {{"QE012345-20260101-101010.dat", good}, {"QE012345-20260101-101010-2.dat", good},
+          {"QE012345-20260101-101010-10.dat", good}},
+         "QE012345-20260101-101010-10.dat"},
+        {"a newer broken copy or short file is passed over",
+         {{"QE012345-20250101-000000.dat", good}, {"QE012345-20270101-000000.dat", broken},
+          {"QE012345-20270101-000000-1.dat", good.substr(0, 4095)}},
+         "QE012345-20250101-000000.dat"},
+        {"other adapters and other names are not this adapter's",
+         {{"QE012345-20250101-000000.dat", good}, {"QE0123456-20280101-000000.dat", good},
+          {"QE012345-20280101-000000.dat.tmp", good}, {"QE012345-2028-01-01.dat", good},
+          {"QE012345-20280101-000000-.dat", good}},
+         "QE012345-20250101-000000.dat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(dir))
+            fs::remove(entry.path());
+        for (const auto& file : c.files)
+            std::ofstream(dir + "/" + file.first, std::ios::binary) << file.second;
+        EXPECT_EQ(newestSettingsBackup(dir, "QE012345"), c.chosen.empty() ? "" : dir + "/" + c.chosen);
+    }
+    // A directory the user does not own is not trusted to hold the user's backups.
+    EXPECT_FALSE(backupDirectoryTrusted(dir + "/missing"));
+    if (geteuid() != 0) {
+        EXPECT_EQ(newestSettingsBackup("/", "QE012345"), "");
+    }
+    fs::remove_all(dir);
 }
