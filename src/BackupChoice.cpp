@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ActionBlock.h"
+#include "AdapterInfo.h"
 #include "SettingsArea.h"
 #include "SettingsBackup.h"
 #include "SettingsFile.h"
@@ -81,6 +82,14 @@ bool backupDirectoryTrusted(const std::string& dir)
 #else
     return info.st_uid == ::geteuid();
 #endif
+}
+
+std::string restorableBackup(const std::string& made)
+{
+    if (made.empty() || _acceptable(made))
+        return made;
+    // A copy of a broken area restores nothing.
+    return newestSettingsBackup(settingsBackupDir(), lastAdapterSerialNumber());
 }
 
 std::string newestSettingsBackup(const std::string& dir, const std::string& serial)

@@ -20,6 +20,13 @@ bool backupDirectoryTrusted(const std::string& dir);
 // fails backupDirectoryTrusted.
 std::string newestSettingsBackup(const std::string& dir, const std::string& serial);
 
+// The file that puts back the settings the backup `made` was taken of:
+// `made` itself when -u would accept it; when it copied an area that held
+// no settings, the newest backup of the adapter whose serial number was read
+// last (lastAdapterSerialNumber), or "" when there is none. "" when `made`
+// is "" (backups off).
+std::string restorableBackup(const std::string& made);
+
 // When the kSettingsAreaSize bytes of `area`, just read from the adapter on
 // `port`, are no settings image: true, with `way` naming the newest backup
 // in the backup directory (settingsBackupDir) of the adapter whose serial

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "AdapterInfo.h"
+#include "BackupChoice.h"
 #include "FirmwareCheck.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
@@ -152,7 +153,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         return BlockResult::Aborted;
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
-    setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, backup);
+    setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, restorableBackup(backup));
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;

@@ -104,7 +104,8 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         return BlockResult::Aborted;
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
-    setAdapterState(AdapterState::SettingsErased, backup.empty() ? file : backup);
+    std::string restore = restorableBackup(backup);
+    setAdapterState(AdapterState::SettingsErased, restore.empty() ? file : restore);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
@@ -168,7 +169,7 @@ BlockResult settingsClear(Samba& samba)
     }
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
-    setAdapterState(AdapterState::SettingsErased, backup);
+    setAdapterState(AdapterState::SettingsErased, restorableBackup(backup));
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Formatting adapter setting , please wait ... ");
     setAdapterState(AdapterState::Changed);
