@@ -353,35 +353,6 @@ TEST(WayBackLine, NamesWhatRestoresTheAdapter)
     }
 }
 
-// Which lines a state calls for: byte 1 of an update names the settings
-// too, byte 2 and byte 0 only the firmware.
-TEST(WayBackLine, TheStateDecidesTheWaysBack)
-{
-    setAdapterPort("/dev/pts/3");
-    const struct {
-        std::function<void()> set;
-        std::vector<WayBack> ways;
-    } cases[] = {
-        {[] { setAdapterState(AdapterState::Unchanged); }, {}},
-        {[] { setAdapterState(AdapterState::Changed); }, {}},
-        {[] { setAdapterState(AdapterState::Reported); }, {}},
-        {[] { setAdapterState(AdapterState::SettingsErased, "b.dat"); },
-         {{WayBackKind::SettingsErased, "/dev/pts/3", "b.dat"}}},
-        {[] { setFirmwarePartial("f.fw", false); }, {{WayBackKind::FirmwareErased, "/dev/pts/3", "f.fw"}}},
-        {[] { setFirmwarePartial("f.fw", true, "b.dat"); },
-         {{WayBackKind::FirmwareErased, "/dev/pts/3", "f.fw"}, {WayBackKind::SettingsErased, "/dev/pts/3", "b.dat"}}},
-    };
-    for (const auto& c : cases) {
-        c.set();
-        std::vector<WayBack> ways = pendingWaysBack();
-        ASSERT_EQ(ways.size(), c.ways.size());
-        for (size_t i = 0; i < ways.size(); ++i)
-            EXPECT_EQ(wayBackLine(ways[i], false), wayBackLine(c.ways[i], false));
-    }
-    setAdapterState(AdapterState::Unchanged);
-    setAdapterPort("");
-}
-
 // Interruptions in process, where a signal can strike any command: the
 // clearing action (no option reaches it) and the moment between an
 // update's checks and its erase. The way back each names must work, and
@@ -414,6 +385,7 @@ TEST(Recovery, InProcessInterruptionsNameAWayBackThatWorks)
         {"clear, link lost after block 10", true, 0, 0, 10, 1, ActionOutcome::Failed, "T" + erased.substr(1)},
         {"update, SIGINT in the checks", false, 'w', 8, 0, 130, ActionOutcome::Interrupted,
          "Interrupted: nothing was changed on the adapter"},
+        {"update refused", false, 0, 0, 0, 1, ActionOutcome::Refused, ""},
     };
     std::string input;
     for (const auto& c : cases) {
@@ -438,10 +410,15 @@ TEST(Recovery, InProcessInterruptionsNameAWayBackThatWorks)
         cfg.firmware_write = !c.clear;
         feedStdin(input, "0\n");
         Events events;
-        RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events), c.clear ? nullptr : firmware.c_str());
+        const std::string file = c.says.empty() ? root + "/missing.fw" : firmware;
+        RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events), c.clear ? nullptr : file.c_str());
         adapter.stop();
         EXPECT_EQ(r.status, c.status) << r.err;
         EXPECT_EQ(lastActionOutcome(), c.outcome);
+        if (c.says.empty()) {
+            EXPECT_EQ(r.err, "Try to open USB device ... ") << "a refusal has no way back to name";
+            continue;
+        }
         size_t last = r.err.rfind('\n', r.err.size() - 2);
         ASSERT_NE(last, std::string::npos) << r.err;
         std::string line = r.err.substr(last + 1);
