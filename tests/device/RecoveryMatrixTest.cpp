@@ -5,7 +5,7 @@
 //
 // PELAGO_RECOVERY_SAMPLE=1 runs only both ends and the middle of each
 // action (for the slow sanitizer builds); PELAGO_RECOVERY_LANES sets how
-// many adapters run side by side (4).
+// many adapters run side by side (8).
 #include <signal.h>
 #include <unistd.h>
 
@@ -34,7 +34,7 @@ namespace {
 constexpr uint32_t kAppSize = 0x1E000;
 constexpr uint32_t kTypeLetterOffset = 0x1EFF5 - 0x1000;  // the installed type letter, in the image
 constexpr uint32_t kSettingsAddr = 0x1F000, kSettingsSize = 0x1000;
-constexpr unsigned kDefaultLanes = 4;
+constexpr unsigned kDefaultLanes = 8;  // the lanes mostly wait on the monitor
 constexpr unsigned kHeavyStride = 8;  // SIGKILL and power loss: every 8th point
 constexpr unsigned kMaxFollowed = 10;  // commands a recovery may take before it counts as lost
 constexpr auto kRunBound = 120s;
