@@ -116,6 +116,8 @@ bool AdapterSim::start(std::string* error) {
     s.thread = std::thread([&s] {
         MonitorSession session(s.state, s.link, s.options);
         session.serve();
+        // Kept before anything else can happen, as a flash keeps it without power.
+        if (s.state.poweredOff) s.saveState();
         s.serving = false;
         if (s.options.onServeEnd) s.options.onServeEnd();
     });

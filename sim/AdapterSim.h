@@ -43,6 +43,9 @@ struct FaultPlan {
     unsigned replyDelayMs = 0;      // pause before every answer
     unsigned corruptWriteAt = 0;    // the Nth programmed block lands with its first byte's low bit flipped
     std::map<char, unsigned> strayByteAt;  // letter -> N: the Nth such answer carries one byte too many
+    unsigned hangupAt = 0;       // the Nth command of any kind is lost: not carried out, the pty closed
+    unsigned powerOffAfter = 0;  // the Nth command is carried out, then the power goes: no answer,
+                                 // the pty closed, serving ends and the flash is saved at once
 };
 
 struct SimOptions {
@@ -64,6 +67,9 @@ struct SimOptions {
     // Called on the serving thread when serving ends on its own (hang-up fault)
     // or because stop() was called; it must not call stop() itself.
     std::function<void()> onServeEnd;
+    // Called on the serving thread as each command arrives, before it is
+    // carried out, with its number over the adapter's life (from 1).
+    std::function<void(unsigned)> onCommand;
 };
 
 class AdapterSimImpl;

@@ -157,11 +157,18 @@ void MonitorSession::_handle(const std::string& line) {
     const FaultPlan& faults = _options.faults;
     const unsigned nth = ++_countByLetter[letter];
     ++_commandCount;
+    if (_options.onCommand) _options.onCommand(_commandCount);
+    if (_commandCount == faults.hangupAt) {
+        _link.hangUp();
+        throw LinkDown{LinkDown::HUNG_UP};
+    }
     const auto hits = [&](const std::map<char, unsigned>& plan) {
         const auto it = plan.find(letter);
         return it != plan.end() && it->second == nth;
     };
-    _suppressAnswer = hits(faults.noAnswerAt) || (faults.silentFrom && _commandCount >= faults.silentFrom);
+    const bool powerGoes = _commandCount == faults.powerOffAfter;
+    _suppressAnswer = hits(faults.noAnswerAt) || (faults.silentFrom && _commandCount >= faults.silentFrom) ||
+                      powerGoes;
     _corruptAnswer = hits(faults.wrongLetterAt);
     _strayByte = hits(faults.strayByteAt);
 
@@ -177,6 +184,14 @@ void MonitorSession::_handle(const std::string& line) {
         case 'Z': if (args.size() == 2) _checksum(args); break;
         case 'x': if (args.empty()) _prepareCipher(); break;
         default: break;  // unknown commands get no answer, as on the real monitor
+    }
+    if (powerGoes) {
+        {
+            std::lock_guard<std::mutex> lock(_state.mutex);
+            _state.poweredOff = true;
+        }
+        _link.hangUp();
+        throw LinkDown{LinkDown::HUNG_UP};
     }
 }
 

@@ -57,6 +57,7 @@ enum ServeOption {
     OptLink = 256, OptPortFile, OptState, OptLog, OptBlank, OptPcb, OptBoard, OptSerial, OptFwWord,
     OptTypeWord, OptAdjWord, OptChipId, OptVersionText, OptNoQvl, OptNoAnswer, OptWrongLetter,
     OptSilentFrom, OptNakBlocks, OptNoC, OptHangupAfter, OptNoVersion, OptDelay, OptCorruptWrite, OptStrayByte,
+    OptHangupAt, OptPowerOffAfter,
 };
 
 const option kServeOptions[] = {
@@ -84,6 +85,8 @@ const option kServeOptions[] = {
     {"delay", required_argument, nullptr, OptDelay},
     {"corrupt-write", required_argument, nullptr, OptCorruptWrite},
     {"stray-byte", required_argument, nullptr, OptStrayByte},
+    {"hangup-at", required_argument, nullptr, OptHangupAt},
+    {"power-off-after", required_argument, nullptr, OptPowerOffAfter},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -124,6 +127,8 @@ bool applyServeOption(int opt, const char* arg, SimOptions& o) {
         case OptDelay: if (!number(60000)) return false; f.replyDelayMs = unsigned(n); return true;
         case OptCorruptWrite: if (!number(0xFFFFFFFF)) return false; f.corruptWriteAt = unsigned(n); return true;
         case OptStrayByte: return parseLetterCount(arg, f.strayByteAt);
+        case OptHangupAt: if (!number(0xFFFFFFFF)) return false; f.hangupAt = unsigned(n); return true;
+        case OptPowerOffAfter: if (!number(0xFFFFFFFF)) return false; f.powerOffAfter = unsigned(n); return true;
         default: return false;
     }
 }
@@ -311,7 +316,9 @@ std::string usageText(const std::string& program) {
            "  --no-version          never answer V#\n"
            "  --delay MS            pause before every answer\n"
            "  --corrupt-write N     the Nth programmed block lands with one bit wrong\n"
-           "  --stray-byte L:N      the Nth answer to letter L carries one byte too many\n";
+           "  --stray-byte L:N      the Nth answer to letter L carries one byte too many\n"
+           "  --hangup-at N         lose the Nth command and close the pty\n"
+           "  --power-off-after N   carry out the Nth command, then stop at once, keeping the flash\n";
 }
 
 }  // namespace sim

@@ -16,6 +16,7 @@ struct SimState {
     std::vector<std::string> log;
     unsigned resets = 0;
     unsigned sessions = 0;
+    bool poweredOff = false;  // the power-off fault struck
     std::FILE* logFile = nullptr;  // owned by AdapterSim
 };
 

@@ -16,6 +16,8 @@ namespace {
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 
+ActionOutcome g_outcome = ActionOutcome::Completed;
+
 // stderr is unbuffered while stdout may not be: keep the two in the order
 // they were written for a reader of both.
 void _reportError(const char* text)
@@ -116,15 +118,36 @@ int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& facto
                               : _scanPorts(samba, factory, cfg.debug, port);
     if (!connected || !_chipAccepted(samba))
         return kStatusFailed;
-    return _runBlocks(cfg, samba, file);
+    setAdapterPort(port);
+    int status = _runBlocks(cfg, samba, file);
+    // A block that refused left the adapter as it was; any other end is a failure.
+    if (status != kStatusOk && adapterState() == AdapterState::Unchanged)
+        g_outcome = ActionOutcome::Refused;
+    return status;
 }
 
-// After the port is released: the adapter's state and what to run.
-int _reportInterrupted(const std::string& port)
+// After the port is released: the failure thrown (null for none), then
+// the adapter's state and how to recover it. A failure that named its way
+// back already stays a failure whatever signal followed.
+int _endRun(int status, const char* failure)
 {
-    std::fflush(stdout);
-    std::fprintf(stderr, "\n%s\n", interruptedMessage(port).c_str());
-    return kInterruptedStatus;
+    bool interrupted = interruptRequested() && adapterState() != AdapterState::Reported;
+    if (failure != nullptr && !interrupted) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "\n%s\n", failure);
+    }
+    if (interrupted) {
+        _reportError("\n");
+        status = kInterruptedStatus;
+        g_outcome = ActionOutcome::Interrupted;
+    } else if (failure != nullptr || status != kStatusOk) {
+        status = kStatusFailed;
+        if (g_outcome != ActionOutcome::Refused)
+            g_outcome = ActionOutcome::Failed;
+    }
+    if (status != kStatusOk)
+        reportAdapterState(interrupted);
+    return status;
 }
 
 } // namespace
@@ -156,24 +179,27 @@ int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryB
         factory.reset();
         samba.reset();
     };
+    g_outcome = ActionOutcome::Completed;
     try {
         samba = std::make_unique<Samba>();
         int status = _connectAndAct(cfg, *samba, *factory, file, port);
         release();
         showProgress();
-        return interruptRequested() ? _reportInterrupted(port) : status;
+        return _endRun(status, nullptr);
     } catch (const std::exception& e) {
         release();
-        // A wait cut short by the signal fails like a silent monitor.
-        if (interruptRequested())
-            return _reportInterrupted(port);
-        std::fflush(stdout);
-        std::fprintf(stderr, "\n%s\n", e.what());
+        // A wait cut short by the signal fails like a silent monitor: _endRun
+        // then reports the interruption instead.
+        return _endRun(kStatusFailed, e.what());
     } catch (...) {
         release();
-        _reportError("\nUnhandled exception\n");
+        return _endRun(kStatusFailed, "Unhandled exception");
     }
-    return kStatusFailed;
+}
+
+ActionOutcome lastActionOutcome()
+{
+    return g_outcome;
 }
 
 int deviceRoad(PelagoConfig& cfg, const char* file)

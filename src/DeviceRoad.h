@@ -14,6 +14,16 @@
 constexpr uint32_t kAcceptedChipId = 0x1001030B;
 constexpr int kFallbackBaud = 115200;  // the plain serial speed handed to connect
 
+// How the last device road's actions ended, for a front end that must not
+// read it from the printed text.
+enum class ActionOutcome {
+    Completed,    // every block asked for completed (exit status 0)
+    Refused,      // a check refused before anything on the adapter changed (status 1)
+    Failed,       // no adapter, a monitor failure, or a change that went wrong (status 1)
+    Interrupted,  // a signal stopped the run (status 130)
+};
+ActionOutcome lastActionOutcome();
+
 // Runs the whole device road for `file` (null when no option needs one)
 // with the platform's port factory; returns the run's exit status.
 int deviceRoad(PelagoConfig& cfg, const char* file);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "AdapterInfo.h"
+#include "BackupChoice.h"
 #include "FirmwareCheck.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
@@ -20,10 +21,9 @@ uint8_t _sigLetter(uint32_t sigs)
     return static_cast<uint8_t>(sigs >> 24);
 }
 
-bool _installedTypeKnown(Samba& samba)
+uint8_t _installedTypeLetter(Samba& samba)
 {
-    uint8_t letter = static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
-    return letter == 'C' || letter == 'E';
+    return static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
 }
 
 // Whether `count` more bytes can be read from `f`; reads them in blocks.
@@ -125,8 +125,12 @@ bool firmwarePcbMatches(uint16_t hwver, const uint16_t (&entries)[8])
 BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
 {
     // Read even when forced: a dead monitor should fail here, before the file.
-    if (!_installedTypeKnown(samba) && !force) {
+    uint8_t installed = _installedTypeLetter(samba);
+    if (installed != 'C' && installed != 'E' && !force) {
         std::puts("Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort");
+        // An erased application area is what an interrupted update leaves.
+        if (installed == kBlankLetter)
+            offerWayBack({WayBackKind::NoFirmware, adapterPort(), file});
         return BlockResult::Aborted;
     }
 
@@ -144,10 +148,12 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     }
     if (!_boardAcceptable(samba))
         return BlockResult::Aborted;
-    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba))
+    std::string backup;
+    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba, &backup))
         return BlockResult::Aborted;
 
-    setAdapterState(AdapterState::FirmwarePartial);
+    stopIfInterrupted();  // the last moment at which nothing is changed yet
+    setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, restorableBackup(backup));
     samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;
@@ -158,9 +164,15 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
         return BlockResult::Aborted;
     }
     std::puts("\nDone");
-    setAdapterState(AdapterState::Changed);
 
     bool verified = _verify(samba);
+    if (verified) {
+        setAdapterState(AdapterState::Changed);
+    } else {
+        // Named now, before the reset: the way back is the same whatever ends the run.
+        reportAdapterState(false);
+        setAdapterState(AdapterState::Reported);
+    }
     std::printf("Resetting adapter ... ");
     showProgress();
     samba.reset();

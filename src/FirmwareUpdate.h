@@ -15,6 +15,7 @@ constexpr uint32_t kBlockSize = 64;                // bytes per staged block
 
 // Settings-handling byte of a firmware file.
 constexpr uint8_t kHandleKeepSettings = 0;  // erase the application area only
+constexpr uint8_t kHandleEraseSettings = 1; // also erase the settings area, leaving it blank
 constexpr uint8_t kHandleWriteSettings = 2; // also write 4096 bytes following the payload
 
 // Whether a file with signature word `sigs` may go into a board whose type

@@ -15,7 +15,11 @@ namespace {
 volatile std::sig_atomic_t g_interrupted = 0;
 
 AdapterState g_state = AdapterState::Unchanged;
-std::string g_restoreFile;
+std::string g_restoreFile;   // what restores the settings
+std::string g_firmwareFile;  // what restores the firmware
+bool g_settingsErasedToo = false;
+std::string g_port;
+std::vector<WayBack> g_offered;
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -101,8 +105,9 @@ void _onSignal(int signal)
 InterruptHandlers::InterruptHandlers()
 {
     g_interrupted = 0;
-    g_state = AdapterState::Unchanged;
-    g_restoreFile.clear();
+    setAdapterState(AdapterState::Unchanged);
+    g_port.clear();
+    g_offered.clear();
 #ifdef _WIN32
     // Never closed: a close handler may still be waiting on it at exit.
     if (g_roadStopped == nullptr)
@@ -154,6 +159,15 @@ void setAdapterState(AdapterState state, const std::string& restoreFile)
 {
     g_state = state;
     g_restoreFile = restoreFile;
+    g_firmwareFile.clear();
+    g_settingsErasedToo = false;
+}
+
+void setFirmwarePartial(const std::string& firmwareFile, bool settingsErased, const std::string& settingsRestore)
+{
+    setAdapterState(AdapterState::FirmwarePartial, settingsRestore);
+    g_firmwareFile = firmwareFile;
+    g_settingsErasedToo = settingsErased;
 }
 
 AdapterState adapterState()
@@ -161,23 +175,97 @@ AdapterState adapterState()
     return g_state;
 }
 
-std::string interruptedMessage(const std::string& port)
+void setAdapterPort(const std::string& port)
 {
-    switch (g_state) {
-    case AdapterState::Unchanged:
+    g_port = port;
+}
+
+const std::string& adapterPort()
+{
+    return g_port;
+}
+
+std::string wayBackCommand(const WayBack& way)
+{
+    bool firmware = way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware;
+    std::string file = way.file.empty() ? std::string("FILE") : printable(_shellWord(way.file));
+    // The settings just erased have no file of the user's to name: say what one is.
+    if (way.file.empty() && way.kind == WayBackKind::SettingsErased)
+        file += " (a setting file saved earlier)";
+    return "PelagoXcon -p " + printable(_shellWord(way.port)) + (firmware ? " -I -f " : " -u ") + file;
+}
+
+std::string wayBackLine(const WayBack& way, bool interrupted)
+{
+    std::string state;
+    switch (way.kind) {
+    case WayBackKind::FirmwareErased:
+        state = "the adapter's firmware is erased or partly written; write it again with: ";
         break;
-    case AdapterState::SettingsErased:
-        // Without a backup or a file of the user's, only a file saved earlier can restore them.
-        return "Interrupted: the adapter's settings are erased or partly written; restore them with: "
-               "PelagoXcon -p " +
-               printable(_shellWord(port)) + " -u " +
-               (g_restoreFile.empty() ? std::string("FILE (a setting file saved earlier)")
-                                      : printable(_shellWord(g_restoreFile)));
-    case AdapterState::FirmwarePartial:
-        return "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the "
-               "update again";
-    case AdapterState::Changed:
-        return "Interrupted: the adapter was changed as asked; the actions after that were not run";
+    case WayBackKind::SettingsErased:
+        state = "the adapter's settings are erased or partly written; restore them with: ";
+        break;
+    case WayBackKind::NoFirmware:
+        state = "the adapter has no firmware (an interrupted update?); install " +
+                (way.file.empty() ? std::string("FILE") : printable(way.file)) + " anyway with: ";
+        break;
+    case WayBackKind::SettingsInvalid:
+    case WayBackKind::SettingsBlank:
+        state = way.kind == WayBackKind::SettingsBlank
+                    ? "the adapter's settings area is blank; "
+                    : "the adapter's settings area holds no valid settings (an interrupted write?); ";
+        state += way.file.empty() ? "restore a setting file saved earlier with: "
+                                  : "restore the newest backup of this adapter with: ";
+        break;
     }
-    return "Interrupted: nothing was changed on the adapter";
+    if (interrupted)
+        state = "Interrupted: " + state;
+    else
+        state[0] = 'T';
+    return state + wayBackCommand(way);
+}
+
+std::vector<WayBack> pendingWaysBack()
+{
+    std::vector<WayBack> ways;
+    if (g_state == AdapterState::FirmwarePartial)
+        ways.push_back({WayBackKind::FirmwareErased, g_port, g_firmwareFile});
+    if (g_state == AdapterState::SettingsErased || (g_state == AdapterState::FirmwarePartial && g_settingsErasedToo))
+        ways.push_back({WayBackKind::SettingsErased, g_port, g_restoreFile});
+    return ways;
+}
+
+namespace {
+
+void _printLine(const std::string& line)
+{
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+} // namespace
+
+void offerWayBack(const WayBack& way)
+{
+    g_offered.push_back(way);
+    _printLine(wayBackLine(way, false));
+}
+
+void reportAdapterState(bool interrupted)
+{
+    std::vector<WayBack> ways = pendingWaysBack();
+    for (const WayBack& way : ways) {
+        g_offered.push_back(way);
+        _printLine(wayBackLine(way, interrupted));
+    }
+    if (!ways.empty() || !interrupted || g_state == AdapterState::Reported)
+        return;
+    _printLine(g_state == AdapterState::Changed
+                   ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
+                   : "Interrupted: nothing was changed on the adapter");
+}
+
+const std::vector<WayBack>& offeredWaysBack()
+{
+    return g_offered;
 }

@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <string>
+#include <vector>
 
 // The exit status of a run ended by an interruption (128 + SIGINT, as a
 // shell reports a program killed by Ctrl-C).
@@ -34,21 +35,66 @@ bool interruptRequested();
 // Throws Interrupted when one arrived; called at every block boundary.
 void stopIfInterrupted();
 
-// What an interruption would leave on the adapter. The action blocks set
-// it around what they change; the device road reports it.
+// What a failure or an interruption would leave on the adapter. The
+// action blocks set it around what they change; the device road reports it.
 enum class AdapterState {
     Unchanged,        // nothing written yet
     SettingsErased,   // settings area erased, or written but not yet verified
-    FirmwarePartial,  // application area erased, or partly written
+    FirmwarePartial,  // application area erased, or partly written (or failed its verification)
     Changed,          // an action completed a change; later ones did not run
+    Reported,         // a failure already named its way back; the run ends with status 1
 };
 // Sets the state; `restoreFile` (SettingsErased only) is the file that
 // puts the settings back: the backup made before the erase, else the file
 // being written.
 void setAdapterState(AdapterState state, const std::string& restoreFile = std::string());
+// Sets FirmwarePartial for the firmware file `firmwareFile`. When the update
+// erases the settings without writing them, `settingsRestore` is the file
+// that puts them back ("" when none is known) and `settingsErased` is true.
+void setFirmwarePartial(const std::string& firmwareFile, bool settingsErased,
+                        const std::string& settingsRestore = std::string());
 AdapterState adapterState();
 
-// The line that tells the user, after an interruption, what state the
-// adapter is in and what to run (without its line end). `port` is the
-// port the run connected to.
-std::string interruptedMessage(const std::string& port);
+// The port the run connected to, which every way back names.
+void setAdapterPort(const std::string& port);
+const std::string& adapterPort();
+
+// What a way back restores, each with its own line.
+enum class WayBackKind {
+    FirmwareErased,   // -I -f: the application area was erased or partly written
+    SettingsErased,   // -u: the settings area was erased or partly written
+    NoFirmware,       // -I -f: -f refused an adapter whose application area is blank
+    SettingsInvalid,  // -u: a read found an area that is no settings image
+    SettingsBlank,    // -u: a read found an all-0xFF area
+};
+
+// One way back: what to run on which port with which file. `file` empty
+// means no file is known; the command then names the word FILE.
+struct WayBack {
+    WayBackKind kind = WayBackKind::FirmwareErased;
+    std::string port;
+    std::string file;
+};
+
+// The command that takes the way back, quoted for this system's shell,
+// e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin".
+std::string wayBackCommand(const WayBack& way);
+// The whole line the console prints for it (without its line end); after a
+// signal (`interrupted`) it starts with "Interrupted: ".
+std::string wayBackLine(const WayBack& way, bool interrupted);
+
+// The ways back the adapter state calls for now, in the order they are to
+// be taken; none for Unchanged, Changed and Reported.
+std::vector<WayBack> pendingWaysBack();
+
+// Prints the lines that end a failed or interrupted run on stderr: the
+// ways back of the adapter state, or, after a signal with nothing to
+// recover, the "Interrupted: " line saying whether anything changed.
+// Each line printed is also kept for offeredWaysBack.
+void reportAdapterState(bool interrupted);
+// Prints the line of `way` on stderr, after what stdout holds so far, and
+// keeps it for offeredWaysBack.
+void offerWayBack(const WayBack& way);
+// Every way back this run named since the handlers were installed, for a
+// front end that shows buttons instead of commands.
+const std::vector<WayBack>& offeredWaysBack();

@@ -5,6 +5,7 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "BackupChoice.h"
 #include "Printable.h"
 #include "SafeSave.h"
 #include "SettingsArea.h"
@@ -149,7 +150,7 @@ std::string settingsBackupDir()
     return _isAbsolute(home) ? home + kDefaultBelowHome : "";
 }
 
-std::string settingsBackupStem(const std::string& serial, std::time_t when)
+std::string settingsBackupSerial(const std::string& serial)
 {
     std::string stem = serial;
     bool anyKept = false;
@@ -159,8 +160,12 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
         else
             c = '_';
     }
-    if (!anyKept)
-        stem = kUnknownSerial;
+    return anyKept ? stem : kUnknownSerial;
+}
+
+std::string settingsBackupStem(const std::string& serial, std::time_t when)
+{
+    std::string stem = settingsBackupSerial(serial);
 
     char stamp[kStampSize] = "";
     const std::tm* local = std::localtime(&when);
@@ -189,6 +194,7 @@ bool backupSettings(Samba& samba, std::string* made)
     std::string serial = adapterSerialNumber(samba);
     uint8_t image[kSettingsAreaSize];
     readSettingsArea(samba, image);
+    reportSettingsAreaRead(image, [&] { return serial; });
 
     std::string tried;
     std::string name = _saveUnderFreeName(held, dir, settingsBackupStem(serial, std::time(nullptr)), image,

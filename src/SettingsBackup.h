@@ -23,6 +23,10 @@ constexpr const char* kNoBackupVariable = "PELAGOXCON_NO_BACKUP";
 // depends on (HOME, LOCALAPPDATA) is not set (or relative, on POSIX).
 std::string settingsBackupDir();
 
+// The serial number as backup names write it: every byte that is not an
+// ASCII letter or digit made '_' ("unknown" when no letter or digit is left).
+std::string settingsBackupSerial(const std::string& serial);
+
 // The backup's name without its counter and extension: the serial number
 // with every byte that is not an ASCII letter or digit made '_' ("unknown"
 // when no letter or digit is left), then the local time `when` as

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <string>
 
+#include "AdapterInfo.h"
+#include "BackupChoice.h"
 #include "EEPROM_Init.h"
 #include "ConsoleInput.h"
 #include "FirmwareUpdate.h"
@@ -101,13 +103,20 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     if (!backupSettings(samba, &backup))
         return BlockResult::Aborted;
 
-    setAdapterState(AdapterState::SettingsErased, backup.empty() ? file : backup);
+    stopIfInterrupted();  // the last moment at which nothing is changed yet
+    std::string restore = restorableBackup(backup);
+    setAdapterState(AdapterState::SettingsErased, restore.empty() ? file : restore);
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Updating adapter setting, please wait ... ");
     _printSettingsChecksum(samba);
     bool verified = _settingsVerified(samba, image);
-    setAdapterState(AdapterState::Changed);
     std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
+    if (verified) {
+        setAdapterState(AdapterState::Changed);
+    } else {
+        reportAdapterState(false);
+        setAdapterState(AdapterState::Reported);
+    }
     printElapsed();
     showProgress();
     return verified ? BlockResult::Completed : BlockResult::Aborted;
@@ -123,6 +132,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     if (saved) {
         uint8_t image[kSettingsAreaSize];
         readSettingsArea(samba, image);
+        reportSettingsAreaRead(image, [&] { return adapterSerialNumber(samba); });
         saved = safeSave(file, image, sizeof image, &reason);
     }
     if (saved) {
@@ -158,7 +168,8 @@ BlockResult settingsClear(Samba& samba)
         return BlockResult::Aborted;
     }
 
-    setAdapterState(AdapterState::SettingsErased, backup);
+    stopIfInterrupted();  // the last moment at which nothing is changed yet
+    setAdapterState(AdapterState::SettingsErased, restorableBackup(backup));
     _eraseSettingsArea(samba);
     _programSettings(samba, image, "Formatting adapter setting , please wait ... ");
     setAdapterState(AdapterState::Changed);

@@ -5,11 +5,14 @@
 #include <unistd.h>
 
 #include <cstdlib>
-#include <filesystem>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
+#include "BackupChoice.h"
+#include "EEPROM_Init.h"
 #include "SettingsBackup.h"
 
 namespace {
@@ -130,4 +133,49 @@ TEST(SettingsBackupDir, SafeOnlyWhenNoOtherUserMayChangeIt)
         EXPECT_EQ(access(dir.c_str(), F_OK) == 0, c.mode != 0) << c.name;
     }
     std::filesystem::remove_all(scratch);
+}
+
+// The newest backup this adapter's -u accepts: latest stamp, then highest
+// counter; never another adapter's, a broken copy, or an odd name.
+TEST(SettingsBackupChoice, NewestAcceptableBackupOfThisAdapter)
+{
+    namespace fs = std::filesystem;
+    char pattern[] = "/tmp/pelago-choice-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string dir = pattern;
+    const std::string good(reinterpret_cast<const char*>(g_myData), 4096);
+    const std::string broken(4096, '\0');
+    const struct {
+        const char* what;
+        std::vector<std::pair<std::string, std::string>> files;  // name, contents
+        std::string chosen;
+    } cases[] = {
+        {"none", {}, ""},
+        {"the counter decides within a second",
+         {{"QE012345-20260101-101010.dat", good}, {"QE012345-20260101-101010-2.dat", good},
+          {"QE012345-20260101-101010-10.dat", good}},
+         "QE012345-20260101-101010-10.dat"},
+        {"a newer broken copy or short file is passed over",
+         {{"QE012345-20250101-000000.dat", good}, {"QE012345-20270101-000000.dat", broken},
+          {"QE012345-20270101-000000-1.dat", good.substr(0, 4095)}},
+         "QE012345-20250101-000000.dat"},
+        {"other adapters and other names are not this adapter's",
+         {{"QE012345-20250101-000000.dat", good}, {"QE0123456-20280101-000000.dat", good},
+          {"QE012345-20280101-000000.dat.tmp", good}, {"QE012345-2028-01-01.dat", good},
+          {"QE012345-20280101-000000-.dat", good}},
+         "QE012345-20250101-000000.dat"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        for (const auto& entry : fs::directory_iterator(dir))
+            fs::remove(entry.path());
+        for (const auto& file : c.files)
+            std::ofstream(dir + "/" + file.first, std::ios::binary) << file.second;
+        EXPECT_EQ(newestSettingsBackup(dir, "QE012345"), c.chosen.empty() ? "" : dir + "/" + c.chosen);
+    }
+    // A directory another user may change holds no backup worth naming.
+    chmod(dir.c_str(), 0777);
+    std::ofstream(dir + "/QE012345-20290101-000000.dat", std::ios::binary) << good;
+    EXPECT_EQ(newestSettingsBackup(dir, "QE012345"), "");
+    fs::remove_all(dir);
 }

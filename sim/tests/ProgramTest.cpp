@@ -151,20 +151,42 @@ TEST(AdapterSimProgram, ServesUntilSigtermThenSavesItsState) {
     EXPECT_FALSE(fs::exists(portFile)) << "a stopped adapter left its port file";
 }
 
-TEST(AdapterSimProgram, HangupFaultEndsTheProgramWithItsStateSaved) {
-    TempDir dir;
-    const std::string state = dir.file("state.bin"), portFile = dir.file("port");
-    SimProcess p({"--port-file", portFile, "--state", state, "--hangup-after", "1"}, dir.file("out"), dir.file("err"));
-    const std::string path = awaitLine(portFile);
-    ASSERT_FALSE(path.empty());
-    PtyClient c(path);
-    c.command("X0001F000,0#", 3);
-    c.writeRaw(0x20000000, std::vector<uint8_t>(64, 0x24));
-    ASSERT_TRUE(c.program(0x1F000, 64));
-    c.send("Z0001F000,00001000#");
-    EXPECT_TRUE(c.lineDead(2000));
-    EXPECT_EQ(p.stopWith(0), 0);  // signal 0: only waits for the exit
-    EXPECT_EQ(readAll(state).at(0x1F000), 0x24);
+// A dropped line and a power loss both end the program with the flash as
+// the monitor left it; the power loss keeps it before anything else, so even
+// a kill right after it loses nothing.
+TEST(AdapterSimProgram, HangupAndPowerLossEndTheProgramWithItsStateSaved) {
+    const struct {
+        std::vector<std::string> fault;
+        bool programmed;  // the write was confirmed
+        int stopSignal;
+    } cases[] = {
+        {{"--hangup-after", "1"}, true, 0},  // signal 0: only waits for the exit
+        {{"--power-off-after", "4"}, false, SIGKILL},  // X, S, Y source, Y destination
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.fault[0]);
+        TempDir dir;
+        const std::string state = dir.file("state.bin"), portFile = dir.file("port");
+        std::vector<std::string> args = {"--port-file", portFile, "--state", state};
+        args.insert(args.end(), c.fault.begin(), c.fault.end());
+        SimProcess p(args, dir.file("out"), dir.file("err"));
+        const std::string path = awaitLine(portFile);
+        ASSERT_FALSE(path.empty());
+        PtyClient client(path);
+        client.command("X0001F000,0#", 3);
+        client.writeRaw(0x20000000, std::vector<uint8_t>(64, 0x24));
+        EXPECT_EQ(client.program(0x1F000, 64), c.programmed);
+        if (c.programmed) client.send("Z0001F000,00001000#");
+        EXPECT_TRUE(client.lineDead(2000));
+        if (c.stopSignal == SIGKILL) {
+            for (int i = 0; i < 500 && readAll(state).size() != sim::AdapterSim::kFlashSize; ++i)
+                std::this_thread::sleep_for(milliseconds(10));
+            p.stopWith(SIGKILL);
+        } else {
+            EXPECT_EQ(p.stopWith(c.stopSignal), 0);
+        }
+        EXPECT_EQ(readAll(state).at(0x1F000), 0x24);
+    }
 }
 
 TEST(AdapterSimProgram, BadOptionsAreRefusedWithUsage) {

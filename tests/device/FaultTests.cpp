@@ -24,11 +24,12 @@ struct Fault {
     std::string name;
     sim::LinkMode link = sim::LinkMode::Usb;
     sim::FaultPlan plan;
+    bool erased = true;  // the fault comes after the erase was sent
 };
 
 Fault dropped(char letter, unsigned nth, sim::LinkMode link = sim::LinkMode::Usb)
 {
-    Fault f{std::string("no answer to ") + letter + " #" + std::to_string(nth), link, {}};
+    Fault f{std::string("no answer to ") + letter + " #" + std::to_string(nth), link, {}, letter != 'w'};
     f.plan.noAnswerAt[letter] = nth;
     return f;
 }
@@ -40,7 +41,8 @@ Fault wrong(char letter, unsigned nth)
     return f;
 }
 
-// Runs -f on a small image under `fault`; the run must fail cleanly.
+// Runs -f on a small image under `fault`; the run must fail cleanly and,
+// once the erase was sent, name the way back.
 void expectFailedUpdate(const LauncherParam& launcher, const Fault& fault, std::chrono::milliseconds bound)
 {
     SCOPED_TRACE(fault.name);
@@ -52,7 +54,10 @@ void expectFailedUpdate(const LauncherParam& launcher, const Fault& fault, std::
     std::string file = writeFirmware(h, "f.fw", patternBytes(64 * kBlocks, 70));
     ProcessResult r = h.runOnPort({"-f", file}, 60s);
     EXPECT_EQ(r.exitStatus, 1);
-    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\n")) << r.err;
+    std::string wayBack = fault.erased ? "The adapter's firmware is erased or partly written; write it again with: "
+                                         "PelagoXcon -p " + h.port() + " -I -f " + file + "\n"
+                                       : "";
+    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\n" + wayBack)) << r.err;
     EXPECT_EQ(r.out.find("Firmware update OK"), std::string::npos) << r.out;
     EXPECT_LT(r.elapsed, bound);
 }
@@ -77,19 +82,19 @@ TEST_P(FaultTest, WrongAnswersFailTheUpdate)
 
 TEST_P(FaultTest, BlockTransferFailures)
 {
-    Fault hangup{"hang-up after 2 blocks", sim::LinkMode::Usb, {}};
+    Fault hangup{"hang-up after 2 blocks", sim::LinkMode::Usb, {}, true};
     hangup.plan.hangupAfterBlocks = 2;
     expectFailedUpdate(GetParam(), hangup, 15s);
 
-    Fault serialHangup{"serial hang-up after 2 blocks", sim::LinkMode::Serial, {}};
+    Fault serialHangup{"serial hang-up after 2 blocks", sim::LinkMode::Serial, {}, true};
     serialHangup.plan.hangupAfterBlocks = 2;
     expectFailedUpdate(GetParam(), serialHangup, 15s);
 
-    Fault noC{"receiver never asks", sim::LinkMode::Serial, {}};
+    Fault noC{"receiver never asks", sim::LinkMode::Serial, {}, true};
     noC.plan.neverSendC = true;
     expectFailedUpdate(GetParam(), noC, 20s);
 
-    Fault fiveNaks{"five NAKs", sim::LinkMode::Serial, {}};
+    Fault fiveNaks{"five NAKs", sim::LinkMode::Serial, {}, true};
     fiveNaks.plan.nakFirstBlocks = 5;
     expectFailedUpdate(GetParam(), fiveNaks, 20s);
 
@@ -168,7 +173,8 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         {"update", {"-u", settings}, "Updating adapter setting", SIGTERM, erased},
         {"update without backups", {"-u", settings}, "Updating adapter setting", SIGINT, erased, false},
         {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
-         "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+         "Interrupted: the adapter's firmware is erased or partly written; write it again with: PelagoXcon -p " +
+             h().port() + " -I -f " + firmware},
         {"after an update", {"-u", settings, "-i", "-R"}, "Adapter setting verified", SIGINT,
          "Interrupted: the adapter was changed as asked; the actions after that were not run"},
     };
@@ -243,5 +249,7 @@ TEST_P(FaultTest, AFailedWriteEndsTheBarsLine)
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_NE(r.out.find("Updating firmware"), std::string::npos) << r.out;
     EXPECT_TRUE(endsWith(r.out, "\n")) << r.out;
-    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\n")) << r.err;
+    EXPECT_TRUE(endsWith(r.err, "\nSAM-BA operation failed\nThe adapter's firmware is erased or partly written; "
+                                "write it again with: PelagoXcon -p " + h().port() + " -I -f " + file + "\n"))
+        << r.err;
 }

@@ -2,6 +2,8 @@
 // rules, -I, and every refusal, which must leave the adapter unerased.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -35,13 +37,13 @@ sim::MkfwOptions firmware(const std::string& signature, std::vector<uint16_t> pc
 
 // Runs -f (with `extra` options) and checks a refusal that erased nothing.
 void expectRefused(DeviceHarness& h, const std::string& file, const std::string& out,
-                   std::vector<std::string> extra = {})
+                   std::vector<std::string> extra = {}, const std::string& err = "")
 {
     extra.insert(extra.end(), {"-f", file});
     ProcessResult r = h.runOnPort(extra, 30s);
     EXPECT_EQ(r.exitStatus, 1);
     EXPECT_EQ(maskTimes(r.out), out);
-    EXPECT_EQ(r.err, "Try to open USB device ... ");
+    EXPECT_EQ(r.err, "Try to open USB device ... " + err);
     EXPECT_EQ(countCommands(h, "X"), 0u);
     EXPECT_EQ(countCommands(h, "S"), 0u);
     EXPECT_FALSE(h.adapter().resetSeen());
@@ -163,6 +165,16 @@ TEST_P(FirmwareTest, PcbVersionMatchesExactlyOrByItsHighByte)
 
 TEST_P(FirmwareTest, InstalledTypeMustBeKnownUnlessForcedAndForceSkipsNothingElse)
 {
+    // Only an erased application area (type 0xFF) is what an interrupted
+    // update leaves; any other unknown type gets the refusal alone.
+    {
+        DeviceHarness other(GetParam().make());
+        sim::SimOptions foreign = board('E', 0x0102);
+        foreign.identity.typeWord = 0x5800;  // 'X'
+        other.startSim(foreign);
+        expectRefused(other, writeFirmware(other, "good.fw", patternBytes(64, 31), firmware("QVLE", {0x0102})),
+                      kInstalledRefusal);
+    }
     sim::SimOptions options = board('E', 0x0102);
     options.identity.typeWord = 0xFF00;
     h().startSim(options);
@@ -173,7 +185,9 @@ TEST_P(FirmwareTest, InstalledTypeMustBeKnownUnlessForcedAndForceSkipsNothingEls
     std::string invalid = h().path("invalid.fw");
     writeFile(invalid, {'Q', 'V', 'L'});
 
-    expectRefused(h(), good, kInstalledRefusal);
+    expectRefused(h(), good, kInstalledRefusal, {},
+                  "The adapter has no firmware (an interrupted update?); install " + good +
+                      " anyway with: PelagoXcon -p " + h().port() + " -I -f " + good + "\n");
     expectRefused(h(), invalid, "\nInvalid firmware " + invalid + ", abort\ndone in T seconds\n", {"-I"});
     expectRefused(h(), wrongType, "\n" + kTypeRefusal, {"-I"});
     expectRefused(h(), wrongPcb, "\n" + kPcbRefusal, {"-I"});
@@ -216,4 +230,18 @@ TEST_P(FirmwareTest, FailedVerificationStillResetsButFailsTheRun)
     EXPECT_EQ(maskTimes(r.out), firmwareUpdateOutput(3, sim::fwCrc32(flash.data() + 0x1000, 0x1E000),
                                                      sim::fwCrc32(flash.data() + 0x1F000, 0x1000), false));
     EXPECT_EQ(h().adapter().resetCount(), 1u) << "the update resets, the -R block must not run";
+    const std::string wayBack = "The adapter's firmware is erased or partly written; write it again with: "
+                                "PelagoXcon -p " + h().port() + " -I -f " + file + "\n";
+    EXPECT_EQ(r.err, "Try to open USB device ... " + wayBack);
+
+    // A signal after the failure changes neither the status nor the words
+    // (the way back named, -I, is taken: the failure left no firmware).
+    Subprocess child(PELAGO_EXE, {"PelagoXcon", "-p", h().port(), "-I", "-f", file},
+                     {"PELAGOXCON_BACKUP_DIR=" + h().backupDir()});
+    child.stdoutOnTerminal();
+    child.onOutput("Firmware update failed", [&] { child.sendSignal(SIGINT); });
+    child.start();
+    ProcessResult signalled = child.finish(30s);
+    EXPECT_EQ(signalled.exitStatus, 1);
+    EXPECT_EQ(signalled.err, "Try to open USB device ... " + wayBack);
 }

@@ -3,11 +3,13 @@
 // no option reaches.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -82,11 +84,11 @@ struct RoadRun {
     std::string out, err;
 };
 
-RoadRun runRoad(PelagoConfig cfg, std::unique_ptr<PortFactoryBase> factory)
+RoadRun runRoad(PelagoConfig cfg, std::unique_ptr<PortFactoryBase> factory, const char* file = nullptr)
 {
     ::testing::internal::CaptureStdout();
     ::testing::internal::CaptureStderr();
-    int status = deviceRoad(cfg, nullptr, std::move(factory));
+    int status = deviceRoad(cfg, file, std::move(factory));
     std::string out = ::testing::internal::GetCapturedStdout();
     return {status, out, ::testing::internal::GetCapturedStderr()};
 }
@@ -318,26 +320,128 @@ TEST(SettingsClear, UnreadableInputAbortsBeforeTouchingTheAdapter)
     std::remove(path.c_str());
 }
 
-// What an interruption tells the user to run, for each state it can leave.
-TEST(InterruptedMessage, NamesWhatRestoresTheAdapter)
+// Every way back as its line says it, shell-quoted, with and without a signal.
+TEST(WayBackLine, NamesWhatRestoresTheAdapter)
 {
-    const std::string erased = "Interrupted: the adapter's settings are erased or partly written; restore them with: ";
+    const std::string port = "/dev/pts/3";
+    const std::string firmware = "The adapter's firmware is erased or partly written; write it again with: ";
+    const std::string settings = "The adapter's settings are erased or partly written; restore them with: ";
+    const std::string invalid = "The adapter's settings area holds no valid settings (an interrupted write?); ";
     const struct {
-        AdapterState state;
-        std::string restoreFile, says;
+        WayBackKind kind;
+        std::string file, says;
     } cases[] = {
-        {AdapterState::Unchanged, "", "Interrupted: nothing was changed on the adapter"},
-        {AdapterState::SettingsErased, "/b/QE1-20261207-101010.dat",
-         erased + "PelagoXcon -p /dev/pts/3 -u /b/QE1-20261207-101010.dat"},
-        {AdapterState::SettingsErased, "my dir/x.dat", erased + "PelagoXcon -p /dev/pts/3 -u 'my dir/x.dat'"},
+        {WayBackKind::FirmwareErased, "fw 2.bin", firmware + "PelagoXcon -p /dev/pts/3 -I -f 'fw 2.bin'"},
+        {WayBackKind::FirmwareErased, "", firmware + "PelagoXcon -p /dev/pts/3 -I -f FILE"},
+        {WayBackKind::SettingsErased, "/b/QE1-20261207-101010.dat",
+         settings + "PelagoXcon -p /dev/pts/3 -u /b/QE1-20261207-101010.dat"},
+        {WayBackKind::SettingsErased, "my dir/x.dat", settings + "PelagoXcon -p /dev/pts/3 -u 'my dir/x.dat'"},
         // Backups off and no file of the user's (the clearing action): never "-u ''".
-        {AdapterState::SettingsErased, "", erased + "PelagoXcon -p /dev/pts/3 -u FILE (a setting file saved earlier)"},
-        {AdapterState::FirmwarePartial, "",
-         "Interrupted: the firmware is partly written; the adapter stays in its boot monitor, run the update again"},
+        {WayBackKind::SettingsErased, "", settings + "PelagoXcon -p /dev/pts/3 -u FILE (a setting file saved earlier)"},
+        {WayBackKind::NoFirmware, "a b.fw",
+         "The adapter has no firmware (an interrupted update?); install a b.fw anyway with: "
+         "PelagoXcon -p /dev/pts/3 -I -f 'a b.fw'"},
+        {WayBackKind::SettingsInvalid, "/b/x.dat",
+         invalid + "restore the newest backup of this adapter with: PelagoXcon -p /dev/pts/3 -u /b/x.dat"},
+        {WayBackKind::SettingsBlank, "",
+         "The adapter's settings area is blank; restore a setting file saved earlier with: "
+         "PelagoXcon -p /dev/pts/3 -u FILE"},
     };
     for (const auto& c : cases) {
-        setAdapterState(c.state, c.restoreFile);
-        EXPECT_EQ(interruptedMessage("/dev/pts/3"), c.says);
+        EXPECT_EQ(wayBackLine({c.kind, port, c.file}, false), c.says);
+        EXPECT_EQ(wayBackLine({c.kind, port, c.file}, true), "Interrupted: t" + c.says.substr(1));
     }
-    setAdapterState(AdapterState::Unchanged);
+}
+
+// Interruptions in process, where a signal can strike any command: the
+// clearing action (no option reaches it) and the moment between an
+// update's checks and its erase. The way back each names must work, and
+// the outcome a front end reads must match the status.
+TEST(Recovery, InProcessInterruptionsNameAWayBackThatWorks)
+{
+    char dir[] = "/tmp/pelago-recovery-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string root = dir, state = root + "/flash.bin", firmware = root + "/f.fw";
+    writeFile(firmware, makeFirmware(patternBytes(64 * 4, 90)));
+    setenv("PELAGOXCON_BACKUP_DIR", (root + "/backups").c_str(), 1);
+    std::vector<uint8_t> before;
+    {
+        sim::AdapterSim fresh;
+        ASSERT_TRUE(fresh.start());
+        before = fresh.flashSnapshot();
+    }
+    const std::string erased = "the adapter's settings are erased or partly written; restore them with: PelagoXcon -p ";
+    const struct {
+        const char* what;
+        bool clear;          // the clearing action, else -f
+        char letter;         // SIGINT strikes as the nth command with this letter arrives
+        unsigned nth;
+        unsigned dropAfter;  // else the line drops after this many blocks
+        int status;
+        ActionOutcome outcome;
+        std::string says;    // how stderr's last line starts
+    } cases[] = {
+        {"clear, SIGINT at block 10", true, 'Y', 20, 0, 130, ActionOutcome::Interrupted, "Interrupted: " + erased},
+        {"clear, link lost after block 10", true, 0, 0, 10, 1, ActionOutcome::Failed, "T" + erased.substr(1)},
+        {"update, SIGINT in the checks", false, 'w', 8, 0, 130, ActionOutcome::Interrupted,
+         "Interrupted: nothing was changed on the adapter"},
+        {"update refused", false, 0, 0, 0, 1, ActionOutcome::Refused, ""},
+    };
+    std::string input;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        writeFile(state, before);
+        sim::SimOptions options;
+        options.stateFile = state;
+        options.faults.hangupAfterBlocks = c.dropAfter;
+        sim::AdapterSim* running = nullptr;
+        unsigned letterSeen = 0;
+        options.onCommand = [&](unsigned) {
+            if (c.letter != 0 && running->commandLog().back()[0] == c.letter && ++letterSeen == c.nth)
+                kill(getpid(), SIGINT);
+        };
+        sim::AdapterSim adapter(options);
+        running = &adapter;
+        ASSERT_TRUE(adapter.start());
+        PelagoConfig cfg;
+        cfg.port = true;
+        cfg.portArg = adapter.ptyPath();
+        cfg.eeprom_clear = c.clear;
+        cfg.firmware_write = !c.clear;
+        feedStdin(input, "0\n");
+        Events events;
+        const std::string file = c.says.empty() ? root + "/missing.fw" : firmware;
+        RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events), c.clear ? nullptr : file.c_str());
+        adapter.stop();
+        EXPECT_EQ(r.status, c.status) << r.err;
+        EXPECT_EQ(lastActionOutcome(), c.outcome);
+        if (c.says.empty()) {
+            EXPECT_EQ(r.err, "Try to open USB device ... ") << "a refusal has no way back to name";
+            continue;
+        }
+        size_t last = r.err.rfind('\n', r.err.size() - 2);
+        ASSERT_NE(last, std::string::npos) << r.err;
+        std::string line = r.err.substr(last + 1);
+        EXPECT_EQ(line.substr(0, c.says.size()), c.says) << r.err;
+        if (!c.clear) {
+            EXPECT_EQ(readFile(state), before) << "nothing may be erased";
+            continue;
+        }
+        std::string backup = line.substr(line.rfind(" -u ") + 4);
+        backup.pop_back();
+        options.onCommand = nullptr;
+        options.faults = {};
+        sim::AdapterSim again(options);
+        ASSERT_TRUE(again.start());
+        cfg.portArg = again.ptyPath();
+        cfg.eeprom_clear = false;
+        cfg.eeprom_write = true;
+        r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events), backup.c_str());
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(lastActionOutcome(), ActionOutcome::Completed);
+        EXPECT_EQ(again.flashSnapshot(), before);
+    }
+    unsetenv("PELAGOXCON_BACKUP_DIR");
+    std::remove(input.c_str());
+    std::filesystem::remove_all(root);
 }

@@ -446,3 +446,49 @@ TEST_P(SettingsTest, AStrayByteInADumpFailsTheReadAndWritesNoFile)
         EXPECT_TRUE(run.adapter().flashSnapshot() == before);
     }
 }
+
+// A read that finds no settings in the area names the newest backup of this
+// adapter, else asks for a file saved earlier; the save itself goes on. A
+// valid area costs no read of the serial number.
+TEST_P(SettingsTest, AReadOfNoValidSettingsNamesTheWayBack)
+{
+    std::vector<uint8_t> flash;
+    {
+        sim::AdapterSim fresh;
+        ASSERT_TRUE(fresh.start());
+        flash = fresh.flashSnapshot();
+    }
+    const std::string backup = h().backupDir() + "/QE012345-20260101-101010.dat";
+    const std::string invalid = "The adapter's settings area holds no valid settings (an interrupted write?); ";
+    const struct {
+        const char* what;
+        size_t written;  // bytes of the area still as they were, the rest blank
+        bool backedUp;
+        std::string says;  // then " with: PelagoXcon -p PORT -u ..."
+    } cases[] = {
+        {"half written, with a backup", 0x800, true, invalid + "restore the newest backup of this adapter"},
+        {"blank, no backup", 0, false, "The adapter's settings area is blank; restore a setting file saved earlier"},
+        {"valid", 0x1000, true, ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        std::filesystem::remove_all(h().backupDir());
+        if (c.backedUp) {
+            std::filesystem::create_directories(h().backupDir());
+            writeFile(backup, flashRange(flash, 0x1F000, 0x1000));
+        }
+        std::vector<uint8_t> start = flash;
+        std::fill(start.begin() + 0x1F000 + c.written, start.begin() + 0x20000, 0xFF);
+        sim::SimOptions options;
+        options.stateFile = h().path(std::string(c.what) + ".bin");  // the adapter before saves its own at stop
+        writeFile(options.stateFile, start);
+        h().startSim(options);
+        ProcessResult r = h().runOnPort({"-s", h().path("saved.dat")}, 60s);
+        EXPECT_EQ(r.exitStatus, 0) << r.err;
+        EXPECT_EQ(readFile(h().path("saved.dat")), flashRange(start, 0x1F000, 0x1000));
+        std::string wayBack = c.says.empty() ? "" : c.says + " with: PelagoXcon -p " + h().port() + " -u " +
+                                                        (c.backedUp ? backup : "FILE") + "\n";
+        EXPECT_EQ(r.err, "Try to open USB device ... " + wayBack);
+        EXPECT_EQ(h().commands("w00000FF8").size(), c.says.empty() ? 0u : 1u);
+    }
+}
