@@ -82,7 +82,7 @@ ensure_wine() {
 # binaries to hand it, and what the package tests read man pages and zips
 # and judge the Debian package with.
 ensure_package_tools() {
-    ensure_packages dpkg-dev file groff-base man-db unzip lintian
+    ensure_packages dpkg-dev file groff-base man-db unzip lintian desktop-file-utils
 }
 
 # make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
