@@ -556,11 +556,21 @@ class _BidiElement:
         return self.find_elements(by, value)[0]
 
     def click(self):
-        self._call("function() { this.scrollIntoView({block: 'center'}); }")
+        """Clicks the element and returns once the page has handled the
+        click (its handlers and what they queued at once): Firefox answers
+        the actions before its page has seen them."""
+        self._call("""function(bound) {
+          this.scrollIntoView({block: 'center'});
+          window.__pelagoClicked = new Promise((resolve) => {
+            window.addEventListener('click', () => setTimeout(resolve, 0), {capture: true, once: true});
+            setTimeout(resolve, bound);  // a click that never comes (a disabled button)
+          });
+        }""", CLICK_HANDLED_MS)
         origin = {"type": "element", "element": {"sharedId": self.shared_id}}
         self.driver.perform({"type": "pointer", "id": "mouse", "actions": [
             {"type": "pointerMove", "x": 0, "y": 0, "origin": origin},
             {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]})
+        self.driver.execute_script("return window.__pelagoClicked;")
 
     def send_keys(self, *keys):
         """A file input gets the file `keys` names; anything else is typed
@@ -601,6 +611,7 @@ class _BidiElement:
 
 
 _MODIFIERS = {Keys.CONTROL, Keys.SHIFT, Keys.ALT, Keys.META}
+CLICK_HANDLED_MS = 2000
 FIREFOX = "/usr/bin/firefox-esr"
 WEBKIT_DRIVER = "/usr/bin/WebKitWebDriver"
 WEBKIT_BROWSER = next((p for p in ("/usr/lib/x86_64-linux-gnu/webkit2gtk-4.1/MiniBrowser",
