@@ -243,6 +243,18 @@ check_zip() {
         fail "README.txt does not say to open PelagoXcon.html with Chrome or Edge"
 }
 
+# The one-file page needs nothing beside it and stays small enough to mail.
+ONE_FILE_MAX_BYTES=655360
+check_one_file() {
+    local page="$1" size references
+    size="$(stat -c %s "$page")"
+    [ "$size" -le "$ONE_FILE_MAX_BYTES" ] || fail "$page is $size bytes, more than $ONE_FILE_MAX_BYTES"
+    references="$(grep -oE '(src|href)="[^"]*"' "$page" | grep -vE '^(src|href)="(data:|#)' || true)"
+    [ -z "$references" ] || fail "$page refers to other files: $references"
+    grep -q "connect-src 'none'" "$page" && ! grep -qE "'unsafe-(inline|eval)'" "$page" ||
+        fail "$page's policy is not as strict as the site's"
+}
+
 # The web zip, remade by its own rule: exactly the site's files (the page's
 # sources and the module) plus PelagoXcon.html, each the build's, and no
 # leftover of the build directory.
@@ -266,6 +278,7 @@ check_web() {
     diff <(printf "$top/%s\n" "${expected[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort) ||
         fail "the web zip holds other files than the site and PelagoXcon.html"
     unzip -q "$zip" -d "$SCRATCH/web"
+    check_one_file "$wasm/PelagoXcon.html"
     for name in "${expected[@]}"; do
         if [ "$name" = PelagoXcon.html ]; then
             same_file "$SCRATCH/web/$top/$name" "$wasm/$name"
