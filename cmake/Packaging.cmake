@@ -11,6 +11,13 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "maintenance tool for the Quorvane EF/GFX and CONTAX645/GFX lens adapter")
 set(CPACK_STRIP_FILES ON)
 
+# Both packages ship the one-file page (PELAGO_ONE_FILE_PAGE), so
+# packaging fails with what to build when it is missing.
+install(CODE "
+  if(NOT EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
+    message(FATAL_ERROR \"${PELAGO_ONE_FILE_PAGE} is not built: cmake --preset wasm && cmake --build --preset wasm\")
+  endif()")
+
 if(WIN32)
   # One folder with the program and a README Notepad shows as it should.
   set(pelago_windows_readme ${CMAKE_BINARY_DIR}/README.txt)
@@ -20,7 +27,7 @@ if(WIN32)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/README-windows.txt)
 
   install(TARGETS PelagoXcon RUNTIME DESTINATION .)
-  install(FILES ${pelago_windows_readme} DESTINATION .)
+  install(FILES ${pelago_windows_readme} ${PELAGO_ONE_FILE_PAGE} DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PELAGO_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
@@ -50,7 +57,7 @@ else()
   endfunction()
   set(pelago_gz_dir ${CMAKE_BINARY_DIR}/package-docs)
   file(MAKE_DIRECTORY ${pelago_gz_dir})
-  foreach(page PelagoXcon.1 pelagoxcon-virtual-adapter.1)
+  foreach(page PelagoXcon.1 pelagoxcon-virtual-adapter.1 pelagoxcon-page.1)
     pelago_gzip(${PROJECT_SOURCE_DIR}/doc/${page} ${pelago_gz_dir}/${page}.gz)
   endforeach()
   pelago_gzip(${pelago_changelog} ${pelago_gz_dir}/changelog.Debian.gz)
@@ -66,6 +73,15 @@ else()
 
   install(TARGETS PelagoXcon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${pelago_gz_dir}/PelagoXcon.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+  # The web page in the desktop's menu: its entry runs a launcher that opens
+  # the page in the user's browser.
+  install(FILES ${PELAGO_ONE_FILE_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/${PELAGO_PACKAGE_NAME})
+  install(PROGRAMS doc/pelagoxcon-page DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${pelago_gz_dir}/pelagoxcon-page.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+  install(FILES doc/pelagoxcon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+  install(FILES web/icon.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
+          RENAME ${PELAGO_PACKAGE_NAME}.svg)
 
   # The virtual adapter under a name that says what it is; the build tree
   # keeps adapter-sim, the name its tests and scripts use.
@@ -84,13 +100,14 @@ else()
   set(CPACK_DEBIAN_PACKAGE_SECTION utils)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS xdg-utils)
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
       "PelagoXcon finds the adapter on a serial port and drives its boot monitor:
 it shows the adapter's identity, resets it, updates its firmware with
 checksum verification, and saves and restores its 4 KB settings area.
 Without an adapter it prints a saved settings file or tunes each lens's
 autofocus corrections. A virtual adapter lets the tool be tried without
-hardware.")
+hardware. The same tool as a web page opens from the desktop's menu.")
 endif()
 
 include(CPack)

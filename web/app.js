@@ -4,6 +4,9 @@ import { showSerialSupport } from './serial-support.js';
 import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
 
+// Tells start-check.js that the module runs.
+document.documentElement.dataset.started = '';
+
 showSerialSupport();
 initEditor()
   .then(() => initAdapter())

@@ -97,7 +97,7 @@ ensure_wine() {
 # binaries to hand it, and what the package tests read man pages and zips
 # and judge the Debian package with.
 ensure_package_tools() {
-    ensure_packages dpkg-dev file groff-base man-db unzip lintian
+    ensure_packages dpkg-dev file groff-base man-db unzip lintian desktop-file-utils
 }
 
 # make_package BUILD_DIR DEST: the packages BUILD_DIR's CPack config makes, in DEST.
@@ -113,11 +113,13 @@ make_package() {
     rm -rf "$log" "$2/_CPack_Packages"
 }
 
-# The web page: Debian's emscripten for the wasm preset, and headless
-# Chromium with its WebDriver and Selenium for the browser tests.
+# The web page: Debian's emscripten for the wasm preset, and the browser
+# tests' three engines: Chromium with its WebDriver, Firefox (driven over
+# WebDriver BiDi), WebKitGTK's WebDriver under a virtual display, Selenium.
 ensure_web_tools() {
-    INSTALL_NOTE="the web page's tools (emscripten, chromium; first run only)" \
-        ensure_packages emscripten chromium chromium-driver python3-selenium python3-websockets
+    INSTALL_NOTE="the web page's tools (emscripten, chromium, firefox, webkit; first run only)" \
+        ensure_packages emscripten chromium chromium-driver firefox-esr webkit2gtk-driver xvfb xauth \
+        python3-selenium python3-websockets
 }
 
 # The web page's static site in build-wasm/web/ (extra cmake args allowed).

@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Checks what a user installs: the man pages, the Debian package and the
-# Windows zip, each made afresh from a build tree into a scratch directory.
+# Checks what a user installs: the man pages, the Debian package, the
+# Windows zip and the web zip, each made afresh from a build tree into a
+# scratch directory. PAGE is the one-file web page both packages ship.
 #   package-test.sh manpages PELAGO_EXE SIM_EXE DOC_DIR
-#   package-test.sh deb BUILD_DIR PELAGO_EXE
-#   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE
+#   package-test.sh deb BUILD_DIR PELAGO_EXE PAGE
+#   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE PAGE
+#   package-test.sh web WASM_BUILD_DIR PAGE_SOURCE_DIR
 # make_package, as scripts/package makes the packages.
 source "$(dirname "$0")/../../scripts/lib/common.sh"
 set -Eeuo pipefail
@@ -13,6 +15,20 @@ export LC_ALL=C  # byte order for sorted lists, plain ASCII from groff
 fail() {
     echo "FAIL: $*" >&2
     exit 1
+}
+
+# The web page is built by another preset; without it the package checks
+# have nothing to check, which only CI counts as a failure.
+SKIP_STATUS=77
+require_page() {
+    [ -f "$1" ] && return 0
+    [ "${CI:-}" = true ] && fail "$1 is not built (cmake --preset wasm && cmake --build --preset wasm)"
+    echo "skipped: $1 is not built (cmake --preset wasm && cmake --build --preset wasm)"
+    exit "$SKIP_STATUS"
+}
+
+same_file() {
+    cmp -s "$1" "$2" || fail "$1 differs from the build's $2"
 }
 
 SCRATCH="$(mktemp -d)"
@@ -49,7 +65,7 @@ render() {
 
 check_manpages() {
     local exe="$1" sim="$2" doc="$3" page warnings
-    for page in "$doc/PelagoXcon.1" "$doc/pelagoxcon-virtual-adapter.1"; do
+    for page in "$doc/PelagoXcon.1" "$doc/pelagoxcon-virtual-adapter.1" "$doc/pelagoxcon-page.1"; do
         warnings="$(groff -man -ww -z "$page" 2>&1)" || fail "groff failed on $page"
         [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
         warnings="$(man --warnings -l "$page" 2>&1 >/dev/null)" || fail "man failed on $page"
@@ -76,7 +92,8 @@ expect_field() {
 }
 
 check_deb() {
-    local build="$1" exe="$2" deb
+    local build="$1" exe="$2" page="$3" deb
+    require_page "$page"
     make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
     deb="$(echo "$SCRATCH"/out/pelagoxcon_*.deb)"
     [ -f "$deb" ] || fail "no pelagoxcon_*.deb made"
@@ -105,23 +122,29 @@ check_deb() {
 
     diff <(printf '%s\n' \
             '-rwxr-xr-x ./usr/bin/PelagoXcon' \
+            '-rwxr-xr-x ./usr/bin/pelagoxcon-page' \
             '-rwxr-xr-x ./usr/bin/pelagoxcon-virtual-adapter' \
+            '-rw-r--r-- ./usr/share/applications/pelagoxcon.desktop' \
             '-rw-r--r-- ./usr/share/doc/pelagoxcon/README' \
             '-rw-r--r-- ./usr/share/doc/pelagoxcon/changelog.Debian.gz' \
             '-rw-r--r-- ./usr/share/doc/pelagoxcon/copyright' \
+            '-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/pelagoxcon.svg' \
             '-rw-r--r-- ./usr/share/lintian/overrides/pelagoxcon' \
             '-rw-r--r-- ./usr/share/man/man1/PelagoXcon.1.gz' \
+            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-page.1.gz' \
             '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-adapter.1.gz' \
+            '-rw-r--r-- ./usr/share/pelagoxcon/PelagoXcon.html' \
             '-rw-r--r-- ./usr/share/pelagoxcon/samples/lenses.dat') \
          <(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $1, $6 }' | sort -k2) ||
-        fail "the package holds other files than the program, the virtual adapter and their documents"
+        fail "the package holds other files than the programs, the web page and their documents"
+    expect_field "$deb" Recommends xdg-utils
 
-    # No error from Debian's own checker; its warnings are shown. (It also
+    # Neither an error nor a warning from Debian's own checker. (It also
     # advises against running as root, which the tests may well do.)
     local verdict lintian_status=0
-    verdict="$(lintian --fail-on error "$deb" 2>&1)" || lintian_status=$?
+    verdict="$(lintian --fail-on error,warning "$deb" 2>&1)" || lintian_status=$?
     verdict="$(grep -v 'running with root privileges' <<<"$verdict" || true)"
-    [ "$lintian_status" -eq 0 ] || fail "lintian finds errors: $verdict"
+    [ "$lintian_status" -eq 0 ] || fail "lintian finds errors or warnings: $verdict"
     [ -z "$verdict" ] || echo "$verdict"
 
     # The packaged program runs from where it was unpacked and says what the built one says.
@@ -136,6 +159,28 @@ check_deb() {
     [ ! -s "$SCRATCH/help.err" ] || fail "packaged PelagoXcon -h wrote to stderr"
     diff <(program_help "$exe") "$SCRATCH/help.txt" || fail "packaged PelagoXcon -h differs from the built one"
     check_tool_meets_adapter "$SCRATCH/root/usr/bin"
+    check_page_in_menu "$SCRATCH/root" "$page"
+}
+
+# The desktop's menu entry runs the launcher, which opens the installed page
+# with xdg-open (a stand-in here that records what it was asked to open).
+check_page_in_menu() {
+    local root="$1" page="$2" entry="$1/usr/share/applications/pelagoxcon.desktop" warnings
+    same_file "$root/usr/share/pelagoxcon/PelagoXcon.html" "$page"
+    warnings="$(desktop-file-validate "$entry" 2>&1)" || fail "desktop-file-validate: $warnings"
+    [ -z "$warnings" ] || fail "desktop-file-validate warns: $warnings"
+    local key value
+    while IFS='=' read -r key value; do
+        [ "$(sed -n "s/^$key=//p" "$entry")" = "$value" ] || fail "the desktop entry's $key is not $value"
+    done <<<$'Name=PelagoXcon\nExec=pelagoxcon-page\nCategories=Graphics;Photography;\nIcon=pelagoxcon'
+    [ -f "$root/usr/share/icons/hicolor/scalable/apps/pelagoxcon.svg" ] || fail "no icon in the hicolor theme"
+
+    mkdir "$SCRATCH/stand-in"
+    printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s"\n' "$SCRATCH/opened" >"$SCRATCH/stand-in/xdg-open"
+    chmod +x "$SCRATCH/stand-in/xdg-open"
+    PATH="$SCRATCH/stand-in:$PATH" "$root/usr/bin/pelagoxcon-page" || fail "pelagoxcon-page exited $?"
+    [ "$(cat "$SCRATCH/opened")" = /usr/share/pelagoxcon/PelagoXcon.html ] ||
+        fail "pelagoxcon-page opened '$(cat "$SCRATCH/opened")', not the installed page"
 }
 
 # The installed README speaks of what an installed user has: the installed
@@ -173,15 +218,17 @@ check_tool_meets_adapter() {
 }
 
 check_zip() {
-    local build="$1" exe="$2" zip top
+    local build="$1" exe="$2" page="$3" zip top
+    require_page "$page"
     make_package "$build" "$SCRATCH/out" || fail "cpack failed for $build"
     zip="$(echo "$SCRATCH"/out/pelagoxcon-*-win64.zip)"
     [ -f "$zip" ] || fail "no pelagoxcon-*-win64.zip made"
     top="pelagoxcon-$(help_version "$exe")-win64"
 
-    diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/README.txt") \
+    diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/PelagoXcon.html" "$top/README.txt") \
          <(unzip -Z1 "$zip" | grep -v '/$' | sort) || fail "the zip holds other files"
     unzip -q "$zip" -d "$SCRATCH/x"
+    same_file "$SCRATCH/x/$top/PelagoXcon.html" "$page"
     check_windows_exe "$SCRATCH/x/$top/PelagoXcon.exe" >/dev/null ||
         fail "PelagoXcon.exe is not a Windows x86-64 executable"
 
@@ -192,12 +239,60 @@ check_zip() {
     ! grep -q $'\r\r' "$readme" || fail "README.txt has doubled CRs"
     diff <(help_options "$exe") <(tr -d '\r' <"$readme" | sed -n '/^    -f, --flash/,/default behavior/p' | sed 's/^    //') ||
         fail "README.txt's options differ from the program's"
+    grep -q 'open PelagoXcon.html' "$readme" && grep -q 'with Chrome or Edge' "$readme" ||
+        fail "README.txt does not say to open PelagoXcon.html with Chrome or Edge"
+}
+
+# The one-file page needs nothing beside it and stays small enough to mail.
+ONE_FILE_MAX_BYTES=655360
+check_one_file() {
+    local page="$1" size references
+    size="$(stat -c %s "$page")"
+    [ "$size" -le "$ONE_FILE_MAX_BYTES" ] || fail "$page is $size bytes, more than $ONE_FILE_MAX_BYTES"
+    references="$(grep -oE '(src|href)="[^"]*"' "$page" | grep -vE '^(src|href)="(data:|#)' || true)"
+    [ -z "$references" ] || fail "$page refers to other files: $references"
+    grep -q "connect-src 'none'" "$page" && ! grep -qE "'unsafe-(inline|eval)'" "$page" ||
+        fail "$page's policy is not as strict as the site's"
+}
+
+# The web zip, remade by its own rule: exactly the site's files (the page's
+# sources and the module) plus PelagoXcon.html, each the build's, and no
+# leftover of the build directory.
+check_web() {
+    local wasm="$1" sources="$2" zip top leftover
+    require_page "$wasm/PelagoXcon.html"
+    leftover="$wasm/web/leftover-$$.js"
+    : >"$leftover"
+    cmake --build "$wasm" --target pelago_web_zip >"$SCRATCH/build.log" 2>&1 || {
+        rm -f "$leftover"
+        cat "$SCRATCH/build.log" >&2
+        fail "building pelago_web_zip failed"
+    }
+    rm -f "$leftover"
+    zip="$(echo "$wasm"/pelagoxcon-*-web.zip)"
+    top="$(basename "$zip" .zip)"
+    local expected=(PelagoXcon.html pelago.js pelago.wasm) name
+    for name in "$sources"/*.html "$sources"/*.js "$sources"/*.css "$sources"/*.svg; do
+        expected+=("$(basename "$name")")
+    done
+    diff <(printf "$top/%s\n" "${expected[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort) ||
+        fail "the web zip holds other files than the site and PelagoXcon.html"
+    unzip -q "$zip" -d "$SCRATCH/web"
+    check_one_file "$wasm/PelagoXcon.html"
+    for name in "${expected[@]}"; do
+        if [ "$name" = PelagoXcon.html ]; then
+            same_file "$SCRATCH/web/$top/$name" "$wasm/$name"
+        else
+            same_file "$SCRATCH/web/$top/$name" "$wasm/web/$name"
+        fi
+    done
 }
 
 case "${1:-}" in
     manpages) check_manpages "$2" "$3" "$4" ;;
-    deb) check_deb "$2" "$3" ;;
-    zip) check_zip "$2" "$3" ;;
-    *) fail "usage: $0 manpages|deb|zip ARGS..." ;;
+    deb) check_deb "$2" "$3" "$4" ;;
+    zip) check_zip "$2" "$3" "$4" ;;
+    web) check_web "$2" "$3" ;;
+    *) fail "usage: $0 manpages|deb|zip|web ARGS..." ;;
 esac
 echo "ok: $1"

@@ -2,7 +2,6 @@
 serial bridge on 127.0.0.1, the test-only navigator.serial injected before
 the page loads, the virtual adapter started per case. Shared by the browser
 tests and the flash benchmark."""
-import base64
 import os
 import signal
 import subprocess
@@ -89,14 +88,20 @@ _servers = []  # the bridges of the pages open now
 
 
 class AdapterPage:
-    """One headless Chromium on the site, its navigator.serial the bridge's."""
+    """One browser of `engine` on the page opened as `opening` says (served,
+    or PelagoXcon.html from disk), its navigator.serial the bridge's."""
 
-    def __init__(self):
+    def __init__(self, engine=None, opening=webpage.SERVED):
         webpage.require_site()
         self.server = SiteServer(webpage.SITE_DIR).start()
         _servers.append(self.server)
-        self.browser = webpage.Browser()
+        self.browser = webpage.Browser(engine)
         self.driver = self.browser.driver
+        self.opening = opening
+        self.url = webpage.page_url(opening, self.server)
+        if opening == webpage.FROM_DISK:
+            # The page connects to nothing; the test's port is a WebSocket.
+            self.browser.bypass_policy()
         self.script = None
         self.work = tempfile.mkdtemp(prefix="pelago-adapter-")
 
@@ -111,13 +116,13 @@ class AdapterPage:
     def load(self, port_info):
         """Loads the page with a port described by `port_info` to pick."""
         if self.script:
-            self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
-                                        {"identifier": self.script})
+            self.browser.unload(self.script)
+        bridge = self.server.url.split("//", 1)[1].rstrip("/")
         with open(FAKE_SERIAL) as f:
-            source = f"window.__fakeSerialConfig = {{info: {dict(port_info)!r}}};\n" + f.read()
-        self.script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
-                                                  {"source": source})["identifier"]
-        self.driver.get(self.server.url)
+            source = (f"window.__fakeSerialConfig = {{info: {dict(port_info)!r}, bridge: {bridge!r}}};\n"
+                      + f.read())
+        self.script = self.browser.preload(source)
+        self.driver.get(self.url)
         self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")
 
     def named(self, name):
@@ -157,14 +162,8 @@ class AdapterPage:
         self.named(label).send_keys(path)
 
     def screenshot(self, name):
-        """The whole page as `name` in the screenshot directory, when one is set."""
-        if not webpage.SCREENSHOT_DIR:
-            return
-        os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
-        shot = self.driver.execute_cdp_cmd("Page.captureScreenshot",
-                                           {"format": "png", "captureBeyondViewport": True})
-        with open(os.path.join(webpage.SCREENSHOT_DIR, name), "wb") as f:
-            f.write(base64.b64decode(shot["data"]))
+        """The whole page as `name` in the engine's screenshot directory."""
+        self.browser.screenshot(f"{self.opening}-{name}")
 
     def serial_log(self):
         return self.driver.execute_script("return window.__fakeSerialLog")

@@ -1,5 +1,6 @@
-"""The web page's adapter part in headless Chromium against the virtual
-adapter, through the test bridge: connect over both links, firmware update,
+"""The web page's adapter part against the virtual adapter, through the test
+bridge, in Chromium (served and as PelagoXcon.html from disk) and in Firefox
+(served): connect over both links, firmware update,
 settings read, tune, write with its backup, refusals and faults ending in
 the failure line, reset, and a port the browser cannot open."""
 import os
@@ -38,9 +39,11 @@ def firmware(work, name, *options):
 
 
 class AdapterPart(unittest.TestCase):
+    engine = opening = None  # set by each variant, below
+
     @classmethod
     def setUpClass(cls):
-        cls.page = AdapterPage()
+        cls.page = AdapterPage(cls.engine, cls.opening)
 
     @classmethod
     def tearDownClass(cls):
@@ -255,6 +258,11 @@ class AdapterPart(unittest.TestCase):
         self.assertFalse(self.page.named("Reset adapter").is_enabled())
         self.assert_port_released()
 
+
+# Firefox's file: pages run the test's navigator.serial, but its bridge is a
+# WebSocket the one-file page's policy refuses, and only Chromium lifts it.
+webpage.engine_cases(AdapterPart, globals(),
+                     (webpage.SERVED, webpage.FROM_DISK) if webpage.ENGINE == "chromium" else (webpage.SERVED,))
 
 if __name__ == "__main__":
     webpage.main()

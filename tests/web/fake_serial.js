@@ -5,7 +5,8 @@
 // close() rejects while a stream is locked, a lost line errors the
 // readable stream and fires "disconnect", close() resolves once the line
 // is free for another program. The test sets
-// window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}} first
+// window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}, bridge:
+// "HOST:PORT" (for a page from disk)} first
 // and reads window.__fakeSerialLog.
 (function () {
   "use strict";
@@ -35,7 +36,9 @@
       if (this._ws) throw new DOMException("The port is already open.", "InvalidStateError");
       if (!options || !options.baudRate) throw new TypeError("baudRate is required");
       const scheme = location.protocol === "https:" ? "wss://" : "ws://";
-      const ws = new WebSocket(scheme + location.host + "/serial?baud=" + options.baudRate);
+      // A page opened from disk has no host: the test names the bridge's.
+      const host = config.bridge || location.host;
+      const ws = new WebSocket(scheme + host + "/serial?baud=" + options.baudRate);
       ws.binaryType = "arraybuffer";
       await new Promise(function (resolve, reject) {
         ws.onopen = resolve;

@@ -1,0 +1,50 @@
+// A classic script, so that it runs where the page's module cannot: when
+// the module never starts, Status says why instead of "Loading…". The
+// module marks the page as started (data-started on <html>) first thing.
+(function () {
+  'use strict';
+  var NEEDS_SERVER = 'This copy of the page needs a web server. ' +
+    'Open PelagoXcon.html instead: it works from disk.';
+  var firstError = null;
+
+  function started() {
+    return document.documentElement.hasAttribute('data-started');
+  }
+
+  function fromDisk(script) {
+    return location.protocol === 'file:' && !!script && script.hasAttribute('src');
+  }
+
+  function say(text) {
+    var status = document.getElementById('status');
+    if (status) status.textContent = text;
+  }
+
+  function moduleScript() {
+    return document.querySelector('script[type="module"]');
+  }
+
+  // A module that could not be fetched fires `error` on its element, which
+  // does not bubble: caught on the way down instead.
+  window.addEventListener('error', function (event) {
+    if (started()) return;
+    if (event.target === moduleScript()) {
+      say(fromDisk(event.target) ? NEEDS_SERVER
+        : 'This page could not load its scripts; reload it, or check that every file of ' +
+          'the site is on the server.');
+    } else if (event.message && !firstError) {
+      firstError = event.message;
+    }
+  }, true);
+
+  window.addEventListener('load', function () {
+    if (started()) return;
+    if (fromDisk(moduleScript())) {
+      say(NEEDS_SERVER);
+    } else if (firstError) {
+      say('This page could not start (' + firstError + '); reload it, or use a current browser.');
+    } else {
+      say('This page could not start its scripts; use a current browser with JavaScript on.');
+    }
+  });
+}());
