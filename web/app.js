@@ -1,11 +1,18 @@
-// The page's entry: the adapter section's browser check, the editor, then
-// the adapter part (which loads settings into the editor).
+// The page's entry: the adapter section's browser check, the offline copy,
+// the editor, then the adapter part (which loads settings into the editor).
 import { showSerialSupport } from './serial-support.js';
+import { startOffline } from './offline.js';
+import { loadCore } from './core.js';
 import { initEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
 
 showSerialSupport();
+startOffline();
 initEditor()
+  .then(() => loadCore())
+  .then((core) => {
+    document.getElementById('version').textContent = core.UTF8ToString(core._pelago_version());
+  })
   .then(() => initAdapter())
   .catch((error) => {
     document.getElementById('status').textContent =
