@@ -116,6 +116,9 @@ class ServedSite(unittest.TestCase):
         self.driver.refresh()
         self.browser.wait(self.offered, "the new build was not offered")
         self.assertTrue(self.browser.by_name("New version").text.startswith(NEW_BUILD))
+        if webpage.SCREENSHOT_DIR:
+            os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+            self.driver.save_screenshot(os.path.join(webpage.SCREENSHOT_DIR, "new-version.png"))
         # Until Reload, the page and its files stay the old build's.
         self.assertIn(old, self.caches())
         self.assertNotIn("rebuilt", self.app_js())
