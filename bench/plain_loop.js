@@ -8,7 +8,7 @@
 //                    of the protocol's own pauses (a recorded gap of at least
 //                    PAUSE_MIN_MS: the settle, the drain and version reads'
 //                    timeouts, the quiet waits, the reset) slept as long.
-//                    done({ms, answers}) or done({error}).
+//                    done({ms, answers, pauses, pausedMs}) or done({error}).
 ({
   PAUSE_MIN_MS: 15,  // the shortest deliberate pause is 20 ms
   STEP_TIMEOUT_MS: 5000,
@@ -75,6 +75,8 @@
       let writer = null;
       let buffered = 0;
       let answers = 0;
+      let pauses = 0;
+      let pausedMs = 0;
       const start = performance.now();
       for (const step of steps) {
         if (step.kind === 'open') {
@@ -85,6 +87,8 @@
         } else if (step.kind === 'write') {
           await writer.write(step.bytes);
         } else if (step.kind === 'pause') {
+          pauses += 1;
+          pausedMs += step.ms;
           await new Promise((resolve) => setTimeout(resolve, step.ms));
         } else if (step.kind === 'expect') {
           answers += 1;
@@ -100,7 +104,7 @@
           await port.close();
         }
       }
-      done({ ms: performance.now() - start, answers });
+      done({ ms: performance.now() - start, answers, pauses, pausedMs });
     } catch (error) {
       done({ error: String(error) });
     }
