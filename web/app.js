@@ -1,6 +1,8 @@
-// The page's entry: the adapter section's browser check, the editor, then
-// the adapter part (which loads settings into the editor).
+// The page's entry: the adapter section's browser check, the offline copy,
+// the editor, then the adapter part (which loads settings into the editor).
 import { showSerialSupport } from './serial-support.js';
+import { startOffline } from './offline.js';
+import { loadCore } from './core.js';
 import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
 
@@ -8,7 +10,12 @@ import { initAdapter } from './adapter.js';
 document.documentElement.dataset.started = '';
 
 showSerialSupport();
+startOffline();
 initEditor()
+  .then(() => loadCore())
+  .then((core) => {
+    document.getElementById('version').textContent = core.UTF8ToString(core._pelago_version());
+  })
   .then(() => initAdapter())
   // Every control is disabled until now, with Status "Loading…": a click
   // before its handler was attached would be lost without a word.

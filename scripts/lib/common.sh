@@ -113,13 +113,25 @@ make_package() {
     rm -rf "$log" "$2/_CPack_Packages"
 }
 
-# The web page: Debian's emscripten for the wasm preset, and the browser
-# tests' three engines: Chromium with its WebDriver, Firefox (driven over
-# WebDriver BiDi), WebKitGTK's WebDriver under a virtual display, Selenium.
+# The web page: Debian's emscripten for the wasm preset, rsvg-convert for
+# its PNG icons, and the browser tests' three engines: Chromium with its
+# WebDriver, Firefox (driven over WebDriver BiDi), WebKitGTK's WebDriver
+# under a virtual display, Selenium.
 ensure_web_tools() {
     INSTALL_NOTE="the web page's tools (emscripten, chromium, firefox, webkit; first run only)" \
-        ensure_packages emscripten chromium chromium-driver firefox-esr webkit2gtk-driver xvfb xauth \
+        ensure_packages emscripten librsvg2-bin chromium chromium-driver firefox-esr webkit2gtk-driver xvfb xauth \
         python3-selenium python3-websockets
+}
+
+# axe-core, the accessibility checker the browser tests run over the page, at
+# one pinned version from npm into the git-ignored build-web-tools/.
+AXE_CORE_VERSION=4.14.1
+ensure_axe_core() {
+    local installed=build-web-tools/node_modules/axe-core/package.json
+    grep -q "\"version\": \"$AXE_CORE_VERSION\"" "$installed" 2>/dev/null && return 0
+    command -v npm >/dev/null || ensure_packages npm
+    echo "Fetching axe-core $AXE_CORE_VERSION ..."
+    npm install --prefix build-web-tools --no-audit --no-fund --no-save --silent "axe-core@$AXE_CORE_VERSION"
 }
 
 # The web page's static site in build-wasm/web/ (extra cmake args allowed).

@@ -132,4 +132,9 @@ EMSCRIPTEN_KEEPALIVE const char* editor_open_failed_status(const char* name)
     return handOut(SettingsEditor::openFailedStatus(name));
 }
 
+EMSCRIPTEN_KEEPALIVE const char* pelago_version()
+{
+    return "PelagoXcon " PELAGO_VERSION;
+}
+
 } // extern "C"

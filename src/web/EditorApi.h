@@ -63,4 +63,7 @@ const char* editor_file_name();
 const char* editor_saved_status();
 // The Status line when the page could not read the file `name`.
 const char* editor_open_failed_status(const char* name);
+
+// What runs: "PelagoXcon VERSION", as --version prints it.
+const char* pelago_version();
 }

@@ -1,0 +1,188 @@
+"""The served site as a whole in headless Chromium: installable, working
+offline from its service worker, a rebuilt site offered rather than taken,
+and no accessibility violation that axe-core finds in any state the page
+can be in. Each case serves its own copy of the site on its own port, so
+every origin starts with no worker and no cache."""
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+import webpage
+from adapter_rig import ADAPTER_USB, AdapterPage, VirtualAdapter
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+AXE_JS = os.environ.get("PELAGO_AXE_JS", "")
+VERSION = os.environ.get("PELAGO_VERSION", "")
+READY = "Open a settings file to list its lenses."
+NEW_BUILD = "A new version of this page is ready."
+
+
+def require_axe():
+    if os.path.isfile(AXE_JS):
+        return
+    reason = f"axe-core is not fetched ({AXE_JS or 'no PELAGO_AXE_JS'}; scripts/test fetches it)"
+    if os.environ.get("CI") == "true":
+        raise RuntimeError(reason)
+    raise unittest.SkipTest(reason)
+
+
+def axe_violations(driver):
+    """axe-core's violations on the page as it is now: 'rule: target' lines."""
+    if not driver.execute_script("return typeof axe !== 'undefined'"):
+        with open(AXE_JS) as f:
+            driver.execute_script(f.read())
+    driver.set_script_timeout(webpage.WAIT_SECONDS)
+    return driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        axe.run(document, { resultTypes: ['violations'] }).then(
+            (r) => done(r.violations.flatMap((v) => v.nodes.map((n) => `${v.id}: ${n.target.join(' ')}`))),
+            (e) => done([`axe failed: ${e}`]));""")
+
+
+class ServedSite(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        webpage.require_site()
+        cls.browser = webpage.Browser()
+        cls.driver = cls.browser.driver
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.browser.close()
+
+    def setUp(self):
+        self.copy = tempfile.mkdtemp(prefix="pelago-site-")
+        self.site_dir = os.path.join(self.copy, "web")
+        shutil.copytree(webpage.SITE_DIR, self.site_dir)
+        self.site = webpage.Site(self.site_dir)
+        self.addCleanup(shutil.rmtree, self.copy, True)
+        self.addCleanup(self.site.close)
+
+    def js(self, script):
+        self.driver.set_script_timeout(webpage.WAIT_SECONDS)
+        return self.driver.execute_async_script(
+            f"const done = arguments[arguments.length - 1]; ({script}).then(done, (e) => done(String(e)));")
+
+    def status(self):
+        return self.browser.by_name("Status").text
+
+    def visit(self):
+        """Loads the page and waits until its worker controls it."""
+        self.driver.get(self.site.url)
+        self.browser.wait(lambda: self.status() == READY, "the editor did not start")
+        self.browser.wait(lambda: self.driver.execute_script("return !!navigator.serviceWorker.controller"),
+                          "no service worker controls the page")
+
+    def offered(self):
+        return self.driver.find_element(webpage.By.ID, "new-version").is_displayed()
+
+    def caches(self):
+        return self.js("caches.keys()")
+
+    def test_installable_with_its_version_shown(self):
+        self.visit()
+        errors = self.driver.execute_cdp_cmd("Page.getInstallabilityErrors", {})
+        self.assertEqual(errors["installabilityErrors"], [])
+        self.assertIn("PelagoXcon " + VERSION, self.driver.find_element(webpage.By.TAG_NAME, "footer").text)
+        self.assertEqual(self.browser.errors(), [])
+
+    def test_loads_with_the_server_gone(self):
+        self.visit()
+        self.site.close()
+        self.driver.refresh()
+        self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
+        self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
+
+    def rebuild(self):
+        """Changes a module of the served copy and writes its worker again,
+        as a new build would; the running build's cache name."""
+        [old] = self.caches()
+        with open(os.path.join(self.site_dir, "app.js"), "a") as f:
+            f.write("// rebuilt\n")
+        subprocess.run(["cmake", f"-DSITE_DIR={self.site_dir}", f"-DTEMPLATE={ROOT}/web/sw.js",
+                        f"-DVERSION={VERSION}", "-P", f"{ROOT}/cmake/SiteWorker.cmake"],
+                       check=True, capture_output=True, timeout=60)
+        return old
+
+    def app_js(self):
+        return self.js("fetch('app.js').then((r) => r.text())")
+
+    def test_a_rebuilt_site_waits_for_reload(self):
+        self.visit()
+        old = self.rebuild()
+        self.driver.refresh()
+        self.browser.wait(self.offered, "the new build was not offered")
+        self.assertTrue(self.browser.by_name("New version").text.startswith(NEW_BUILD))
+        if webpage.SCREENSHOT_DIR:
+            os.makedirs(webpage.SCREENSHOT_DIR, exist_ok=True)
+            self.driver.save_screenshot(os.path.join(webpage.SCREENSHOT_DIR, "new-version.png"))
+        # Until Reload, the page and its files stay the old build's.
+        self.assertIn(old, self.caches())
+        self.assertNotIn("rebuilt", self.app_js())
+        self.browser.by_label("Reload").click()
+        self.browser.wait(lambda: old not in self.caches(), "the old build's cache stayed")
+        self.browser.wait(lambda: self.status() == READY, "the new build did not load")
+        [new] = self.caches()
+        self.assertTrue(new.startswith(f"pelagoxcon-{VERSION}-"), new)
+        self.assertIn("rebuilt", self.app_js())
+        self.assertFalse(self.offered())
+
+    def test_a_half_deployed_build_is_not_taken(self):
+        self.visit()
+        old = self.rebuild()
+        with open(os.path.join(self.site_dir, "editor.js"), "a") as f:
+            f.write("// a later build's\n")
+        registration = "navigator.serviceWorker.getRegistration()"
+        self.js(f"{registration}.then((r) => r.update())")
+        self.browser.wait(lambda: self.js(f"{registration}.then((r) => !r.installing)"),
+                          "the new worker's install did not end")
+        self.assertIsNone(self.js(f"{registration}.then((r) => r.waiting)"))
+        self.assertEqual(self.caches(), [old])
+        self.assertNotIn("rebuilt", self.app_js())
+
+
+class Accessible(unittest.TestCase):
+    """axe-core over the editor with a file open, the adapter part after a
+    read, and the new-build banner."""
+
+    @classmethod
+    def setUpClass(cls):
+        require_axe()
+        cls.page = AdapterPage()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.page.close()
+
+    def test_no_violation_in_any_state(self):
+        page = self.page
+        adapter = VirtualAdapter(page.work)
+        self.addCleanup(adapter.stop)
+        page.server.pty_path = adapter.pty
+        sample = os.path.join(webpage.SAMPLES_DIR, "lenses.dat")
+
+        def banner():
+            page.driver.execute_script("document.getElementById('new-version').hidden = false")
+
+        def open_sample():
+            page.choose_file("Open settings file", sample)
+            page.browser.wait(lambda: page.status() == "lenses.dat: 4 lenses", "the sample did not open")
+
+        states = [
+            ("editor with a file open", open_sample),
+            ("adapter connected", lambda: page.act("Connect")),
+            ("adapter after a read", lambda: page.act("Read settings from adapter")),
+            ("new-build banner", banner),
+        ]
+        page.load(ADAPTER_USB)
+        for state, reach in states:
+            with self.subTest(state):
+                reach()
+                self.assertEqual(axe_violations(page.driver), [])
+
+
+if __name__ == "__main__":
+    webpage.main()
