@@ -555,8 +555,10 @@ bool safeSaveCheck(const std::string& path, std::string* error)
 namespace {
 
 constexpr mode_t kPrivateDirMode = 0700;
+#ifndef __EMSCRIPTEN__
 constexpr mode_t kOthersMayWrite = S_IWGRP | S_IWOTH;
 constexpr uid_t kRoot = 0;
+#endif
 #if defined(O_PATH) && !defined(__EMSCRIPTEN__)
 // Search permission is all a level needs, as for a path looked up by name.
 constexpr int kLevelAccess = O_PATH;
