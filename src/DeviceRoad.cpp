@@ -16,6 +16,9 @@ namespace {
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 
+RoadOutcome g_outcome = RoadOutcome::Failed;
+ConnectedHook g_connectedHook = nullptr;
+
 // stderr is unbuffered while stdout may not be: keep the two in the order
 // they were written for a reader of both.
 void _reportError(const char* text)
@@ -116,7 +119,10 @@ int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& facto
                               : _scanPorts(samba, factory, cfg.debug, port);
     if (!connected || !_chipAccepted(samba))
         return kStatusFailed;
-    return _runBlocks(cfg, samba, file);
+    std::string chosen = file ? file : "";
+    if (g_connectedHook && !g_connectedHook(samba, chosen))
+        return kStatusFailed;
+    return _runBlocks(cfg, samba, file || !chosen.empty() ? chosen.c_str() : nullptr);
 }
 
 // After the port is released: the adapter's state and what to run.
@@ -124,10 +130,21 @@ int _reportInterrupted(const std::string& port)
 {
     std::fflush(stdout);
     std::fprintf(stderr, "\n%s\n", interruptedMessage(port).c_str());
+    g_outcome = RoadOutcome::Interrupted;
     return kInterruptedStatus;
 }
 
 } // namespace
+
+RoadOutcome lastRoadOutcome()
+{
+    return g_outcome;
+}
+
+void setConnectedHook(ConnectedHook hook)
+{
+    g_connectedHook = hook;
+}
 
 bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace,
               std::vector<PortAttempt>* failed)
@@ -156,12 +173,17 @@ int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryB
         factory.reset();
         samba.reset();
     };
+    g_outcome = RoadOutcome::Failed;
     try {
         samba = std::make_unique<Samba>();
         int status = _connectAndAct(cfg, *samba, *factory, file, port);
         release();
         showProgress();
-        return interruptRequested() ? _reportInterrupted(port) : status;
+        if (interruptRequested())
+            return _reportInterrupted(port);
+        if (status == kStatusOk)
+            g_outcome = RoadOutcome::Completed;
+        return status;
     } catch (const std::exception& e) {
         release();
         // A wait cut short by the signal fails like a silent monitor.

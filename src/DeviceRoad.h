@@ -27,6 +27,20 @@ struct PortAttempt {
     SerialPort::OpenResult result;
 };
 
+// How the last run of the device road ended, for a front end that must
+// not judge by the printed text. Refused: an action block said no before
+// changing anything on the adapter. Failed: anything else that was not
+// completed (no adapter, a lost link, a change that went wrong).
+enum class RoadOutcome { Completed, Refused, Failed, Interrupted };
+RoadOutcome lastRoadOutcome();
+
+// Called once the adapter is connected and its chip accepted, before the
+// first block, on that connection. `file` is the run's FILE ("" when it has
+// none) and may be replaced by the hook; false ends the run as failed.
+using ConnectedHook = bool (*)(Samba& samba, std::string& file);
+// Sets the hook (null: none, the default); a front end sets it per run.
+void setConnectedHook(ConnectedHook hook);
+
 // Tries every port the factory lists until the client connects to one.
 // True with `portName` naming it and the client holding the open port;
 // false with `portName` empty. With `trace`, names each port tried on

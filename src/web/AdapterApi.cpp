@@ -8,15 +8,21 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "DeviceRoad.h"
+#include "FirmwareUpdate.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
+#include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
 #include "nvm.h"
@@ -25,14 +31,31 @@ namespace {
 
 constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
+constexpr const char* kBackupExtension = ".dat";
+constexpr size_t kStampDateDigits = 8;  // YYYYMMDD of a backup's name
+constexpr size_t kStampTimeDigits = 6;  // HHMMSS
 constexpr int kReasonSize = 512;
+constexpr int kNameSize = 256;
+constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
+constexpr uint8_t kBlankByte = 0xFF;
+constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter names it
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
 constexpr int kLinkSerial = 2;
 
 std::string g_text;      // the last string handed out
 std::string g_readPath;  // what the last adapter_read_settings saved
+
+// What the last action left for the page to recover with.
+AdapterOutcome g_outcome = ADAPTER_COMPLETED;
+int g_wayBack = 0;
+std::string g_wayBackFile;     // a name in kBackupDir
+std::string g_recoveryText;
+std::string g_runBackup;       // the backup made before this run's erase
+uint8_t g_installedType = 0;   // the type letter -f found, 0 when not read
+std::string g_readSerial;      // the serial number read with the area
+bool g_readLogged = false;     // the read's hook logged its command
 
 const char* _handOut(std::string text)
 {
@@ -42,20 +65,22 @@ const char* _handOut(std::string text)
 
 } // namespace
 
-// The page's keeper of a backup: "" written to `reason` once the copy is
-// kept, else why not.
+// The page's keeper of a backup: the name it is kept under written to
+// `kept` and "" to `reason` once the copy is kept, else why not.
 EM_ASYNC_JS(void, pelago_keep_backup,
-            (const char* path, const uint8_t* data, size_t size, char* reason, int reasonSize), {
+            (const char* path, const uint8_t* data, size_t size, char* kept, int keptSize, char* reason,
+             int reasonSize), {
     const keep = Module["pelagoKeepBackup"];
-    let why = "this page keeps no backups";
+    let answer = { name: "", reason: "this page keeps no backups" };
     if (keep) {
         try {
-            why = (await keep(UTF8ToString(path), HEAPU8.slice(data, data + size))) || "";
+            answer = await keep(UTF8ToString(path), HEAPU8.slice(data, data + size));
         } catch (e) {
-            why = String((e && e.message) || e);
+            answer = { name: "", reason: String((e && e.message) || e) };
         }
     }
-    stringToUTF8(why, reason, reasonSize);
+    stringToUTF8(answer.name || "", kept, keptSize);
+    stringToUTF8(answer.reason || "", reason, reasonSize);
 });
 
 EM_JS(void, pelago_log_command, (const char* line), {
@@ -70,12 +95,31 @@ EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t 
 
 namespace {
 
-bool _keepBackup(const std::string& path, const uint8_t* data, size_t size, std::string* reason)
+std::string _baseName(const std::string& path)
 {
+    return std::filesystem::path(path).filename().string();
+}
+
+// Another tab may have stored a backup of the same name meanwhile; the
+// browser then keeps this one under the next free name, and so does the
+// module's copy, so every line names what is stored.
+bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::string* reason)
+{
+    char kept[kNameSize] = "";
     char why[kReasonSize] = "";
-    pelago_keep_backup(path.c_str(), data, size, why, sizeof why);
+    pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
     *reason = why;
-    return reason->empty();
+    if (!reason->empty())
+        return false;
+    if (*kept && _baseName(path) != kept) {
+        std::string moved = std::string(kBackupDir) + "/" + kept;
+        std::error_code error;
+        std::filesystem::rename(path, moved, error);
+        if (!error)
+            path = moved;
+    }
+    g_runBackup = path;
+    return true;
 }
 
 void _reportProgress(const char* label, uint32_t done, uint32_t total)
@@ -110,14 +154,39 @@ void _logCommand(const std::vector<std::string>& options)
     pelago_log_command(line.c_str());
 }
 
-// Runs the console's driver with `options` after "-p PORT", keeping the
-// lens editor's image, which the driver blanks at its start.
-int _run(std::vector<std::string> options)
+void _clearOutcome()
 {
+    g_outcome = ADAPTER_FAILED;
+    g_wayBack = 0;
+    g_wayBackFile.clear();
+    g_recoveryText.clear();
+    g_runBackup.clear();
+    g_installedType = 0;
+}
+
+AdapterOutcome _roadOutcome()
+{
+    switch (lastRoadOutcome()) {
+    case RoadOutcome::Completed: return ADAPTER_COMPLETED;
+    case RoadOutcome::Refused: return ADAPTER_REFUSED;
+    case RoadOutcome::Interrupted: return ADAPTER_INTERRUPTED;
+    case RoadOutcome::Failed: break;
+    }
+    return ADAPTER_FAILED;
+}
+
+// Runs the console's driver with `options` after "-p PORT", keeping the
+// lens editor's image, which the driver blanks at its start. `hook` runs
+// on the connection (DeviceRoad.h); without one the command is logged
+// first, with one the hook logs it.
+int _run(std::vector<std::string> options, ConnectedHook hook = nullptr)
+{
+    _clearOutcome();
     std::string port = webSerialPortName();
     if (port.empty())
         return kStatusFailed;
-    _logCommand(options);
+    if (!hook)
+        _logCommand(options);
     std::vector<std::string> args = {kProgramName, "-p", port};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
@@ -126,12 +195,200 @@ int _run(std::vector<std::string> options)
     argv.push_back(nullptr);
 
     _setUp();
+    setConnectedHook(hook);
     std::vector<uint8_t> editorImage(g_eeprom, g_eeprom + kFlashImageSize);
     int status = pelagoMain(static_cast<int>(args.size()), argv.data());
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
+    setConnectedHook(nullptr);
+    g_outcome = _roadOutcome();
     std::fflush(stdout);
     std::fflush(stderr);
     return status;
+}
+
+// A backup's name taken apart: SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial
+// number as settingsBackupStem writes it.
+struct BackupName {
+    std::string serial;
+    std::string stamp;  // YYYYMMDDHHMMSS
+    unsigned long counter = 0;
+};
+
+bool _allDigits(const std::string& text, size_t count)
+{
+    if (text.empty() || (count && text.size() != count))
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+bool _parseBackupName(const std::string& name, BackupName& parsed)
+{
+    size_t extension = std::strlen(kBackupExtension);
+    if (name.size() <= extension || name.compare(name.size() - extension, extension, kBackupExtension) != 0)
+        return false;
+    std::vector<std::string> words;
+    std::string rest = name.substr(0, name.size() - extension);
+    for (size_t dash; (dash = rest.find('-')) != std::string::npos; rest.erase(0, dash + 1))
+        words.push_back(rest.substr(0, dash));
+    words.push_back(rest);
+    if (words.size() == 4 && _allDigits(words[3], 0))
+        parsed.counter = std::stoul(words[3]);
+    else if (words.size() != 3)
+        return false;
+    if (words[0].empty() || !_allDigits(words[1], kStampDateDigits) || !_allDigits(words[2], kStampTimeDigits))
+        return false;
+    parsed.serial = words[0];
+    parsed.stamp = words[1] + words[2];
+    return true;
+}
+
+// The serial number as a backup's name writes it.
+std::string _serialWord(const std::string& serial)
+{
+    std::string stem = settingsBackupStem(serial, 0);
+    return stem.substr(0, stem.rfind('-', stem.rfind('-') - 1));
+}
+
+// "YYYY-MM-DD HH:MM:SS" of a parsed stamp.
+std::string _shownStamp(const std::string& stamp)
+{
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(8, 2) +
+           ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+// Whether `path` starts with a settings image that -u would write.
+bool _holdsSettings(const std::string& path)
+{
+    uint8_t image[kSettingsFileSize];
+    std::ifstream in(path, std::ios::binary);
+    return in.read(reinterpret_cast<char*>(image), sizeof image) && isSettingsImage(image);
+}
+
+// The newest backup of adapter `serial` that -u would accept: the latest
+// stamp, then the highest counter. "" when there is none.
+std::string _newestBackupOf(const std::string& serial)
+{
+    std::string word = _serialWord(serial);
+    std::string best;
+    BackupName bestName;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(kBackupDir, error)) {
+        std::string name = entry.path().filename().string();
+        BackupName parsed;
+        if (!_parseBackupName(name, parsed) || parsed.serial != word)
+            continue;
+        bool newer = best.empty() || parsed.stamp > bestName.stamp ||
+                     (parsed.stamp == bestName.stamp && parsed.counter > bestName.counter);
+        if (newer && _holdsSettings(entry.path().string())) {
+            best = name;
+            bestName = parsed;
+        }
+    }
+    return best;
+}
+
+std::string _pressWrite(const std::string& name)
+{
+    return "press \"Write " + name + " to adapter\"";
+}
+
+constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
+
+void _offerBackup(const std::string& line, const std::string& backup)
+{
+    g_recoveryText += line + "\n";
+    if (!backup.empty()) {
+        g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;
+        g_wayBackFile = backup;
+    }
+}
+
+// After -f or -I -f: an erased application area needs the firmware again,
+// with the type test skipped; a refusal for want of firmware offers that.
+void _firmwareWayBack(const char* path)
+{
+    if (g_outcome == ADAPTER_COMPLETED)
+        return;
+    if (g_outcome == ADAPTER_REFUSED) {
+        if (g_installedType == kBlankByte) {
+            g_recoveryText = "The adapter has no firmware (an interrupted update?); install " + printable(path) +
+                             " anyway with: " + kPressInstall + "\n";
+            g_wayBack = ADAPTER_WAY_INSTALL_FIRMWARE;
+        }
+        return;
+    }
+    if (adapterState() == AdapterState::Unchanged)
+        return;
+    g_recoveryText = std::string("The adapter's firmware is erased or partly written; write it again with: ") +
+                     kPressInstall + "\n";
+    g_wayBack = ADAPTER_WAY_INSTALL_FIRMWARE;
+    // Settings erased and not written: the backup made first restores them.
+    if (g_eeprom_handle != kHandleKeepSettings && g_eeprom_handle != kHandleWriteSettings && !g_runBackup.empty()) {
+        std::string backup = _baseName(g_runBackup);
+        _offerBackup("The adapter's settings are erased or partly written; restore them with: " + _pressWrite(backup),
+                     backup);
+    }
+}
+
+// After -u: an area erased or half written is restored by the backup.
+void _settingsWayBack()
+{
+    if (g_outcome == ADAPTER_COMPLETED || adapterState() != AdapterState::SettingsErased)
+        return;
+    std::string backup = g_runBackup.empty() ? std::string() : _baseName(g_runBackup);
+    _offerBackup("The adapter's settings are erased or partly written; restore them with: " +
+                     (backup.empty() ? std::string("press \"Write settings to adapter\"") : _pressWrite(backup)),
+                 backup);
+}
+
+// After a read: an area that is no settings image is restored by the
+// newest good backup of this adapter; the copy just read never is one.
+void _readWayBack(const std::string& path)
+{
+    uint8_t image[kSettingsFileSize];
+    std::ifstream in(path, std::ios::binary);
+    if (!in.read(reinterpret_cast<char*>(image), sizeof image) || isSettingsImage(image))
+        return;
+    bool blank = true;
+    for (uint8_t byte : image)
+        blank = blank && byte == kBlankByte;
+    std::string state = blank ? "The adapter's settings area is blank"
+                              : "The adapter's settings area holds no valid settings (an interrupted write?)";
+    std::string backup = _newestBackupOf(g_readSerial);
+    _offerBackup(state + (backup.empty()
+                              ? "; restore a setting file saved earlier with: press \"Write settings to adapter\""
+                              : "; restore the newest backup of this adapter with: " + _pressWrite(backup)),
+                 backup);
+}
+
+// -f's hook: the installed type letter, for the way back of a refusal.
+bool _noteInstalledType(Samba& samba, std::string&)
+{
+    g_installedType = static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
+    return true;
+}
+
+// Read's hook: names the backup after the adapter on this connection, not
+// one connected earlier, and heads the Log with the command it runs.
+bool _nameReadAfterAdapter(Samba& samba, std::string& file)
+{
+    g_readSerial = adapterSerialNumber(samba);
+    std::string tried, reason;
+    std::string path =
+        claimBackupPath(kBackupDir, settingsBackupStem(g_readSerial, std::time(nullptr)), tried, reason);
+    _logCommand({"-s", path.empty() ? tried : path});
+    g_readLogged = true;
+    if (path.empty()) {
+        std::printf("Failed to create file %s , abort\n", printable(tried).c_str());
+        printSaveFailureReason(reason);
+        return false;
+    }
+    file = path;
+    g_readPath = path;
+    return true;
 }
 
 } // namespace
@@ -169,7 +426,16 @@ EMSCRIPTEN_KEEPALIVE int adapter_reset()
 
 EMSCRIPTEN_KEEPALIVE int adapter_update_firmware(const char* path)
 {
-    return _run({"-f", path});
+    int status = _run({"-f", path}, _noteInstalledType);
+    _firmwareWayBack(path);
+    return status;
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_install_firmware(const char* path)
+{
+    int status = _run({"-I", "-f", path});
+    _firmwareWayBack(path);
+    return status;
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings)
@@ -177,37 +443,74 @@ EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings
     // A blank area formatted from a file that was no settings would wipe
     // the adapter's; the console's -u never sees such a file from the page.
     if (!isSettings) {
+        _clearOutcome();
+        g_outcome = ADAPTER_REFUSED;
         _logCommand({"-u", path});
         std::printf(kNotSettingsFileFormat, printable(path).c_str());
         std::fputs("\n", stdout);
         std::fflush(stdout);
         return kStatusFailed;
     }
-    return _run({"-u", path});
+    int status = _run({"-u", path});
+    _settingsWayBack();
+    return status;
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_read_settings()
 {
     g_readPath.clear();
-    _setUp();
-    std::string tried, reason;
-    std::string path = claimBackupPath(
-        kBackupDir, settingsBackupStem(lastAdapterSerialNumber(), std::time(nullptr)), tried, reason);
-    if (path.empty()) {
-        std::printf("Failed to create file %s , abort\n", tried.c_str());
-        printSaveFailureReason(reason);
-        return kStatusFailed;
+    g_readSerial.clear();
+    g_readLogged = false;
+    int status = _run({"-s", kNoFile}, _nameReadAfterAdapter);
+    if (!g_readLogged && !webSerialPortName().empty())
+        _logCommand({"-s", kNoFile});  // never connected: the Log still shows what ran
+    if (!g_readPath.empty() && status != kStatusOk) {
+        std::remove(g_readPath.c_str());  // the claim, or a save that is no backup
+        g_readPath.clear();
     }
-    int status = _run({"-s", path});
-    if (status == 0)
-        g_readPath = path;
-    else
-        std::remove(path.c_str());  // the claim, or a save that is no backup
+    if (!g_readPath.empty())
+        _readWayBack(g_readPath);
     return status;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* adapter_read_path()
 {
     return g_readPath.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_outcome()
+{
+    return g_outcome;
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_way_back()
+{
+    return g_wayBack;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_way_back_file()
+{
+    return g_wayBackFile.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_recovery_text()
+{
+    return g_recoveryText.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
+{
+    std::string adapter = printable(lastAdapterSerialNumber());
+    std::string shown = printable(name);
+    BackupName parsed;
+    if (!_parseBackupName(name, parsed))
+        return _handOut("Write " + shown + " to the adapter " + adapter +
+                        "? Its name does not say which adapter it is of, nor when it was made.");
+    std::string when = _shownStamp(parsed.stamp);
+    if (parsed.serial == _serialWord(lastAdapterSerialNumber()))
+        return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
+                        when + ". The adapter's settings are backed up again first.");
+    return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
+                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own.");
 }
 }
