@@ -498,6 +498,18 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_recovery_text()
     return g_recoveryText.c_str();
 }
 
+EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
+{
+    BackupName parsed;
+    if (!_parseBackupName(name, parsed)) {
+        std::string stem = std::filesystem::path(name).stem().string();
+        return _handOut(stem + "-1" + kBackupExtension);
+    }
+    return _handOut(parsed.serial + "-" + parsed.stamp.substr(0, kStampDateDigits) + "-" +
+                    parsed.stamp.substr(kStampDateDigits) + "-" + std::to_string(parsed.counter + 1) +
+                    kBackupExtension);
+}
+
 EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
 {
     std::string adapter = printable(lastAdapterSerialNumber());

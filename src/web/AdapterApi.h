@@ -93,6 +93,10 @@ const char* adapter_way_back_file();
 // console says them with its command; "" when there is nothing to recover.
 const char* adapter_recovery_text();
 
+// The name the console takes for a backup when `name` is taken:
+// SERIAL-YYYYMMDD-HHMMSS-N.dat with the next N.
+const char* adapter_next_backup_name(const char* name);
+
 // The question before backup `name` (a file name in adapter_backup_dir())
 // is written to the adapter last connected: the backup's adapter and
 // date, and whether it is of another adapter.

@@ -19,6 +19,8 @@ OPEN_REFUSED = ("The port could not be opened: close any other program or browse
                 "on Linux your user needs the port's group (see the README); on Windows check the "
                 "port's driver in Device Manager")
 TIMING = re.compile(r"done in +[0-9.]+ seconds")
+FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write it again with: "
+                     "press \"Install firmware anyway\"")
 
 
 def area(flash, span):
@@ -176,10 +178,13 @@ class AdapterPart(unittest.TestCase):
         self.assert_port_released()
 
     def backups(self):
+        """The listed backups' names, newest first; each has its three buttons."""
         items = self.page.browser.by_name("Backups", "ul").find_elements(webpage.By.TAG_NAME, "li")
-        for item in items:
-            self.assertEqual(item.find_element(webpage.By.TAG_NAME, "button").accessible_name, "Download")
-        return [item.find_element(webpage.By.TAG_NAME, "span").text for item in items]
+        names = [item.find_element(webpage.By.TAG_NAME, "span").text for item in items]
+        for item, name in zip(items, names):
+            self.assertEqual([b.accessible_name for b in item.find_elements(webpage.By.TAG_NAME, "button")],
+                             [f"Download {name}", f"Write {name} to adapter", f"Delete {name}"])
+        return names
 
     def test_refusals_and_faults_end_in_the_failure_line(self):
         bad_sig, _ = firmware(self.work, "bad.fw", "--sig", "XXXX")
@@ -198,7 +203,7 @@ class AdapterPart(unittest.TestCase):
              "/settings/blank.dat is not an adapter setting file, abort", False),
             ((), "Write settings to adapter", long,
              "long.dat is larger than an adapter setting file; it was not changed", False),
-            (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),
+            (("--hangup-after", "40"), "Update firmware", good, FIRMWARE_WAY_BACK, True),
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              "Adapter setting verification failed, abort", True),
             (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
@@ -230,7 +235,7 @@ class AdapterPart(unittest.TestCase):
         self.connect()
         self.page.act("Read settings from adapter")
         self.page.driver.execute_script(
-            "IDBObjectStore.prototype.put = function () {"
+            "IDBObjectStore.prototype.add = function () {"
             " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
         self.page.act("Write settings to adapter")
         self.assertRegex(self.page.status(),
