@@ -175,8 +175,6 @@ function connect() {
     await core.pelagoSerial.choose(port);
     el.identity.textContent = 'Not connected';
     portLost = false;
-    installOffered = false;
-    newestBackup = '';
     const status = await runAction('adapter_connect');
     connected = status === 0;
     if (connected) {
