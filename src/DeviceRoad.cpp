@@ -102,6 +102,8 @@ int _runBlocks(const PelagoConfig& cfg, Samba& samba, const char* file)
         _aborted(cfg.eeprom_read, [&] { return settingsSave(samba, file); }) ||
         _aborted(cfg.firmware_write, [&] { return firmwareUpdate(samba, file, cfg.force_update); }) ||
         _aborted(cfg.reset, [&] { return adapterReset(samba); })) {
+        if (adapterState() == AdapterState::Unchanged)
+            g_outcome = RoadOutcome::Refused;
         showProgress();
         return kStatusFailed;
     }

@@ -175,6 +175,7 @@ function connect() {
     await core.pelagoSerial.choose(port);
     el.identity.textContent = 'Not connected';
     portLost = false;
+    newestBackup = '';  // named for the adapter connected before
     const status = await runAction('adapter_connect');
     connected = status === 0;
     if (connected) {

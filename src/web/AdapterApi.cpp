@@ -177,15 +177,15 @@ AdapterOutcome _roadOutcome()
 
 // Runs the console's driver with `options` after "-p PORT", keeping the
 // lens editor's image, which the driver blanks at its start. `hook` runs
-// on the connection (DeviceRoad.h); without one the command is logged
-// first, with one the hook logs it.
-int _run(std::vector<std::string> options, ConnectedHook hook = nullptr)
+// on the connection (DeviceRoad.h); with `hookLogs` the hook logs the
+// command, else it is logged first.
+int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool hookLogs = false)
 {
     _clearOutcome();
     std::string port = webSerialPortName();
     if (port.empty())
         return kStatusFailed;
-    if (!hook)
+    if (!hookLogs)
         _logCommand(options);
     std::vector<std::string> args = {kProgramName, "-p", port};
     args.insert(args.end(), options.begin(), options.end());
@@ -461,7 +461,7 @@ EMSCRIPTEN_KEEPALIVE int adapter_read_settings()
     g_readPath.clear();
     g_readSerial.clear();
     g_readLogged = false;
-    int status = _run({"-s", kNoFile}, _nameReadAfterAdapter);
+    int status = _run({"-s", kNoFile}, _nameReadAfterAdapter, true);
     if (!g_readLogged && !webSerialPortName().empty())
         _logCommand({"-s", kNoFile});  // never connected: the Log still shows what ran
     if (!g_readPath.empty() && status != kStatusOk) {

@@ -3,6 +3,7 @@ serial bridge on 127.0.0.1, the test-only navigator.serial injected before
 the page loads, the virtual adapter started per case. Shared by the browser
 tests and the flash benchmark."""
 import base64
+import json
 import os
 import signal
 import subprocess
@@ -91,13 +92,15 @@ class AdapterPage:
             self.server.stop()
             webpage.shutil.rmtree(self.work, ignore_errors=True)
 
-    def load(self, port_info):
-        """Loads the page with a port described by `port_info` to pick."""
+    def load(self, port_info, **browser):
+        """Loads the page with a port described by `port_info` to pick;
+        `browser` as fake_serial.js takes it (no_storage, fail_close)."""
         if self.script:
             self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
                                         {"identifier": self.script})
         with open(FAKE_SERIAL) as f:
-            source = f"window.__fakeSerialConfig = {{info: {dict(port_info)!r}}};\n" + f.read()
+            config = {"info": dict(port_info), **browser}
+            source = f"window.__fakeSerialConfig = {json.dumps(config)};\n" + f.read()
         self.script = self.driver.execute_cdp_cmd("Page.addScriptToEvaluateOnNewDocument",
                                                   {"source": source})["identifier"]
         self.driver.get(self.server.url)

@@ -8,9 +8,11 @@ import subprocess
 import unittest
 
 import webpage
-from adapter_rig import (ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
+from adapter_rig import (ACTION_S, ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
                          VirtualAdapter, cli)
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.expected_conditions import alert_is_present
 
 APP_AREA = (0x1000, 0x1F000)
 SETTINGS_AREA = (0x1F000, 0x20000)
@@ -21,6 +23,14 @@ OPEN_REFUSED = ("The port could not be opened: close any other program or browse
 TIMING = re.compile(r"done in +[0-9.]+ seconds")
 FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write it again with: "
                      "press \"Install firmware anyway\"")
+NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
+               "press \"Install firmware anyway\"")
+SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
+                               r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
+                               r"restore the newest backup of this adapter with: "
+                               r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+PORT_HELD = "This page still holds the port; reload the page to free it."
 
 
 def area(flash, span):
@@ -70,6 +80,31 @@ class AdapterPart(unittest.TestCase):
         self.page.load(info)
         self.page.act("Connect", link)
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+
+    def answer(self, button):
+        """Presses `button` in the open dialog and waits until it is closed."""
+        dialog = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "dialog[open]")
+        text = dialog.text
+        dialog.find_element(webpage.By.XPATH, f".//button[normalize-space(.)='{button}']").click()
+        self.page.browser.wait(lambda: not self.page.driver.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]"),
+                               "the dialog stayed open")
+        return text
+
+    def reload_at(self, percent):
+        """Reloads the page once the running transfer is at `percent`, as a
+        user closing the tab would, and waits for the new page."""
+        driver = self.page.driver
+        def reached():
+            done = re.match(r"Updating .* (\d+)%$", self.page.named("Progress").get_attribute("aria-valuetext"))
+            return done and int(done.group(1)) >= percent
+
+        webpage.WebDriverWait(driver, ACTION_S).until(lambda d: reached(), f"the writing never reached {percent}%")
+        driver.execute_script("location.reload()")
+        try:  # the page asks before it is left mid-action
+            webpage.WebDriverWait(driver, 3).until(alert_is_present()).accept()
+        except TimeoutException:
+            pass
+        self.page.browser.wait(lambda: self.page.named("Connect").is_enabled(), "the page did not load again")
 
     def assert_port_released(self):
         log = self.page.serial_log()
@@ -241,6 +276,66 @@ class AdapterPart(unittest.TestCase):
         self.assertRegex(self.page.status(),
                          r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
+
+    def test_ways_back_after_an_interrupted_update_or_write(self):
+        path, plain = firmware(self.work, "app.fw")
+        fresh = VirtualAdapter(os.path.join(self.page.work))
+        fresh.stop()
+        settings = area(fresh.flash(), SETTINGS_AREA)
+        cases = [  # button, adapter options, reload at this percent (else the link drops)
+            ("Update firmware", ("--hangup-after", "30"), None),
+            ("Update firmware", ("--hangup-after", "1800"), None),
+            ("Update firmware", ("--delay", "1"), 40),
+            ("Write settings to adapter", ("--hangup-after", "1"), None),
+            ("Write settings to adapter", ("--hangup-after", "63"), None),
+            ("Write settings to adapter", ("--delay", "4"), 50),
+        ]
+        for button, options, percent in cases:
+            with self.subTest(button=button, options=options):
+                self.start(*options)
+                self.connect()
+                firmware_update = button == "Update firmware"
+                if firmware_update:
+                    self.page.choose_file("Firmware file", path)
+                else:
+                    self.page.act("Read settings from adapter")
+                self.page.act(button, during=(lambda: self.reload_at(percent)) if percent else None)
+                if not percent:  # the way back is named at once; the adapter comes back
+                    way_back = self.page.status()
+                    self.start(state=self.adapter.state)
+                    self.page.act("Connect")
+                    self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                elif firmware_update:  # the next update is refused and names the way back
+                    self.page.act("Connect")
+                    self.page.choose_file("Firmware file", path)
+                    self.page.act("Update firmware")
+                    way_back = self.page.status()
+                    self.assertEqual(way_back, NO_FIRMWARE, self.page.text("Log"))
+                else:  # the next read finds the area broken and names the backup
+                    self.page.act("Connect")
+                    self.page.act("Read settings from adapter")
+                    way_back = self.page.status()
+                if firmware_update:
+                    self.assertIn(way_back, (FIRMWARE_WAY_BACK, NO_FIRMWARE))
+                    self.page.act("Install firmware anyway")
+                else:
+                    match = (NO_VALID_SETTINGS if percent else SETTINGS_WAY_BACK).match(way_back)
+                    self.assertTrue(match, self.page.text("Log"))
+                    if percent:
+                        row = self.page.browser.by_name("Backups", "ul").find_element(
+                            webpage.By.XPATH, f".//li[span[.='{match.group(1)}']]")
+                        self.assertIn("newest backup of this adapter", row.text)
+                        self.page.screenshot("adapter-way-back.png")
+                    asked = {}
+                    self.page.act(f"Write {match.group(1)} to adapter",
+                                  during=lambda: asked.update(text=self.answer("Write to adapter")))
+                    self.assertIn("It is this adapter's backup of", asked["text"])
+                self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                self.adapter.stop()
+                if firmware_update:
+                    self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
+                else:
+                    self.assertEqual(area(self.adapter.flash(), SETTINGS_AREA), settings)
 
     def test_reset_and_a_port_that_will_not_open(self):
         self.start()

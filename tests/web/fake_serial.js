@@ -5,7 +5,8 @@
 // close() rejects while a stream is locked, a lost line errors the
 // readable stream and fires "disconnect". The test sets
 // window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}} first
-// and reads window.__fakeSerialLog.
+// and reads window.__fakeSerialLog. With no_storage the page finds no
+// IndexedDB (a private window); with fail_close the port never closes.
 (function () {
   "use strict";
   const config = window.__fakeSerialConfig || {};
@@ -73,6 +74,7 @@
     }
 
     async close() {
+      if (config.fail_close) throw new DOMException("The port could not be closed.", "NetworkError");
       if ((this.readable && this.readable.locked) || (this.writable && this.writable.locked))
         throw new TypeError("Cannot close a locked stream");
       const ws = this._ws;
@@ -98,4 +100,5 @@
     return granted ? [granted] : [];
   };
   Object.defineProperty(navigator, "serial", { value: serial, configurable: true });
+  if (config.no_storage) Object.defineProperty(window, "indexedDB", { value: undefined, configurable: true });
 })();
