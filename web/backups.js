@@ -82,12 +82,13 @@ export async function storeBackup(name, bytes, nextName) {
   const db = await openDb();
   for (let tries = 0; tries < MAX_NAME_TRIES; tries++) {
     const tx = db.transaction(STORE, "readwrite");
-    tx.objectStore(STORE).add({ name, bytes: new Uint8Array(bytes), stored: Date.now() });
+    const request = tx.objectStore(STORE).add({ name, bytes: new Uint8Array(bytes), stored: Date.now() });
     try {
       await finished(tx);
       return name;
     } catch (error) {
-      if (!error || error.name !== "ConstraintError" || !nextName) throw error;
+      const why = request.error || error;
+      if (why.name !== "ConstraintError" || !nextName) throw why;
       name = nextName(name);
     }
   }

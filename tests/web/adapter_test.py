@@ -31,6 +31,32 @@ NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid set
                                r"restore the newest backup of this adapter with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 PORT_HELD = "This page still holds the port; reload the page to free it."
+NO_STORAGE = "This browser keeps no backups here; each backup is offered as a download instead."
+# Stores backups as the page's first version did: no index, no time stored.
+STORE_OF_VERSION_1 = """
+const [name, bytes, done] = arguments;
+const gone = indexedDB.deleteDatabase('pelagoxcon');
+gone.onerror = () => done(String(gone.error));
+gone.onsuccess = () => {
+  const open = indexedDB.open('pelagoxcon', 1);
+  open.onupgradeneeded = () => open.result.createObjectStore('backups', {keyPath: 'name'});
+  open.onerror = () => done(String(open.error));
+  open.onsuccess = () => {
+    const tx = open.result.transaction('backups', 'readwrite');
+    tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
+    tx.oncomplete = () => { open.result.close(); done('stored'); };
+  };
+};"""
+# Another tab's backup, stored behind the page's back.
+STORE_AS_ANOTHER_TAB = """
+const [name, done] = arguments;
+const open = indexedDB.open('pelagoxcon');
+open.onsuccess = () => {
+  const tx = open.result.transaction('backups', 'readwrite');
+  tx.objectStore('backups').add({name, bytes: new Uint8Array(4096), stored: 0});
+  tx.oncomplete = () => { open.result.close(); done('stored'); };
+  tx.onerror = () => done(String(tx.error));
+};"""
 
 
 def area(flash, span):
@@ -337,6 +363,84 @@ class AdapterPart(unittest.TestCase):
                 else:
                     self.assertEqual(area(self.adapter.flash(), SETTINGS_AREA), settings)
 
+    def test_backups_ask_first_and_never_overwrite(self):
+        self.start()
+        other = "QE999999-20260101-120000.dat"
+        self.page.load(ADAPTER_USB)
+        self.page.driver.get(self.page.server.url + "icon.svg")  # the origin, without the page
+        with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
+            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
+                             "stored")
+        self.connect()
+        self.assertEqual(self.backups(), [other], "the upgraded store keeps its backups")
+        self.page.named(f"Delete {other}").click()
+        self.assertIn(f"Delete {other}", self.answer("Cancel"))
+        self.page.named(f"Write {other} to adapter").click()
+        self.assertIn("This backup is of another adapter, QE999999", self.answer("Cancel"))
+        self.assertNotIn("\nX", "\n" + self.adapter.commands())
+
+        # Two tabs backing up in the same second: the second takes the next free name.
+        self.page.driver.execute_script("const now = Date.now(); Date.now = () => now;")
+        self.page.act("Read settings from adapter")
+        read = self.backups()[0]
+        taken = read.replace(".dat", "-1.dat")
+        self.assertEqual(self.page.driver.execute_async_script(STORE_AS_ANOTHER_TAB, taken), "stored")
+        self.page.act("Write settings to adapter")
+        stored = read.replace(".dat", "-2.dat")
+        self.assertIn(f"Adapter setting backed up to /backups/{stored}", self.page.log_lines())
+        self.assertEqual(len(self.page.browser.downloaded(stored)), 4096)
+        self.assertLessEqual({read, taken, stored, other}, set(self.backups()))
+
+        self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
+        self.page.load(ADAPTER_USB)
+        self.assertEqual(set(self.backups()), {read, taken, other})
+
+    def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
+        for answer in ("Cancel", "Download backup"):
+            with self.subTest(answer=answer):
+                self.start()
+                self.page.load(ADAPTER_USB, no_storage=True)
+                self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter", "section").text)
+                self.page.act("Connect")
+                self.page.act("Read settings from adapter")
+                offered = {}
+
+                def press():
+                    button = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
+                        lambda d: next((b for b in d.find_elements(webpage.By.CSS_SELECTOR, "#backup-offer button")
+                                        if b.is_displayed() and b.text.startswith(answer)), None))
+                    offered["name"] = self.page.driver.find_element(webpage.By.ID, "download-backup").accessible_name
+                    offered["erased"] = "\nX" in "\n" + self.adapter.commands()
+                    self.page.screenshot("adapter-no-storage.png")
+                    button.click()
+
+                self.page.act("Write settings to adapter", during=press)
+                self.assertRegex(offered["name"], r"^Download backup QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+                self.assertFalse(offered["erased"], "erased before the backup was downloaded")
+                erased = "\nX" in "\n" + self.adapter.commands()
+                self.assertEqual((self.page.status() == "Done", erased), (answer != "Cancel",) * 2,
+                                 self.page.text("Log"))
+                if answer != "Cancel":
+                    name = offered["name"].split(" ")[-1]
+                    self.assertEqual(len(self.page.browser.downloaded(name)), 4096)
+                self.assert_port_released()
+
+    def test_read_asks_before_discarding_edits_and_names_the_adapter_it_reads(self):
+        self.start("--serial", "QEAAAAAA")
+        self.connect()
+        self.page.choose_file("Open settings file", os.path.join(webpage.SAMPLES_DIR, "lenses.dat"))
+        self.page.named("Lens 1 All range").send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, "5", Keys.TAB)
+        opens = len(self.page.serial_log()["opens"])
+        self.page.act("Read settings from adapter", during=lambda: self.answer("Cancel"))
+        self.assertEqual(len(self.page.serial_log()["opens"]), opens, "the port was opened")
+        self.assertEqual(self.page.named("Lens 1 All range").get_attribute("value"), "5")
+        # Another adapter behind the same converter, without a new Connect.
+        self.start("--serial", "QEBBBBBB")
+        self.page.act("Read settings from adapter", during=lambda: self.answer("Discard edits"))
+        read = self.backups()[0]
+        self.assertRegex(read, r"^QEBBBBBB-")
+        self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
+
     def test_reset_and_a_port_that_will_not_open(self):
         self.start()
         self.connect()
@@ -354,6 +458,9 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual((self.page.status(), self.page.text("Adapter identity")), ("Done", "Not connected"))
         self.assertFalse(self.page.named("Reset adapter").is_enabled())
         self.assert_port_released()
+        self.page.load(ADAPTER_USB, fail_close=True)
+        self.page.act("Connect")
+        self.assertEqual(self.page.status(), PORT_HELD)
 
 
 if __name__ == "__main__":
