@@ -443,15 +443,19 @@ function renderBackupList(backups) {
       mark.textContent = 'newest backup of this adapter';
       item.append(mark);
     }
+    // Short on screen, whole for a screen reader, which reads them apart
+    // from their row; each name starts with the word shown.
     const buttons = [
-      [`Download ${backup.name}`, () => downloadBytes(backup.name, backup.bytes), false],
-      [`Write ${backup.name} to adapter`, () => writeBackup(backup), true],
-      [`Delete ${backup.name}`, () => removeBackup(backup), false],
+      ['Download', `Download ${backup.name}`, () => downloadBytes(backup.name, backup.bytes), false],
+      ['Write', `Write ${backup.name} to adapter`, () => writeBackup(backup), true],
+      ['Delete', `Delete ${backup.name}`, () => removeBackup(backup), false],
     ];
-    for (const [label, onClick, needsAdapter] of buttons) {
+    for (const [shown, label, onClick, needsAdapter] of buttons) {
       const button = doc.createElement('button');
       button.type = 'button';
-      button.textContent = label;
+      button.className = 'secondary';
+      button.textContent = shown;
+      button.setAttribute('aria-label', label);
       button.dataset.needsAdapter = needsAdapter ? 'yes' : 'no';
       button.disabled = busy || (needsAdapter && !connected);
       button.addEventListener('click', onClick);
