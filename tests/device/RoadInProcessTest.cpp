@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "AdapterInfo.h"
 #include "AdapterSim.h"
 #include "DeviceHarness.h"
 #include "DeviceRoad.h"
@@ -340,4 +341,60 @@ TEST(InterruptedMessage, NamesWhatRestoresTheAdapter)
         EXPECT_EQ(interruptedMessage("/dev/pts/3"), c.says);
     }
     setAdapterState(AdapterState::Unchanged);
+}
+
+namespace {
+
+std::string g_hookSerial;
+
+bool _hookReadsSerial(Samba& samba, std::string&)
+{
+    g_hookSerial = adapterSerialNumber(samba);
+    return true;
+}
+
+bool _hookRefuses(Samba&, std::string&)
+{
+    return false;
+}
+
+} // namespace
+
+// The outcome a front end reads instead of the printed text, and the hook
+// it may run on the connection before the blocks.
+TEST(RoadOutcome, TellsARefusalFromAFailureAndTheHookRunsOnTheConnection)
+{
+    const struct {
+        ConnectedHook hook;
+        bool firmware;  // -f of a missing file, else -i
+        int status;
+        RoadOutcome outcome;
+    } cases[] = {
+        {nullptr, false, 0, RoadOutcome::Completed},
+        {_hookReadsSerial, false, 0, RoadOutcome::Completed},
+        {_hookRefuses, false, 1, RoadOutcome::Failed},
+        {nullptr, true, 1, RoadOutcome::Refused},
+    };
+    for (const auto& c : cases) {
+        sim::AdapterSim adapter;
+        ASSERT_TRUE(adapter.start());
+        Events events;
+        PelagoConfig cfg;
+        cfg.port = true;
+        cfg.portArg = adapter.ptyPath();
+        (c.firmware ? cfg.firmware_write : cfg.version) = true;
+        g_hookSerial.clear();
+        setConnectedHook(c.hook);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        int status = deviceRoad(cfg, c.firmware ? "/nonexistent/app.fw" : nullptr,
+                                std::make_unique<FakeFactory>(Events{}, events));
+        std::string out = ::testing::internal::GetCapturedStdout();
+        ::testing::internal::GetCapturedStderr();
+        setConnectedHook(nullptr);
+        EXPECT_EQ(status, c.status) << out;
+        EXPECT_EQ(lastRoadOutcome(), c.outcome) << out;
+        EXPECT_EQ(out.find("Bootloader Version") != std::string::npos, !c.firmware && c.status == 0);
+        EXPECT_EQ(g_hookSerial, c.hook == _hookReadsSerial ? "QE012345" : "");
+    }
 }
