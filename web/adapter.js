@@ -3,12 +3,11 @@
 // so the checks, the backups and the texts are the console's; this module
 // only picks the port, hands files to the module, shows what it prints and
 // keeps the backups it makes.
-import { loadCore, onCoreOutput } from './core.js';
+import { loadCore, onCoreOutput, withString } from './core.js';
 import { loadImage, currentImage, currentFileName, saveRefusal, showStatus, ask, mayDiscardEdits }
   from './editor.js';
 import { hasWebSerial } from './serial-support.js';
 import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes } from './backups.js';
-import { withString } from './core.js';
 
 const FIRMWARE_DIR = '/firmware';
 const SETTINGS_DIR = '/settings';
