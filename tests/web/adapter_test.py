@@ -310,11 +310,10 @@ class AdapterPart(unittest.TestCase):
         settings = area(fresh.flash(), SETTINGS_AREA)
         cases = [  # button, adapter options, reload at this percent (else the link drops)
             ("Update firmware", ("--hangup-after", "30"), None),
-            ("Update firmware", ("--hangup-after", "1800"), None),
             ("Update firmware", ("--delay", "1"), 40),
             ("Write settings to adapter", ("--hangup-after", "1"), None),
             ("Write settings to adapter", ("--hangup-after", "63"), None),
-            ("Write settings to adapter", ("--delay", "4"), 50),
+            ("Write settings to adapter", ("--delay", "2"), 50),
         ]
         for button, options, percent in cases:
             with self.subTest(button=button, options=options):
