@@ -17,6 +17,7 @@ constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 
 ActionOutcome g_outcome = ActionOutcome::Completed;
+ConnectedHook g_connectedHook = nullptr;
 
 // stderr is unbuffered while stdout may not be: keep the two in the order
 // they were written for a reader of both.
@@ -119,7 +120,10 @@ int _connectAndAct(const PelagoConfig& cfg, Samba& samba, PortFactoryBase& facto
     if (!connected || !_chipAccepted(samba))
         return kStatusFailed;
     setAdapterPort(port);
-    int status = _runBlocks(cfg, samba, file);
+    std::string chosen = file ? file : "";
+    if (g_connectedHook && !g_connectedHook(samba, chosen))
+        return kStatusFailed;
+    int status = _runBlocks(cfg, samba, file || !chosen.empty() ? chosen.c_str() : nullptr);
     // A block that refused left the adapter as it was; any other end is a failure.
     if (status != kStatusOk && adapterState() == AdapterState::Unchanged)
         g_outcome = ActionOutcome::Refused;
@@ -151,6 +155,11 @@ int _endRun(int status, const char* failure)
 }
 
 } // namespace
+
+void setConnectedHook(ConnectedHook hook)
+{
+    g_connectedHook = hook;
+}
 
 bool autoScan(Samba& samba, PortFactoryBase& factory, std::string& portName, bool trace,
               std::vector<PortAttempt>* failed)

@@ -37,6 +37,13 @@ struct PortAttempt {
     SerialPort::OpenResult result;
 };
 
+// Called once the adapter is connected and its chip accepted, before the
+// first block, on that connection. `file` is the run's FILE ("" when it has
+// none) and may be replaced by the hook; false ends the run as failed.
+using ConnectedHook = bool (*)(Samba& samba, std::string& file);
+// Sets the hook (null: none, the default); a front end sets it per run.
+void setConnectedHook(ConnectedHook hook);
+
 // Tries every port the factory lists until the client connects to one.
 // True with `portName` naming it and the client holding the open port;
 // false with `portName` empty. With `trace`, names each port tried on

@@ -195,7 +195,7 @@ std::string wayBackCommand(const WayBack& way)
     return "PelagoXcon -p " + printable(_shellWord(way.port)) + (firmware ? " -I -f " : " -u ") + file;
 }
 
-std::string wayBackLine(const WayBack& way, bool interrupted)
+std::string wayBackState(const WayBack& way, bool interrupted)
 {
     std::string state;
     switch (way.kind) {
@@ -222,7 +222,12 @@ std::string wayBackLine(const WayBack& way, bool interrupted)
         state = "Interrupted: " + state;
     else
         state[0] = 'T';
-    return state + wayBackCommand(way);
+    return state;
+}
+
+std::string wayBackLine(const WayBack& way, bool interrupted)
+{
+    return wayBackState(way, interrupted) + wayBackCommand(way);
 }
 
 std::vector<WayBack> pendingWaysBack()

@@ -79,6 +79,10 @@ struct WayBack {
 // The command that takes the way back, quoted for this system's shell,
 // e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin".
 std::string wayBackCommand(const WayBack& way);
+// What the line of `way` says before its command, ending in "with: "; after
+// a signal (`interrupted`) it starts with "Interrupted: ". A front end that
+// offers a button instead of the command ends the line with that.
+std::string wayBackState(const WayBack& way, bool interrupted);
 // The whole line the console prints for it (without its line end); after a
 // signal (`interrupted`) it starts with "Interrupted: ".
 std::string wayBackLine(const WayBack& way, bool interrupted);

@@ -53,8 +53,9 @@ bool backupDirIsSafe(const std::string& dir, std::string* reason);
 // end whose files do not outlive it (the web page keeps them in the
 // browser). True once the copy of `size` bytes of `data`, saved as `path`,
 // is kept; false with `*reason` set when it could not be, and the backup
-// fails.
-using BackupKeeper = bool (*)(const std::string& path, const uint8_t* data, size_t size,
+// fails. A keeper that had to keep it under another free name of the same
+// directory moves the file there and sets `path` to it.
+using BackupKeeper = bool (*)(std::string& path, const uint8_t* data, size_t size,
                               std::string* reason);
 // Sets the keeper (null: none, the default).
 void setBackupKeeper(BackupKeeper keeper);

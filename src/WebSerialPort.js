@@ -16,6 +16,8 @@ mergeInto(LibraryManager.library, {
     OPEN_FAILED: 4,
     // The browser's own buffer for each direction, in bytes.
     BUFFER_SIZE: 65536,
+    // How long the page's own releases give queued bytes to reach the port.
+    FLUSH_MS: 5000,
 
     port: null,
     line: null,
@@ -23,13 +25,13 @@ mergeInto(LibraryManager.library, {
     // Makes `port` (a SerialPort) the port the C++ opens; any open line of
     // the port chosen before is released first.
     choose: async function (port) {
-      await pelagoSerial.release(1000);
+      await pelagoSerial.release(pelagoSerial.FLUSH_MS);
       pelagoSerial.port = port;
     },
 
     // Releases the line and forgets the port (Disconnect).
     forget: async function () {
-      await pelagoSerial.release(1000);
+      await pelagoSerial.release(pelagoSerial.FLUSH_MS);
       pelagoSerial.port = null;
     },
 
@@ -50,7 +52,7 @@ mergeInto(LibraryManager.library, {
     open: async function (baud) {
       const port = pelagoSerial.port;
       if (!port) return pelagoSerial.OPEN_NOT_FOUND;
-      await pelagoSerial.release(1000);
+      await pelagoSerial.release(pelagoSerial.FLUSH_MS);
       try {
         await port.open({ baudRate: baud, dataBits: 8, parity: "none", stopBits: 1,
                           bufferSize: pelagoSerial.BUFFER_SIZE });
@@ -216,18 +218,24 @@ mergeInto(LibraryManager.library, {
       await line.lastWrite;
     },
 
-    // Resolves with `promise`, or after `ms` without it.
+    // Resolves true with `promise`, or false after `ms` without it.
     within: function (promise, ms) {
       let timer;
       return Promise.race([
-        Promise.resolve(promise).catch(function () { }),
-        new Promise(function (resolve) { timer = setTimeout(resolve, ms); }),
-      ]).then(function () { clearTimeout(timer); });
+        Promise.resolve(promise).then(function () { return true; }, function () { return true; }),
+        new Promise(function (resolve) { timer = setTimeout(function () { resolve(false); }, ms); }),
+      ]).then(function (settled) { clearTimeout(timer); return settled; });
     },
 
+    // True while a port this page opened could not be closed: the next
+    // open would fail, and only a reload frees it.
+    held: false,
+
     // Releases the reader and the writer and closes the port, so the next
-    // open (here or after a new choice) finds it free. Writes still under
-    // way get `ms` to finish; a dead port gets its writes aborted.
+    // open (here or after a new choice) finds it free. The bytes still
+    // queued go to the port first: the writer is closed, which flushes,
+    // and is aborted only when that has not ended within `ms` (a port that
+    // takes nothing). The port's close is waited for.
     release: async function (ms) {
       const line = pelagoSerial.line;
       if (!line) return;
@@ -235,12 +243,18 @@ mergeInto(LibraryManager.library, {
       pelagoSerial.line = null;
       line.failed = true;
       pelagoSerial.wakeUp(line);
-      await pelagoSerial.within(line.lastWrite, ms);
-      await pelagoSerial.within(line.reader.cancel(), ms);
+      try { await line.reader.cancel(); } catch (e) { }
       try { line.reader.releaseLock(); } catch (e) { }
-      await pelagoSerial.within(line.writer.abort(), ms);
+      if (!await pelagoSerial.within(line.writer.close(), ms)) {
+        try { await line.writer.abort(); } catch (e) { }
+      }
       try { line.writer.releaseLock(); } catch (e) { }
-      await pelagoSerial.within(line.port.close(), ms);
+      try {
+        await line.port.close();
+        pelagoSerial.held = false;
+      } catch (e) {
+        pelagoSerial.held = true;
+      }
     },
   },
 

@@ -3,10 +3,11 @@
 // so the checks, the backups and the texts are the console's; this module
 // only picks the port, hands files to the module, shows what it prints and
 // keeps the backups it makes.
-import { loadCore, onCoreOutput } from './core.js';
-import { loadImage, currentImage, currentFileName, saveRefusal, showStatus } from './editor.js';
+import { loadCore, onCoreOutput, withString } from './core.js';
+import { loadImage, currentImage, currentFileName, saveRefusal, showStatus, ask, mayDiscardEdits }
+  from './editor.js';
 import { hasWebSerial } from './serial-support.js';
-import { storeBackup, listBackups, downloadBytes } from './backups.js';
+import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes } from './backups.js';
 
 const FIRMWARE_DIR = '/firmware';
 const SETTINGS_DIR = '/settings';
@@ -15,6 +16,13 @@ const REASON_LINE = /^Reason: /;
 const IDENTITY_FIRST = /^Bootloader Version: /;
 const NEWLINE = 10;
 const LOG_DRAW_MS = 100;
+// adapter_outcome and adapter_way_back (src/web/AdapterApi.h).
+const OUTCOME_COMPLETED = 0;
+const WAY_INSTALL_FIRMWARE = 1;
+const WAY_WRITE_BACKUP = 2;
+const FRAMED_TEXT =
+  'This page is shown inside another site; open it in its own tab to reach the adapter.';
+const PORT_HELD_TEXT = 'This page still holds the port; reload the page to free it.';
 
 let core = null;
 let el = null;
@@ -26,6 +34,10 @@ let pending = [];  // bytes of the line being written, from either stream
 let pendingNode = null;  // where that line shows
 let undrawn = '';  // whole lines not in the Log yet
 let drawTimer = null;
+let runStart = null;  // where the running action's command line goes in the Log
+let storageKept = true;  // the browser keeps backups (IndexedDB opens)
+let installOffered = false;  // "Install firmware anyway" is the way back
+let newestBackup = '';  // marked after a read that found no valid settings
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
 // but hide the controls in a browser without Web Serial.
@@ -41,16 +53,33 @@ export async function initAdapter(doc = document) {
     firmware: doc.getElementById('firmware-file'),
     firmwareName: doc.getElementById('firmware-name'),
     update: doc.getElementById('update-firmware'),
+    install: doc.getElementById('install-firmware'),
     read: doc.getElementById('read-settings'),
     write: doc.getElementById('write-settings'),
     progress: doc.getElementById('progress'),
     log: doc.getElementById('log'),
     backups: doc.getElementById('backups'),
     noBackups: doc.getElementById('no-backups'),
+    noStorage: doc.getElementById('no-storage'),
+    offer: doc.getElementById('backup-offer'),
+    offerDownload: doc.getElementById('download-backup'),
+    offerCancel: doc.getElementById('cancel-backup'),
+    writeDialog: doc.getElementById('write-backup-dialog'),
+    writeQuestion: doc.getElementById('write-backup-question'),
+    deleteDialog: doc.getElementById('delete-backup-dialog'),
+    deleteQuestion: doc.getElementById('delete-backup-question'),
+    notice: doc.getElementById('serial-unsupported'),
     // The editor's controls; its Status stays outside, so that a screen
     // reader hears how every action ended.
     editorControls: doc.querySelectorAll('#editor .toolbar, #editor .table-wrap'),
   };
+  // Another site framing the page could lend it its own serial permission.
+  if (window.top !== window) {
+    el.controls.hidden = true;
+    el.notice.textContent = FRAMED_TEXT;
+    el.notice.hidden = false;
+    return;
+  }
   if (!hasWebSerial()) {
     el.controls.hidden = true;
     return;
@@ -68,8 +97,12 @@ export async function initAdapter(doc = document) {
     el.firmwareName.textContent = file ? file.name : 'No file chosen';
     updateControls();
   });
-  el.update.addEventListener('click', () => act(updateFirmware));
-  el.read.addEventListener('click', () => act(readSettings));
+  el.update.addEventListener('click', () => act(() => updateFirmware('adapter_update_firmware')));
+  el.install.addEventListener('click', () => act(() => updateFirmware('adapter_install_firmware')));
+  el.read.addEventListener('click', async () => {
+    // Asked before the port is opened: the read replaces the editor's file.
+    if (!busy && await mayDiscardEdits()) act(readSettings);
+  });
   el.write.addEventListener('click', () => act(writeSettings));
   // A port's disconnect event bubbles up here with the port as its target.
   navigator.serial.addEventListener('disconnect', (event) => {
@@ -85,6 +118,8 @@ export async function initAdapter(doc = document) {
     event.preventDefault();
     event.returnValue = '';
   });
+  storageKept = await backupsKept();
+  el.noStorage.hidden = storageKept;
   await mirrorBackups();
   updateControls();
 }
@@ -98,9 +133,13 @@ function updateControls() {
   el.write.disabled = busy || !connected;
   el.firmware.disabled = busy || !connected;
   el.update.disabled = busy || !connected || !el.firmware.files.length;
+  el.install.hidden = !installOffered;
+  el.install.disabled = el.update.disabled;
   // The driver blanks the editor's image while it runs; no edits meanwhile.
   for (const part of el.editorControls) part.inert = busy;
-  for (const button of el.backups.querySelectorAll('button')) button.disabled = busy;
+  for (const button of el.backups.querySelectorAll('button')) {
+    button.disabled = busy || (button.dataset.needsAdapter === 'yes' && !connected);
+  }
 }
 
 // Runs `task` as the one operation of the page: every control that would
@@ -116,6 +155,7 @@ async function act(task) {
   } finally {
     // A port lost meanwhile is let go; the Status keeps the run's line.
     if (portLost) await forgetPort();
+    if (core.pelagoSerial.held) showStatus(PORT_HELD_TEXT);
     busy = false;
     updateControls();
   }
@@ -134,6 +174,7 @@ function connect() {
     await core.pelagoSerial.choose(port);
     el.identity.textContent = 'Not connected';
     portLost = false;
+    newestBackup = '';  // named for the adapter connected before
     const status = await runAction('adapter_connect');
     connected = status === 0;
     if (connected) {
@@ -157,15 +198,19 @@ async function disconnect() {
   showStatus('Done');
 }
 
-async function updateFirmware() {
+// "Update firmware" (adapter_update_firmware) or "Install firmware anyway"
+// (adapter_install_firmware, for an adapter whose firmware is gone).
+async function updateFirmware(action) {
   const file = el.firmware.files[0];
   if (!file) return;
   const path = writeModuleFile(FIRMWARE_DIR, file.name, new Uint8Array(await file.arrayBuffer()));
   try {
-    await runAction('adapter_update_firmware', path);
+    await runAction(action, path);
   } finally {
     core.FS.unlink(path);
   }
+  if (core._adapter_outcome() === OUTCOME_COMPLETED) installOffered = false;
+  else if (core._adapter_way_back() & WAY_INSTALL_FIRMWARE) installOffered = true;
 }
 
 async function writeSettings() {
@@ -189,34 +234,85 @@ async function writeSettings() {
 
 async function readSettings() {
   if (await runAction('adapter_read_settings') !== 0) return;
+  const verdict = el.doc.getElementById('status').textContent;
   const path = core.UTF8ToString(core._adapter_read_path());
-  const name = baseName(path);
+  let name = baseName(path);
   const bytes = core.FS.readFile(path);
-  let kept = true;
-  try {
-    await storeBackup(name, bytes);
-  } catch (error) {
-    kept = false;
-    logLine(`This browser could not keep ${name}: ${error.message}`);
+  let kept = storageKept;
+  if (storageKept) {
+    try {
+      const stored = await storeBackup(name, bytes, nextBackupName);
+      if (stored !== name) {
+        // Another tab stored one of this name meanwhile; the module's copy follows.
+        core.FS.rename(path, `${dirName(path)}/${stored}`);
+        logLine(`Adapter setting kept as ${dirName(path)}/${stored}`);
+        name = stored;
+      }
+    } catch (error) {
+      kept = false;
+      logLine(`This browser could not keep ${name}: ${error.message}`);
+    }
   }
+  newestBackup = core._adapter_way_back() & WAY_WRITE_BACKUP
+    ? core.UTF8ToString(core._adapter_way_back_file()) : '';
   await renderBackups();
   loadImage(bytes, name);
   // Opened in the editor all the same, but the copy the page promises is missing.
-  showStatus(kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
+  showStatus(verdict !== 'Done' ? verdict
+    : kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
+}
+
+// "Write NAME to adapter": the -u road with the stored backup, after the
+// question naming both adapters and the backup's date.
+async function writeBackup(backup) {
+  el.writeQuestion.textContent = withString(core, backup.name,
+    (pointer) => core.UTF8ToString(core._adapter_write_backup_question(pointer)));
+  if (!await ask(el.writeDialog)) return;
+  await act(async () => {
+    const path = `${backupDir()}/${backup.name}`;
+    core.FS.writeFile(path, backup.bytes);
+    await runAction('adapter_write_settings', path, 1);
+    if (core._adapter_outcome() === OUTCOME_COMPLETED && backup.name === newestBackup) newestBackup = '';
+  });
+}
+
+async function removeBackup(backup) {
+  el.deleteQuestion.textContent = `Delete ${backup.name} from this browser? It cannot be brought back.`;
+  if (!await ask(el.deleteDialog)) return;
+  await act(async () => {
+    await deleteBackup(backup.name);
+    try {
+      core.FS.unlink(`${backupDir()}/${backup.name}`);
+    } catch (error) {
+      // not in the module's copy
+    }
+    if (backup.name === newestBackup) newestBackup = '';
+    await renderBackups();
+    showStatus('Done');
+  });
 }
 
 // Runs one exported action of the module, its output going to the Log;
-// ends with "Done" or the run's failure line in the Status. The exit status.
+// ends with "Done" when the module says the action completed, else with
+// the module's way back (the button that recovers) or the run's failure
+// line, in the Status. The exit status.
 async function runAction(name, path, isSettings) {
   core._adapter_set_link(Number(el.link.value));
   run = [];
+  drawLog();
+  runStart = el.doc.createTextNode('');
+  pendingNode.before(runStart);
   showStatus('Working…');
   showProgress('', 0, 1);
   const args = [path, isSettings].filter((arg) => arg !== undefined);
   const types = args.map((arg) => (typeof arg === 'string' ? 'string' : 'number'));
   const status = await core.ccall(name, 'number', types, args, { async: true });
   endPendingLine();
-  showStatus(status === 0 ? 'Done' : failureLine(run));
+  runStart.remove();
+  runStart = null;
+  const recovery = core.UTF8ToString(core._adapter_recovery_text()).trimEnd();
+  const completed = core._adapter_outcome() === OUTCOME_COMPLETED;
+  showStatus(recovery || (completed ? 'Done' : failureLine(run)));
   return status;
 }
 
@@ -250,18 +346,56 @@ function baseName(path) {
   return path.slice(path.lastIndexOf('/') + 1);
 }
 
+function dirName(path) {
+  return path.slice(0, path.lastIndexOf('/'));
+}
+
+function backupDir() {
+  return core.UTF8ToString(core._adapter_backup_dir());
+}
+
+function nextBackupName(name) {
+  return withString(core, name, (pointer) => core.UTF8ToString(core._adapter_next_backup_name(pointer)));
+}
+
 // The module's keeper of each backup made before an erase: stored in the
-// browser, then downloaded at once. "" when kept, else why not.
+// browser, then downloaded at once; {name: the name kept under} when kept,
+// else {reason}. A browser that keeps nothing has the user download it:
+// nothing is erased until they press "Download backup NAME".
 async function keepBackupBeforeErase(path, bytes) {
-  const name = baseName(path);
+  let name = baseName(path);
+  if (!storageKept) {
+    if (!await offerBackupDownload(name)) return { reason: 'the backup was not downloaded (Cancel)' };
+    downloadBytes(name, bytes);
+    return { name };
+  }
   try {
-    await storeBackup(name, bytes);
+    name = await storeBackup(name, bytes, nextBackupName);
   } catch (error) {
-    return `this browser could not keep it (${error.message})`;
+    return { reason: `this browser could not keep it (${error.message})` };
   }
   downloadBytes(name, bytes);
   await renderBackups();
-  return '';
+  return { name };
+}
+
+// Shows "Download backup NAME" and "Cancel" while the action waits;
+// resolves true for the download.
+function offerBackupDownload(name) {
+  return new Promise((resolve) => {
+    const answer = (download) => {
+      el.offer.hidden = true;
+      el.offerDownload.onclick = null;
+      el.offerCancel.onclick = null;
+      resolve(download);
+    };
+    el.offerDownload.textContent = `Download backup ${name}`;
+    el.offerDownload.onclick = () => answer(true);
+    el.offerCancel.onclick = () => answer(false);
+    el.offer.hidden = false;
+    showStatus(`Press "Download backup ${name}" to keep the adapter's settings before they are erased`);
+    el.offerDownload.focus();
+  });
 }
 
 // Gives the module the names (and bytes) of the backups the browser holds,
@@ -269,11 +403,11 @@ async function keepBackupBeforeErase(path, bytes) {
 async function mirrorBackups() {
   let backups = [];
   try {
-    backups = await listBackups();
+    if (storageKept) backups = await listBackups();
   } catch (error) {
-    showStatus(`This browser keeps no backups here: ${error.message}`);
+    showStatus(`This browser could not list its backups: ${error.message}`);
   }
-  const dir = core.UTF8ToString(core._adapter_backup_dir());
+  const dir = backupDir();
   try {
     core.FS.mkdir(dir);
   } catch (error) {
@@ -285,31 +419,50 @@ async function mirrorBackups() {
 
 async function renderBackups() {
   try {
-    renderBackupList(await listBackups());
+    renderBackupList(storageKept ? await listBackups() : []);
   } catch (error) {
     renderBackupList([]);
   }
 }
 
+// One row per backup: its name, "newest backup of this adapter" when a
+// read found no valid settings, and its three buttons, each naming it.
 function renderBackupList(backups) {
   const doc = el.doc;
   el.backups.replaceChildren();
-  backups.forEach((backup, index) => {
+  for (const backup of backups) {
     const item = doc.createElement('li');
     const name = doc.createElement('span');
-    name.id = `backup-${index}`;
     name.className = 'file-name';
     name.textContent = backup.name;
-    const button = doc.createElement('button');
-    button.type = 'button';
-    button.textContent = 'Download';
-    button.setAttribute('aria-describedby', name.id);
-    button.disabled = busy;
-    button.addEventListener('click', () => downloadBytes(backup.name, backup.bytes));
-    item.append(name, button);
+    item.append(name);
+    if (backup.name === newestBackup) {
+      const mark = doc.createElement('span');
+      mark.className = 'newest';
+      mark.textContent = 'newest backup of this adapter';
+      item.append(mark);
+    }
+    // Short on screen, whole for a screen reader, which reads them apart
+    // from their row; each name starts with the word shown.
+    const buttons = [
+      ['Download', `Download ${backup.name}`, () => downloadBytes(backup.name, backup.bytes), false],
+      ['Write', `Write ${backup.name} to adapter`, () => writeBackup(backup), true],
+      ['Delete', `Delete ${backup.name}`, () => removeBackup(backup), false],
+    ];
+    for (const [shown, label, onClick, needsAdapter] of buttons) {
+      const button = doc.createElement('button');
+      button.type = 'button';
+      button.className = 'secondary';
+      button.textContent = shown;
+      button.setAttribute('aria-label', label);
+      button.dataset.needsAdapter = needsAdapter ? 'yes' : 'no';
+      button.disabled = busy || (needsAdapter && !connected);
+      button.addEventListener('click', onClick);
+      item.append(button);
+    }
     el.backups.append(item);
-  });
-  el.noBackups.hidden = backups.length > 0;
+  }
+  el.noBackups.hidden = backups.length > 0 || !storageKept;
 }
 
 function showProgress(label, done, total) {
@@ -342,14 +495,15 @@ function logLine(line) {
   scheduleLogDraw();
 }
 
+// The command heads its run's output, also when the module names it only
+// once connected (a read names its file after the adapter).
 function logCommand(line) {
   drawLog();
-  pendingNode.remove();
-  pendingNode = null;
   const node = el.doc.createElement('span');
   node.className = 'command';
   node.textContent = `$ ${line}\n`;
-  el.log.append(node);
+  if (runStart) runStart.before(node);
+  else pendingNode.before(node);
 }
 
 function scheduleLogDraw() {

@@ -21,6 +21,7 @@ export async function initEditor(documentRef = document) {
     download: documentRef.getElementById('download'),
     status: documentRef.getElementById('status'),
     table: documentRef.getElementById('lenses'),
+    discardDialog: documentRef.getElementById('discard-edits-dialog'),
   };
   core = await loadCore();
   elements.fileInput.addEventListener('change', openChosenFile);
@@ -46,6 +47,38 @@ export function loadImage(bytes, name) {
   elements.download.disabled = false;
   renderTable();
   showStatus(text(core._editor_status()));
+}
+
+// Asks in `dialog` (a <dialog> whose buttons have the values "confirm" and
+// "cancel"); resolves true only for "confirm". Escape cancels.
+export function ask(dialog) {
+  return new Promise((resolve) => {
+    const answer = (confirmed) => {
+      dialog.removeEventListener('click', onClick);
+      dialog.removeEventListener('cancel', onCancel);
+      dialog.close();
+      resolve(confirmed);
+    };
+    const onClick = (event) => {
+      const button = event.target.closest('button');
+      if (button && button.value) answer(button.value === 'confirm');
+    };
+    const onCancel = (event) => {
+      event.preventDefault();
+      answer(false);
+    };
+    dialog.addEventListener('click', onClick);
+    dialog.addEventListener('cancel', onCancel);
+    dialog.showModal();
+  });
+}
+
+// Whether what the editor holds may be replaced: true when it holds no
+// edits, else the user's answer to "Discard edits" or "Cancel".
+export async function mayDiscardEdits() {
+  requireCore();
+  if (!opened || !core._editor_edited()) return true;
+  return ask(elements.discardDialog);
 }
 
 // The bytes "Download settings file" would save now; null before any file.
@@ -77,6 +110,10 @@ function text(pointer) {
 async function openChosenFile() {
   const file = elements.fileInput.files[0];
   if (!file) return;
+  if (!(await mayDiscardEdits())) {
+    elements.fileInput.value = '';
+    return;
+  }
   try {
     // A large file chosen by mistake is not read beyond what opening uses.
     const used = file.slice(0, core._editor_file_bytes_used());

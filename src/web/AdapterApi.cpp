@@ -8,15 +8,21 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "DeviceRoad.h"
+#include "FirmwareUpdate.h"
+#include "Interrupt.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
+#include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
 #include "nvm.h"
@@ -25,14 +31,28 @@ namespace {
 
 constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
+constexpr const char* kBackupExtension = ".dat";
+constexpr size_t kStampDateDigits = 8;  // YYYYMMDD of a backup's name
+constexpr size_t kStampTimeDigits = 6;  // HHMMSS
 constexpr int kReasonSize = 512;
+constexpr int kNameSize = 256;
+constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
+constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter names it
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
 constexpr int kLinkSerial = 2;
 
 std::string g_text;      // the last string handed out
 std::string g_readPath;  // what the last adapter_read_settings saved
+
+// What the last action left for the page to recover with.
+AdapterOutcome g_outcome = ADAPTER_COMPLETED;
+int g_wayBack = 0;
+std::string g_wayBackFile;     // a name in kBackupDir
+std::string g_recoveryText;
+std::string g_readSerial;      // the serial number read with the area
+bool g_readLogged = false;     // the read's hook logged its command
 
 const char* _handOut(std::string text)
 {
@@ -42,20 +62,22 @@ const char* _handOut(std::string text)
 
 } // namespace
 
-// The page's keeper of a backup: "" written to `reason` once the copy is
-// kept, else why not.
+// The page's keeper of a backup: the name it is kept under written to
+// `kept` and "" to `reason` once the copy is kept, else why not.
 EM_ASYNC_JS(void, pelago_keep_backup,
-            (const char* path, const uint8_t* data, size_t size, char* reason, int reasonSize), {
+            (const char* path, const uint8_t* data, size_t size, char* kept, int keptSize, char* reason,
+             int reasonSize), {
     const keep = Module["pelagoKeepBackup"];
-    let why = "this page keeps no backups";
+    let answer = { name: "", reason: "this page keeps no backups" };
     if (keep) {
         try {
-            why = (await keep(UTF8ToString(path), HEAPU8.slice(data, data + size))) || "";
+            answer = await keep(UTF8ToString(path), HEAPU8.slice(data, data + size));
         } catch (e) {
-            why = String((e && e.message) || e);
+            answer = { name: "", reason: String((e && e.message) || e) };
         }
     }
-    stringToUTF8(why, reason, reasonSize);
+    stringToUTF8(answer.name || "", kept, keptSize);
+    stringToUTF8(answer.reason || "", reason, reasonSize);
 });
 
 EM_JS(void, pelago_log_command, (const char* line), {
@@ -70,12 +92,30 @@ EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t 
 
 namespace {
 
-bool _keepBackup(const std::string& path, const uint8_t* data, size_t size, std::string* reason)
+std::string _baseName(const std::string& path)
 {
+    return std::filesystem::path(path).filename().string();
+}
+
+// Another tab may have stored a backup of the same name meanwhile; the
+// browser then keeps this one under the next free name, and so does the
+// module's copy, so every line names what is stored.
+bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::string* reason)
+{
+    char kept[kNameSize] = "";
     char why[kReasonSize] = "";
-    pelago_keep_backup(path.c_str(), data, size, why, sizeof why);
+    pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
     *reason = why;
-    return reason->empty();
+    if (!reason->empty())
+        return false;
+    if (*kept && _baseName(path) != kept) {
+        std::string moved = std::string(kBackupDir) + "/" + kept;
+        std::error_code error;
+        std::filesystem::rename(path, moved, error);
+        if (!error)
+            path = moved;
+    }
+    return true;
 }
 
 void _reportProgress(const char* label, uint32_t done, uint32_t total)
@@ -110,14 +150,39 @@ void _logCommand(const std::vector<std::string>& options)
     pelago_log_command(line.c_str());
 }
 
-// Runs the console's driver with `options` after "-p PORT", keeping the
-// lens editor's image, which the driver blanks at its start.
-int _run(std::vector<std::string> options)
+void _clearOutcome()
 {
+    g_outcome = ADAPTER_FAILED;
+    g_wayBack = 0;
+    g_wayBackFile.clear();
+    g_recoveryText.clear();
+}
+
+AdapterOutcome _roadOutcome()
+{
+    switch (lastActionOutcome()) {
+    case ActionOutcome::Completed: return ADAPTER_COMPLETED;
+    case ActionOutcome::Refused: return ADAPTER_REFUSED;
+    case ActionOutcome::Interrupted: return ADAPTER_INTERRUPTED;
+    case ActionOutcome::Failed: break;
+    }
+    return ADAPTER_FAILED;
+}
+
+void _collectWaysBack();
+
+// Runs the console's driver with `options` after "-p PORT", keeping the
+// lens editor's image, which the driver blanks at its start. `hook` runs
+// on the connection (DeviceRoad.h); with `hookLogs` the hook logs the
+// command, else it is logged first.
+int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool hookLogs = false)
+{
+    _clearOutcome();
     std::string port = webSerialPortName();
     if (port.empty())
         return kStatusFailed;
-    _logCommand(options);
+    if (!hookLogs)
+        _logCommand(options);
     std::vector<std::string> args = {kProgramName, "-p", port};
     args.insert(args.end(), options.begin(), options.end());
     std::vector<char*> argv;
@@ -126,12 +191,125 @@ int _run(std::vector<std::string> options)
     argv.push_back(nullptr);
 
     _setUp();
+    setConnectedHook(hook);
     std::vector<uint8_t> editorImage(g_eeprom, g_eeprom + kFlashImageSize);
     int status = pelagoMain(static_cast<int>(args.size()), argv.data());
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
+    setConnectedHook(nullptr);
+    g_outcome = _roadOutcome();
+    _collectWaysBack();
     std::fflush(stdout);
     std::fflush(stderr);
     return status;
+}
+
+// A backup's name taken apart: SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial
+// number as settingsBackupStem writes it.
+struct BackupName {
+    std::string serial;
+    std::string stamp;  // YYYYMMDDHHMMSS
+    unsigned long counter = 0;
+};
+
+bool _allDigits(const std::string& text, size_t count)
+{
+    if (text.empty() || (count && text.size() != count))
+        return false;
+    for (char c : text)
+        if (c < '0' || c > '9')
+            return false;
+    return true;
+}
+
+bool _parseBackupName(const std::string& name, BackupName& parsed)
+{
+    size_t extension = std::strlen(kBackupExtension);
+    if (name.size() <= extension || name.compare(name.size() - extension, extension, kBackupExtension) != 0)
+        return false;
+    std::vector<std::string> words;
+    std::string rest = name.substr(0, name.size() - extension);
+    for (size_t dash; (dash = rest.find('-')) != std::string::npos; rest.erase(0, dash + 1))
+        words.push_back(rest.substr(0, dash));
+    words.push_back(rest);
+    if (words.size() == 4 && _allDigits(words[3], 0))
+        parsed.counter = std::stoul(words[3]);
+    else if (words.size() != 3)
+        return false;
+    if (words[0].empty() || !_allDigits(words[1], kStampDateDigits) || !_allDigits(words[2], kStampTimeDigits))
+        return false;
+    parsed.serial = words[0];
+    parsed.stamp = words[1] + words[2];
+    return true;
+}
+
+// The serial number as a backup's name writes it.
+std::string _serialWord(const std::string& serial)
+{
+    std::string stem = settingsBackupStem(serial, 0);
+    return stem.substr(0, stem.rfind('-', stem.rfind('-') - 1));
+}
+
+// "YYYY-MM-DD HH:MM:SS" of a parsed stamp.
+std::string _shownStamp(const std::string& stamp)
+{
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(8, 2) +
+           ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+std::string _pressWrite(const std::string& name)
+{
+    return "press \"Write " + name + " to adapter\"";
+}
+
+constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
+constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
+
+// Whether `path` is one of the backups the page lists.
+bool _isListedBackup(const std::string& path)
+{
+    return std::filesystem::path(path).parent_path() == kBackupDir;
+}
+
+// The ways back the console's driver named in this run, each with the
+// button that takes it where the console prints a command; the console
+// decides which are due, so the page and the console never disagree.
+void _collectWaysBack()
+{
+    bool interrupted = g_outcome == ADAPTER_INTERRUPTED;
+    for (const WayBack& way : offeredWaysBack()) {
+        std::string press;
+        if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
+            press = kPressInstall;
+            g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
+        } else if (!way.file.empty() && _isListedBackup(way.file)) {
+            g_wayBackFile = _baseName(way.file);
+            press = _pressWrite(g_wayBackFile);
+            g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;
+        } else {
+            press = kPressWriteSettings;
+        }
+        g_recoveryText += wayBackState(way, interrupted) + press + "\n";
+    }
+}
+
+// Read's hook: names the backup after the adapter on this connection, not
+// one connected earlier, and heads the Log with the command it runs.
+bool _nameReadAfterAdapter(Samba& samba, std::string& file)
+{
+    g_readSerial = adapterSerialNumber(samba);
+    std::string tried, reason;
+    std::string path =
+        claimBackupPath(kBackupDir, settingsBackupStem(g_readSerial, std::time(nullptr)), tried, reason);
+    _logCommand({"-s", path.empty() ? tried : path});
+    g_readLogged = true;
+    if (path.empty()) {
+        std::printf("Failed to create file %s , abort\n", printable(tried).c_str());
+        printSaveFailureReason(reason);
+        return false;
+    }
+    file = path;
+    g_readPath = path;
+    return true;
 }
 
 } // namespace
@@ -172,11 +350,18 @@ EMSCRIPTEN_KEEPALIVE int adapter_update_firmware(const char* path)
     return _run({"-f", path});
 }
 
+EMSCRIPTEN_KEEPALIVE int adapter_install_firmware(const char* path)
+{
+    return _run({"-I", "-f", path});
+}
+
 EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings)
 {
     // A blank area formatted from a file that was no settings would wipe
     // the adapter's; the console's -u never sees such a file from the page.
     if (!isSettings) {
+        _clearOutcome();
+        g_outcome = ADAPTER_REFUSED;
         _logCommand({"-u", path});
         std::printf(kNotSettingsFileFormat, printable(path).c_str());
         std::fputs("\n", stdout);
@@ -189,25 +374,68 @@ EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings
 EMSCRIPTEN_KEEPALIVE int adapter_read_settings()
 {
     g_readPath.clear();
-    _setUp();
-    std::string tried, reason;
-    std::string path = claimBackupPath(
-        kBackupDir, settingsBackupStem(lastAdapterSerialNumber(), std::time(nullptr)), tried, reason);
-    if (path.empty()) {
-        std::printf("Failed to create file %s , abort\n", tried.c_str());
-        printSaveFailureReason(reason);
-        return kStatusFailed;
+    g_readSerial.clear();
+    g_readLogged = false;
+    int status = _run({"-s", kNoFile}, _nameReadAfterAdapter, true);
+    if (!g_readLogged && !webSerialPortName().empty())
+        _logCommand({"-s", kNoFile});  // never connected: the Log still shows what ran
+    if (!g_readPath.empty() && status != kStatusOk) {
+        std::remove(g_readPath.c_str());  // the claim, or a save that is no backup
+        g_readPath.clear();
     }
-    int status = _run({"-s", path});
-    if (status == 0)
-        g_readPath = path;
-    else
-        std::remove(path.c_str());  // the claim, or a save that is no backup
     return status;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* adapter_read_path()
 {
     return g_readPath.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_outcome()
+{
+    return g_outcome;
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_way_back()
+{
+    return g_wayBack;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_way_back_file()
+{
+    return g_wayBackFile.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_recovery_text()
+{
+    return g_recoveryText.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
+{
+    BackupName parsed;
+    if (!_parseBackupName(name, parsed)) {
+        std::string stem = std::filesystem::path(name).stem().string();
+        return _handOut(stem + "-1" + kBackupExtension);
+    }
+    return _handOut(parsed.serial + "-" + parsed.stamp.substr(0, kStampDateDigits) + "-" +
+                    parsed.stamp.substr(kStampDateDigits) + "-" + std::to_string(parsed.counter + 1) +
+                    kBackupExtension);
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
+{
+    std::string adapter = printable(lastAdapterSerialNumber());
+    std::string shown = printable(name);
+    BackupName parsed;
+    if (!_parseBackupName(name, parsed))
+        return _handOut("Write " + shown + " to the adapter " + adapter +
+                        "? Its name does not say which adapter it is of, nor when it was made.");
+    std::string when = _shownStamp(parsed.stamp);
+    if (parsed.serial == _serialWord(lastAdapterSerialNumber()))
+        return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
+                        when + ". The adapter's settings are backed up again first.");
+    return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
+                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own.");
 }
 }

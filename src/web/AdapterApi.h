@@ -7,7 +7,9 @@
 // The actions wait for the port through Asyncify: call them with
 // ccall(name, "number", [...], [...], {async: true}), one at a time, and
 // nothing else of the module's meanwhile. Each returns the console's exit
-// status: 0 when the action completed, 1 otherwise. The lens editor's image
+// status: 0 when the action completed, 1 otherwise. How it ended, and what
+// puts the adapter right again, come from adapter_outcome() and
+// adapter_way_back(), never from the printed text. The lens editor's image
 // is kept across an action (the driver starts with a blank one).
 //
 // Files are paths in the module's file system. Backups go to
@@ -19,6 +21,20 @@
 #pragma once
 
 extern "C" {
+
+// adapter_outcome's values.
+enum AdapterOutcome {
+    ADAPTER_COMPLETED = 0,
+    ADAPTER_REFUSED = 1,      // a check said no; nothing on the adapter was changed
+    ADAPTER_FAILED = 2,       // not completed otherwise (no adapter, a lost link, a bad write)
+    ADAPTER_INTERRUPTED = 3,
+};
+
+// adapter_way_back's flags: what the page offers to put the adapter right.
+enum AdapterWayBack {
+    ADAPTER_WAY_INSTALL_FIRMWARE = 1,  // "Install firmware anyway": adapter_install_firmware
+    ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the backups
+};
 
 // How the chosen port is driven (WebLink): 0 Automatic, 1 USB, 2 Serial.
 void adapter_set_link(int link);
@@ -39,6 +55,11 @@ int adapter_reset();
 // Checks and writes the firmware file at `path`, as `-p PORT -f PATH`.
 int adapter_update_firmware(const char* path);
 
+// The same with the installed firmware's type left untested, as
+// `-p PORT -I -f PATH`: for an adapter whose firmware an interrupted
+// update erased. Every check of the file still holds.
+int adapter_install_firmware(const char* path);
+
 // Writes the settings file at `path` into the adapter, as `-p PORT -u PATH`.
 // `isSettings` 0 (the editor had to format the file it opened: it held no
 // settings) refuses at once, with "PATH is not a valid adapter setting
@@ -46,11 +67,38 @@ int adapter_update_firmware(const char* path);
 int adapter_write_settings(const char* path, int isSettings);
 
 // Saves the adapter's settings area as `-p PORT -s FILE` does, FILE being
-// a new backup name (SERIAL-YYYYMMDD-HHMMSS.dat, the serial number from the
-// last identity read) in adapter_backup_dir(); adapter_read_path() then
-// names it. Nothing is left there when the read fails.
+// a new backup name (SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial number read
+// on the same connection as the area) in adapter_backup_dir();
+// adapter_read_path() then names it. Nothing is left there when the read
+// fails. An area that holds no valid settings still completes, with a way
+// back naming the newest good backup of this adapter.
 int adapter_read_settings();
 
 // The file the last adapter_read_settings saved, "" when it failed.
 const char* adapter_read_path();
+
+// How the last action ended (AdapterOutcome).
+int adapter_outcome();
+
+// What puts the adapter right after the last action (AdapterWayBack
+// flags), 0 when nothing is needed or known.
+int adapter_way_back();
+
+// The backup (a file name in adapter_backup_dir(), no directory) that
+// ADAPTER_WAY_WRITE_BACKUP writes; "" when there is none.
+const char* adapter_way_back_file();
+
+// The lines (one per line end) that tell the page's user the adapter's
+// state after the last action and the button that recovers it, as the
+// console says them with its command; "" when there is nothing to recover.
+const char* adapter_recovery_text();
+
+// The name the console takes for a backup when `name` is taken:
+// SERIAL-YYYYMMDD-HHMMSS-N.dat with the next N.
+const char* adapter_next_backup_name(const char* name);
+
+// The question before backup `name` (a file name in adapter_backup_dir())
+// is written to the adapter last connected: the backup's adapter and
+// date, and whether it is of another adapter.
+const char* adapter_write_backup_question(const char* name);
 }

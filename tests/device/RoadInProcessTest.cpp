@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "AdapterInfo.h"
 #include "AdapterSim.h"
 #include "DeviceHarness.h"
 #include "DeviceRoad.h"
@@ -444,4 +445,60 @@ TEST(Recovery, InProcessInterruptionsNameAWayBackThatWorks)
     unsetenv("PELAGOXCON_BACKUP_DIR");
     std::remove(input.c_str());
     std::filesystem::remove_all(root);
+}
+
+namespace {
+
+std::string g_hookSerial;
+
+bool _hookReadsSerial(Samba& samba, std::string&)
+{
+    g_hookSerial = adapterSerialNumber(samba);
+    return true;
+}
+
+bool _hookRefuses(Samba&, std::string&)
+{
+    return false;
+}
+
+} // namespace
+
+// The outcome a front end reads instead of the printed text, and the hook
+// it may run on the connection before the blocks.
+TEST(ActionOutcome, TellsARefusalFromAFailureAndTheHookRunsOnTheConnection)
+{
+    const struct {
+        ConnectedHook hook;
+        bool firmware;  // -f of a missing file, else -i
+        int status;
+        ActionOutcome outcome;
+    } cases[] = {
+        {nullptr, false, 0, ActionOutcome::Completed},
+        {_hookReadsSerial, false, 0, ActionOutcome::Completed},
+        {_hookRefuses, false, 1, ActionOutcome::Failed},
+        {nullptr, true, 1, ActionOutcome::Refused},
+    };
+    for (const auto& c : cases) {
+        sim::AdapterSim adapter;
+        ASSERT_TRUE(adapter.start());
+        Events events;
+        PelagoConfig cfg;
+        cfg.port = true;
+        cfg.portArg = adapter.ptyPath();
+        (c.firmware ? cfg.firmware_write : cfg.version) = true;
+        g_hookSerial.clear();
+        setConnectedHook(c.hook);
+        ::testing::internal::CaptureStdout();
+        ::testing::internal::CaptureStderr();
+        int status = deviceRoad(cfg, c.firmware ? "/nonexistent/app.fw" : nullptr,
+                                std::make_unique<FakeFactory>(Events{}, events));
+        std::string out = ::testing::internal::GetCapturedStdout();
+        ::testing::internal::GetCapturedStderr();
+        setConnectedHook(nullptr);
+        EXPECT_EQ(status, c.status) << out;
+        EXPECT_EQ(lastActionOutcome(), c.outcome) << out;
+        EXPECT_EQ(out.find("Bootloader Version") != std::string::npos, !c.firmware && c.status == 0);
+        EXPECT_EQ(g_hookSerial, c.hook == _hookReadsSerial ? "QE012345" : "");
+    }
 }

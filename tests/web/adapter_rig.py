@@ -2,6 +2,7 @@
 serial bridge on 127.0.0.1, the test-only navigator.serial injected before
 the page loads, the virtual adapter started per case. Shared by the browser
 tests and the flash benchmark."""
+import json
 import os
 import signal
 import subprocess
@@ -113,14 +114,16 @@ class AdapterPage:
             self.server.stop()
             webpage.shutil.rmtree(self.work, ignore_errors=True)
 
-    def load(self, port_info):
-        """Loads the page with a port described by `port_info` to pick."""
+    def load(self, port_info, **browser):
+        """Loads the page with a port described by `port_info` to pick;
+        `browser` as fake_serial.js takes it (no_storage, fail_close)."""
         if self.script:
             self.browser.unload(self.script)
         bridge = self.server.url.split("//", 1)[1].rstrip("/")
         with open(FAKE_SERIAL) as f:
-            source = (f"window.__fakeSerialConfig = {{info: {dict(port_info)!r}, bridge: {bridge!r}}};\n"
-                      + f.read())
+            config = {"info": dict(port_info), "bridge": bridge, **browser}
+            source = f"window.__fakeSerialConfig = {json.dumps(config)};
+" + f.read()
         self.script = self.browser.preload(source)
         self.driver.get(self.url)
         self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")

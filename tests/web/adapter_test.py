@@ -9,9 +9,11 @@ import subprocess
 import unittest
 
 import webpage
-from adapter_rig import (ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
+from adapter_rig import (ACTION_S, ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
                          VirtualAdapter, cli)
+from selenium.common.exceptions import TimeoutException
 from selenium.webdriver.common.keys import Keys
+from selenium.webdriver.support.expected_conditions import alert_is_present
 
 APP_AREA = (0x1000, 0x1F000)
 SETTINGS_AREA = (0x1F000, 0x20000)
@@ -20,6 +22,42 @@ OPEN_REFUSED = ("The port could not be opened: close any other program or browse
                 "on Linux your user needs the port's group (see the README); on Windows check the "
                 "port's driver in Device Manager")
 TIMING = re.compile(r"done in +[0-9.]+ seconds")
+FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write it again with: "
+                     "press \"Install firmware anyway\"")
+NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
+               "press \"Install firmware anyway\"")
+SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
+                               r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
+                               r"restore the newest backup of this adapter with: "
+                               r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+PORT_HELD = "This page still holds the port; reload the page to free it."
+NO_STORAGE = "This browser keeps no backups here; each backup is offered as a download instead."
+# Stores backups as the page's first version did: no index, no time stored.
+STORE_OF_VERSION_1 = """
+const [name, bytes, done] = arguments;
+const gone = indexedDB.deleteDatabase('pelagoxcon');
+gone.onerror = () => done(String(gone.error));
+gone.onsuccess = () => {
+  const open = indexedDB.open('pelagoxcon', 1);
+  open.onupgradeneeded = () => open.result.createObjectStore('backups', {keyPath: 'name'});
+  open.onerror = () => done(String(open.error));
+  open.onsuccess = () => {
+    const tx = open.result.transaction('backups', 'readwrite');
+    tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
+    tx.oncomplete = () => { open.result.close(); done('stored'); };
+  };
+};"""
+# Another tab's backup, stored behind the page's back.
+STORE_AS_ANOTHER_TAB = """
+const [name, done] = arguments;
+const open = indexedDB.open('pelagoxcon');
+open.onsuccess = () => {
+  const tx = open.result.transaction('backups', 'readwrite');
+  tx.objectStore('backups').add({name, bytes: new Uint8Array(4096), stored: 0});
+  tx.oncomplete = () => { open.result.close(); done('stored'); };
+  tx.onerror = () => done(String(tx.error));
+};"""
 
 
 def area(flash, span):
@@ -71,6 +109,31 @@ class AdapterPart(unittest.TestCase):
         self.page.load(info)
         self.page.act("Connect", link)
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+
+    def answer(self, button):
+        """Presses `button` in the open dialog and waits until it is closed."""
+        dialog = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "dialog[open]")
+        text = dialog.text
+        dialog.find_element(webpage.By.XPATH, f".//button[normalize-space(.)='{button}']").click()
+        self.page.browser.wait(lambda: not self.page.driver.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]"),
+                               "the dialog stayed open")
+        return text
+
+    def reload_at(self, percent):
+        """Reloads the page once the running transfer is at `percent`, as a
+        user closing the tab would, and waits for the new page."""
+        driver = self.page.driver
+        def reached():
+            done = re.match(r"Updating .* (\d+)%$", self.page.named("Progress").get_attribute("aria-valuetext"))
+            return done and int(done.group(1)) >= percent
+
+        webpage.WebDriverWait(driver, ACTION_S).until(lambda d: reached(), f"the writing never reached {percent}%")
+        driver.execute_script("location.reload()")
+        try:  # the page asks before it is left mid-action
+            webpage.WebDriverWait(driver, 3).until(alert_is_present()).accept()
+        except TimeoutException:
+            pass
+        self.page.browser.wait(lambda: self.page.named("Connect").is_enabled(), "the page did not load again")
 
     def assert_port_released(self):
         log = self.page.serial_log()
@@ -179,10 +242,13 @@ class AdapterPart(unittest.TestCase):
         self.assert_port_released()
 
     def backups(self):
+        """The listed backups' names, newest first; each has its three buttons."""
         items = self.page.browser.by_name("Backups", "ul").find_elements(webpage.By.TAG_NAME, "li")
-        for item in items:
-            self.assertEqual(item.find_element(webpage.By.TAG_NAME, "button").accessible_name, "Download")
-        return [item.find_element(webpage.By.TAG_NAME, "span").text for item in items]
+        names = [item.find_element(webpage.By.TAG_NAME, "span").text for item in items]
+        for item, name in zip(items, names):
+            self.assertEqual([b.accessible_name for b in item.find_elements(webpage.By.TAG_NAME, "button")],
+                             [f"Download {name}", f"Write {name} to adapter", f"Delete {name}"])
+        return names
 
     def test_refusals_and_faults_end_in_the_failure_line(self):
         bad_sig, _ = firmware(self.work, "bad.fw", "--sig", "XXXX")
@@ -201,7 +267,7 @@ class AdapterPart(unittest.TestCase):
              "/settings/blank.dat is not an adapter setting file, abort", False),
             ((), "Write settings to adapter", long,
              "long.dat is larger than an adapter setting file; it was not changed", False),
-            (("--hangup-after", "40"), "Update firmware", good, "SAM-BA operation failed", True),
+            (("--hangup-after", "40"), "Update firmware", good, FIRMWARE_WAY_BACK, True),
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              "Adapter setting verification failed, abort", True),
             (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
@@ -233,12 +299,149 @@ class AdapterPart(unittest.TestCase):
         self.connect()
         self.page.act("Read settings from adapter")
         self.page.driver.execute_script(
-            "IDBObjectStore.prototype.put = function () {"
+            "IDBObjectStore.prototype.add = function () {"
             " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
         self.page.act("Write settings to adapter")
         self.assertRegex(self.page.status(),
                          r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
+
+    def test_ways_back_after_an_interrupted_update_or_write(self):
+        path, plain = firmware(self.work, "app.fw")
+        fresh = VirtualAdapter(os.path.join(self.page.work))
+        fresh.stop()
+        settings = area(fresh.flash(), SETTINGS_AREA)
+        cases = [  # button, adapter options, reload at this percent (else the link drops)
+            ("Update firmware", ("--hangup-after", "30"), None),
+            ("Update firmware", ("--delay", "1"), 40),
+            ("Write settings to adapter", ("--hangup-after", "1"), None),
+            ("Write settings to adapter", ("--hangup-after", "63"), None),
+            ("Write settings to adapter", ("--delay", "2"), 50),
+        ]
+        for button, options, percent in cases:
+            with self.subTest(button=button, options=options):
+                self.start(*options)
+                self.connect()
+                firmware_update = button == "Update firmware"
+                if firmware_update:
+                    self.page.choose_file("Firmware file", path)
+                else:
+                    self.page.act("Read settings from adapter")
+                self.page.act(button, during=(lambda: self.reload_at(percent)) if percent else None)
+                if not percent:  # the way back is named at once; the adapter comes back
+                    way_back = self.page.status()
+                    self.start(state=self.adapter.state)
+                    self.page.act("Connect")
+                    self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                elif firmware_update:  # the next update is refused and names the way back
+                    self.page.act("Connect")
+                    self.page.choose_file("Firmware file", path)
+                    self.page.act("Update firmware")
+                    way_back = self.page.status()
+                    self.assertEqual(way_back, NO_FIRMWARE, self.page.text("Log"))
+                else:  # the next read finds the area broken and names the backup
+                    self.page.act("Connect")
+                    self.page.act("Read settings from adapter")
+                    way_back = self.page.status()
+                if firmware_update:
+                    self.assertIn(way_back, (FIRMWARE_WAY_BACK, NO_FIRMWARE))
+                    self.page.act("Install firmware anyway")
+                else:
+                    match = (NO_VALID_SETTINGS if percent else SETTINGS_WAY_BACK).match(way_back)
+                    self.assertTrue(match, self.page.text("Log"))
+                    if percent:
+                        row = self.page.browser.by_name("Backups", "ul").find_element(
+                            webpage.By.XPATH, f".//li[span[.='{match.group(1)}']]")
+                        self.assertIn("newest backup of this adapter", row.text)
+                        self.page.screenshot("adapter-way-back.png")
+                    asked = {}
+                    self.page.act(f"Write {match.group(1)} to adapter",
+                                  during=lambda: asked.update(text=self.answer("Write to adapter")))
+                    self.assertIn("It is this adapter's backup of", asked["text"])
+                self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                self.adapter.stop()
+                if firmware_update:
+                    self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
+                else:
+                    self.assertEqual(area(self.adapter.flash(), SETTINGS_AREA), settings)
+
+    def test_backups_ask_first_and_never_overwrite(self):
+        self.start()
+        other = "QE999999-20260101-120000.dat"
+        self.page.load(ADAPTER_USB)
+        self.page.driver.get(self.page.server.url + "icon.svg")  # the origin, without the page
+        with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
+            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
+                             "stored")
+        self.connect()
+        self.assertEqual(self.backups(), [other], "the upgraded store keeps its backups")
+        self.page.named(f"Delete {other}").click()
+        self.assertIn(f"Delete {other}", self.answer("Cancel"))
+        self.page.named(f"Write {other} to adapter").click()
+        self.assertIn("This backup is of another adapter, QE999999", self.answer("Cancel"))
+        self.assertNotIn("\nX", "\n" + self.adapter.commands())
+
+        # Two tabs backing up in the same second: the second takes the next free name.
+        self.page.driver.execute_script("const now = Date.now(); Date.now = () => now;")
+        self.page.act("Read settings from adapter")
+        read = self.backups()[0]
+        taken = read.replace(".dat", "-1.dat")
+        self.assertEqual(self.page.driver.execute_async_script(STORE_AS_ANOTHER_TAB, taken), "stored")
+        self.page.act("Write settings to adapter")
+        stored = read.replace(".dat", "-2.dat")
+        self.assertIn(f"Adapter setting backed up to /backups/{stored}", self.page.log_lines())
+        self.assertEqual(len(self.page.browser.downloaded(stored)), 4096)
+        self.assertLessEqual({read, taken, stored, other}, set(self.backups()))
+
+        self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
+        self.page.load(ADAPTER_USB)
+        self.assertEqual(set(self.backups()), {read, taken, other})
+
+    def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
+        for answer in ("Cancel", "Download backup"):
+            with self.subTest(answer=answer):
+                self.start()
+                self.page.load(ADAPTER_USB, no_storage=True)
+                self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter", "section").text)
+                self.page.act("Connect")
+                self.page.act("Read settings from adapter")
+                offered = {}
+
+                def press():
+                    button = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
+                        lambda d: next((b for b in d.find_elements(webpage.By.CSS_SELECTOR, "#backup-offer button")
+                                        if b.is_displayed() and b.text.startswith(answer)), None))
+                    offered["name"] = self.page.driver.find_element(webpage.By.ID, "download-backup").accessible_name
+                    offered["erased"] = "\nX" in "\n" + self.adapter.commands()
+                    self.page.screenshot("adapter-no-storage.png")
+                    button.click()
+
+                self.page.act("Write settings to adapter", during=press)
+                self.assertRegex(offered["name"], r"^Download backup QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+                self.assertFalse(offered["erased"], "erased before the backup was downloaded")
+                erased = "\nX" in "\n" + self.adapter.commands()
+                self.assertEqual((self.page.status() == "Done", erased), (answer != "Cancel",) * 2,
+                                 self.page.text("Log"))
+                if answer != "Cancel":
+                    name = offered["name"].split(" ")[-1]
+                    self.assertEqual(len(self.page.browser.downloaded(name)), 4096)
+                self.assert_port_released()
+
+    def test_read_asks_before_discarding_edits_and_names_the_adapter_it_reads(self):
+        self.start("--serial", "QEAAAAAA")
+        self.connect()
+        self.page.choose_file("Open settings file", os.path.join(webpage.SAMPLES_DIR, "lenses.dat"))
+        self.page.named("Lens 1 All range").send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, "5", Keys.TAB)
+        opens = len(self.page.serial_log()["opens"])
+        self.page.act("Read settings from adapter", during=lambda: self.answer("Cancel"))
+        self.assertEqual(len(self.page.serial_log()["opens"]), opens, "the port was opened")
+        self.assertEqual(self.page.named("Lens 1 All range").get_attribute("value"), "5")
+        # Another adapter behind the same converter, without a new Connect.
+        self.start("--serial", "QEBBBBBB")
+        self.page.act("Read settings from adapter", during=lambda: self.answer("Discard edits"))
+        read = self.backups()[0]
+        self.assertRegex(read, r"^QEBBBBBB-")
+        self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
 
     def test_reset_and_a_port_that_will_not_open(self):
         self.start()
@@ -257,6 +460,9 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual((self.page.status(), self.page.text("Adapter identity")), ("Done", "Not connected"))
         self.assertFalse(self.page.named("Reset adapter").is_enabled())
         self.assert_port_released()
+        self.page.load(ADAPTER_USB, fail_close=True)
+        self.page.act("Connect")
+        self.assertEqual(self.page.status(), PORT_HELD)
 
 
 # Firefox's file: pages run the test's navigator.serial, but its bridge is a

@@ -17,6 +17,7 @@ NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge or Opera 
 NEEDS_SERVER = ("This copy of the page needs a web server. Open PelagoXcon.html instead: "
                 "it works from disk.")
 READY = "Open a settings file to list its lenses."
+FRAMED = "This page is shown inside another site; open it in its own tab to reach the adapter."
 LOGICAL_PAGE = 60
 PAGE = 64
 PAGES_PER_ROW = 4
@@ -220,6 +221,40 @@ class EditorPage(unittest.TestCase):
             self.assertEqual(self.status(), "Loading…")
         finally:
             driver.execute_cdp_cmd("Emulation.setScriptExecutionDisabled", {"value": False})
+
+    def test_edits_are_discarded_only_when_asked(self):
+        self.load_page()
+        self.open_file("lenses.dat", sample())
+        self.type_entry(1, "All range", "-5")
+        for answer, kept in (("Cancel", True), ("Discard edits", False)):
+            with self.subTest(answer=answer):
+                path = os.path.join(self.files, "other.dat")
+                with open(path, "wb") as f:
+                    f.write(webpage.cli_tuned(sample(), ["2", "9", "", "", "", "0"]))
+                self.browser.by_label("Open settings file").send_keys(path)
+                dialog = self.browser.driver.find_element(webpage.By.CSS_SELECTOR, "dialog[open]")
+                self.assertIn("Discard them?", dialog.text)
+                if answer == "Discard edits":
+                    self.screenshot("editor-discard-edits.png")
+                dialog.find_element(webpage.By.XPATH, f".//button[normalize-space(.)='{answer}']").click()
+                self.browser.wait(lambda: not self.browser.driver.find_elements(
+                    webpage.By.CSS_SELECTOR, "dialog[open]"), "the dialog stayed open")
+                self.assertEqual(self.browser.by_name("Status").text,
+                                 "lenses.dat: 4 lenses" if kept else "other.dat: 4 lenses")
+                shown = [self.entry(lens, "All range").get_attribute("value") for lens in (1, 2)]
+                self.assertEqual((shown[0] == "-5", shown[1] == "9"), (kept, not kept), shown)
+
+    def test_in_a_frame_the_adapter_part_does_not_run(self):
+        self.load_page()
+        driver = self.browser.driver
+        driver.execute_script("document.body.innerHTML = '<iframe src=\"index.html\"></iframe>';")
+        driver.switch_to.frame(driver.find_element(webpage.By.TAG_NAME, "iframe"))
+        try:
+            self.browser.wait(lambda: FRAMED in driver.find_element(webpage.By.ID, "adapter").text,
+                              "the framed page did not say so")
+            self.assertFalse(driver.find_element(webpage.By.ID, "adapter-controls").is_displayed())
+        finally:
+            driver.switch_to.default_content()
 
     def test_without_web_serial_the_adapter_section_says_so(self):
         driver = self.browser.driver

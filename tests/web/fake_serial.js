@@ -6,8 +6,9 @@
 // readable stream and fires "disconnect", close() resolves once the line
 // is free for another program. The test sets
 // window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}, bridge:
-// "HOST:PORT" (for a page from disk)} first
-// and reads window.__fakeSerialLog.
+// "HOST:PORT" (for a page from disk)} first and reads
+// window.__fakeSerialLog. With no_storage the page finds no IndexedDB (a
+// private window); with fail_close the port never closes.
 (function () {
   "use strict";
   const config = window.__fakeSerialConfig || {};
@@ -77,6 +78,7 @@
     }
 
     async close() {
+      if (config.fail_close) throw new DOMException("The port could not be closed.", "NetworkError");
       if ((this.readable && this.readable.locked) || (this.writable && this.writable.locked))
         throw new TypeError("Cannot close a locked stream");
       const ws = this._ws;
@@ -108,4 +110,5 @@
     return granted ? [granted] : [];
   };
   Object.defineProperty(navigator, "serial", { value: serial, configurable: true });
+  if (config.no_storage) Object.defineProperty(window, "indexedDB", { value: undefined, configurable: true });
 })();

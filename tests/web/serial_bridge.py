@@ -34,6 +34,15 @@ START_TIMEOUT_S = 10
 CLOSE_REQUEST = "close"  # the text message with which the page closes its line
 
 
+# What the README asks of a host: no framing by another site (browsers
+# ignore frame-ancestors in a page's own policy), no guessed types.
+HOSTING_HEADERS = [
+    ("Content-Security-Policy", "frame-ancestors 'none'"),
+    ("X-Frame-Options", "DENY"),
+    ("X-Content-Type-Options", "nosniff"),
+]
+
+
 class SiteServer:
     """Serves `root` and bridges /serial to `pty_path` (set per test)."""
 
@@ -108,7 +117,7 @@ class SiteServer:
             kind = "text/javascript"
         with open(file, "rb") as f:
             body = f.read()
-        return HTTPStatus.OK, [("Content-Type", kind), ("Cache-Control", "no-store")], body
+        return HTTPStatus.OK, [("Content-Type", kind), ("Cache-Control", "no-store"), *HOSTING_HEADERS], body
 
     async def _bridge(self, ws, path):
         query = urllib.parse.parse_qs(urllib.parse.urlsplit(path).query)
