@@ -55,7 +55,8 @@ void setBackupKeeper(BackupKeeper keeper);
 // area, and saves the area as DIR/STEM.dat (or STEM-1.dat, STEM-2.dat, ...
 // when the name is taken; the name is claimed exclusively, so two runs
 // never share one; the file is 0600), then hands it to the keeper when one
-// is set. Prints "Adapter setting backed up to PATH". Returns false, after
+// is set. Prints "Adapter setting backed up to PATH", after the way back of
+// an area that holds no settings (reportSettingsAreaRead). Returns false, after
 // printing "Failed to back up adapter setting to PATH, abort" and the
 // reason on stderr, when the directory or the file cannot be made or the
 // keeper fails;
