@@ -166,13 +166,10 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     std::puts("\nDone");
 
     bool verified = _verify(samba);
-    if (verified) {
+    if (verified)
         setAdapterState(AdapterState::Changed);
-    } else {
-        // Named now, before the reset: the way back is the same whatever ends the run.
-        reportAdapterState(false);
-        setAdapterState(AdapterState::Reported);
-    }
+    else
+        reportFailedWrite();  // before the reset: the way back is the same whatever ends the run
     std::printf("Resetting adapter ... ");
     showProgress();
     samba.reset();

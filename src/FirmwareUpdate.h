@@ -30,6 +30,8 @@ bool firmwarePcbMatches(uint16_t hwver, const uint16_t (&entries)[8]);
 // the installed firmware's type. A file whose settings-handling byte erases
 // the settings area has the area backed up first (SettingsBackup.h).
 // Aborts, with nothing erased, on any refusal of the adapter or the file or
-// a failed backup; aborts after the reset when verification fails. Monitor
-// failures propagate as SambaError.
+// a failed backup (on an adapter with no firmware, the refusal of its type
+// offers -I); aborts after the reset when verification fails, its way back
+// printed (reportFailedWrite). Monitor failures propagate as SambaError,
+// the adapter state (Interrupt.h) saying what they may have left.
 BlockResult firmwareUpdate(Samba& samba, const char* file, bool force);

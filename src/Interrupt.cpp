@@ -270,6 +270,12 @@ void reportAdapterState(bool interrupted)
                    : "Interrupted: nothing was changed on the adapter");
 }
 
+void reportFailedWrite()
+{
+    reportAdapterState(false);
+    setAdapterState(AdapterState::Reported);
+}
+
 const std::vector<WayBack>& offeredWaysBack()
 {
     return g_offered;

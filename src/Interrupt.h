@@ -96,6 +96,10 @@ std::vector<WayBack> pendingWaysBack();
 // recover, the "Interrupted: " line saying whether anything changed.
 // Each line printed is also kept for offeredWaysBack.
 void reportAdapterState(bool interrupted);
+// A write whose verification failed: prints its ways back now, right after
+// the failure, and sets Reported, so the run ends with status 1 and no
+// "Interrupted: " line whatever signal follows.
+void reportFailedWrite();
 // Prints the line of `way` on stderr, after what stdout holds so far, and
 // keeps it for offeredWaysBack.
 void offerWayBack(const WayBack& way);

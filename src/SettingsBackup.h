@@ -68,7 +68,8 @@ void setBackupKeeper(BackupKeeper keeper);
 // claimed exclusively and written through the descriptor that claimed it,
 // relative to the directory held open, so two runs never share one and no
 // link is followed; the file is 0600), then hands it to the keeper when one
-// is set. Prints "Adapter setting backed up to PATH". Returns false, after
+// is set. Prints "Adapter setting backed up to PATH", after the way back of
+// an area that holds no settings (reportSettingsAreaRead). Returns false, after
 // printing "Failed to back up adapter setting to PATH, abort" (PATH the
 // directory when the directory is at fault) and the reason on stderr, when
 // the directory or the file cannot be made or the keeper fails; no file is

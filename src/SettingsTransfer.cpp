@@ -111,12 +111,10 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     _printSettingsChecksum(samba);
     bool verified = _settingsVerified(samba, image);
     std::puts(verified ? "Adapter setting verified" : "Adapter setting verification failed, abort");
-    if (verified) {
+    if (verified)
         setAdapterState(AdapterState::Changed);
-    } else {
-        reportAdapterState(false);
-        setAdapterState(AdapterState::Reported);
-    }
+    else
+        reportFailedWrite();
     printElapsed();
     showProgress();
     return verified ? BlockResult::Completed : BlockResult::Aborted;

@@ -13,13 +13,14 @@
 // backup of the area (SettingsBackup.h), then reads the area back. Aborts,
 // with nothing erased, when the file cannot be opened, is shorter, is not
 // an adapter setting file (isSettingsImage) or the backup fails; aborts
-// after writing when the area read back differs.
+// after writing when the area read back differs, its way back printed.
 BlockResult settingsWrite(Samba& samba, const char* file);
 
 // Saves the 4096 bytes of the settings area into `file` by safeSave, so an
 // existing `file` survives every failure. Aborts when it cannot be stored,
 // with the reason on stderr; a file safeSaveCheck refuses before the area
-// is read.
+// is read. An area that holds no settings is saved all the same, its way
+// back on stderr (reportSettingsAreaRead).
 BlockResult settingsSave(Samba& samba, const char* file);
 
 // Asks on the console how often the settings were reset, backs the area

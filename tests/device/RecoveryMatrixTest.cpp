@@ -36,7 +36,7 @@ constexpr uint32_t kTypeLetterOffset = 0x1EFF5 - 0x1000;  // the installed type 
 constexpr uint32_t kSettingsAddr = 0x1F000, kSettingsSize = 0x1000;
 constexpr unsigned kDefaultLanes = 8;  // the lanes mostly wait on the monitor
 constexpr unsigned kHeavyStride = 8;  // SIGKILL and power loss: every 8th point
-constexpr unsigned kMaxFollowed = 10;  // commands a recovery may take before it counts as lost
+constexpr unsigned kMaxFollowed = 16;  // commands a recovery may take (a busy machine fails some) before it counts as lost
 constexpr auto kRunBound = 120s;
 constexpr int kSetupAttempts = 3;
 

@@ -271,8 +271,8 @@ check_web() {
     rm -f "$leftover"
     zip="$(echo "$wasm"/pelagoxcon-*-web.zip)"
     top="$(basename "$zip" .zip)"
-    local expected=(PelagoXcon.html pelago.js pelago.wasm) name
-    for name in "$sources"/*.html "$sources"/*.js "$sources"/*.css "$sources"/*.svg; do
+    local expected=(PelagoXcon.html pelago.js pelago.wasm icon-192.png icon-512.png) name
+    for name in "$sources"/*.html "$sources"/*.js "$sources"/*.css "$sources"/*.svg "$sources"/*.webmanifest; do
         expected+=("$(basename "$name")")
     done
     diff <(printf "$top/%s\n" "${expected[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort) ||
