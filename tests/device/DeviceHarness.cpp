@@ -156,3 +156,18 @@ std::vector<uint8_t> makeFirmware(const std::vector<uint8_t>& plain, const sim::
     EXPECT_TRUE(sim::mkfwBuild(plain, options, result, error)) << error;
     return result.file;
 }
+
+// The words a POSIX shell makes of `command` when it is pasted.
+std::vector<std::string> shellWords(const std::string& command)
+{
+    ProcessResult r = runProcess("/bin/sh", {"-c", "printf '%s\\n' " + command});
+    std::vector<std::string> words;
+    std::string word;
+    for (char ch : r.out) {
+        if (ch == '\n')
+            words.push_back(word), word.clear();
+        else
+            word += ch;
+    }
+    return words;
+}

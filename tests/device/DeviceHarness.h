@@ -95,3 +95,7 @@ protected:
 private:
     std::unique_ptr<DeviceHarness> _harness;
 };
+
+// The words a POSIX shell makes of `command`, as when a user pastes a
+// line the tool printed.
+std::vector<std::string> shellWords(const std::string& command);

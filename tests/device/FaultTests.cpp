@@ -130,21 +130,6 @@ bool exclusiveFlagSet(const std::string& path)
     return set != 0;
 }
 
-// The words a POSIX shell makes of `command` when it is pasted.
-std::vector<std::string> shellWords(const std::string& command)
-{
-    ProcessResult r = runProcess("/bin/sh", {"-c", "printf '%s\\n' " + command});
-    std::vector<std::string> words;
-    std::string word;
-    for (char ch : r.out) {
-        if (ch == '\n')
-            words.push_back(word), word.clear();
-        else
-            word += ch;
-    }
-    return words;
-}
-
 } // namespace
 
 // Each signal at a point of each transfer; the bar's line ends, the port is

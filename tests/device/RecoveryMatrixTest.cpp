@@ -106,21 +106,6 @@ ProcessResult runStruck(const std::string& lane, const std::vector<std::string>&
     return r;
 }
 
-// The words a POSIX shell makes of `command`.
-std::vector<std::string> shellWords(const std::string& command)
-{
-    ProcessResult r = runProcess("/bin/sh", {"-c", "printf '%s\\n' " + command});
-    std::vector<std::string> words;
-    std::string word;
-    for (char ch : r.out) {
-        if (ch == '\n')
-            words.push_back(word), word.clear();
-        else
-            word += ch;
-    }
-    return words;
-}
-
 // The commands the tool's stderr tells the user to run, without the
 // program name and the port (the adapter comes back on another pty).
 std::vector<std::vector<std::string>> waysBack(const std::string& err)

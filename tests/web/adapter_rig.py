@@ -122,8 +122,7 @@ class AdapterPage:
         bridge = self.server.url.split("//", 1)[1].rstrip("/")
         with open(FAKE_SERIAL) as f:
             config = {"info": dict(port_info), "bridge": bridge, **browser}
-            source = f"window.__fakeSerialConfig = {json.dumps(config)};
-" + f.read()
+            source = f"window.__fakeSerialConfig = {json.dumps(config)};\n" + f.read()
         self.script = self.browser.preload(source)
         self.driver.get(self.url)
         self.browser.wait(lambda: self.status() == webpage.READY_STATUS, "the page did not get ready")
