@@ -1,7 +1,7 @@
 // Whether this browser can reach serial ports (the Web Serial API), and the
 // message the adapter section shows when it cannot.
 export const NO_WEB_SERIAL_TEXT =
-  'This browser cannot reach serial ports. Use Chrome, Edge or Opera on a desktop computer; ' +
+  'This browser cannot reach serial ports. Use Chrome, Edge, Opera or Firefox (153 or later) on a desktop computer; ' +
   'the lens editor works here.';
 
 export function hasWebSerial() {

@@ -12,8 +12,8 @@ from selenium.webdriver.common.keys import Keys
 
 FIELDS = ["All range", "Tele/near to 1/2", "1/2 to 3/4", "3/4 to wide/infinity"]
 REFUSAL = "Enter a whole number from -127 to 127, or leave it empty for default"
-NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge or Opera on a desktop "
-             "computer; the lens editor works here.")
+NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge, Opera or Firefox (153 or later) "
+             "on a desktop computer; the lens editor works here.")
 NEEDS_SERVER = ("This copy of the page needs a web server. Open PelagoXcon.html instead: "
                 "it works from disk.")
 READY = "Open a settings file to list its lenses."
