@@ -23,7 +23,8 @@ export async function startOffline(doc = document) {
 }
 
 async function registerIfServed() {
-  const probe = await fetch(WORKER, { method: 'HEAD', cache: 'no-store' });
+  // GET, not HEAD: some static servers answer only GET.
+  const probe = await fetch(WORKER, { cache: 'no-store' });
   if (!probe.ok) return null;
   return navigator.serviceWorker.register(WORKER);
 }

@@ -169,7 +169,7 @@ AdapterOutcome _roadOutcome()
     return ADAPTER_FAILED;
 }
 
-void _collectWaysBack();
+void _collectWaysBack(bool afterCompletion);
 
 // Runs the console's driver with `options` after "-p PORT", keeping the
 // lens editor's image, which the driver blanks at its start. `hook` runs
@@ -197,7 +197,9 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
     g_outcome = _roadOutcome();
-    _collectWaysBack();
+    // A completed write or update put right what its own backup read found
+    // broken; only a completed read leaves the area as it found it.
+    _collectWaysBack(options.front() == "-s");
     std::fflush(stdout);
     std::fflush(stderr);
     return status;
@@ -272,9 +274,12 @@ bool _isListedBackup(const std::string& path)
 
 // The ways back the console's driver named in this run, each with the
 // button that takes it where the console prints a command; the console
-// decides which are due, so the page and the console never disagree.
-void _collectWaysBack()
+// decides which are due, so the page and the console never disagree. None
+// after a completed action unless `afterCompletion`.
+void _collectWaysBack(bool afterCompletion)
 {
+    if (g_outcome == ADAPTER_COMPLETED && !afterCompletion)
+        return;
     bool interrupted = g_outcome == ADAPTER_INTERRUPTED;
     for (const WayBack& way : offeredWaysBack()) {
         std::string press;

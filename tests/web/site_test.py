@@ -146,7 +146,7 @@ class ServedSite(unittest.TestCase):
 
 class Accessible(unittest.TestCase):
     """axe-core over the editor with a file open, the adapter part after a
-    read, and the new-build banner."""
+    read, each dialog open, and the new-build banner."""
 
     @classmethod
     def setUpClass(cls):
@@ -171,10 +171,33 @@ class Accessible(unittest.TestCase):
             page.choose_file("Open settings file", sample)
             page.browser.wait(lambda: page.status() == "lenses.dat: 4 lenses", "the sample did not open")
 
+        def backup_dialog(verb):
+            def reach():
+                buttons = page.driver.find_elements(webpage.By.CSS_SELECTOR, "#backups button")
+                next(b for b in buttons if b.accessible_name.startswith(verb + " ")).click()
+                page.browser.wait(lambda: open_dialogs(), f"{verb} asked nothing")
+            return reach
+
+        def edits_dialog():
+            # The question Read and "Open settings file" ask over unsaved edits.
+            page.driver.execute_script("document.getElementById('discard-edits-dialog').showModal()")
+
+        def open_dialogs():
+            return page.driver.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]")
+
+        def cancel():
+            for dialog in open_dialogs():
+                buttons = dialog.find_elements(webpage.By.CSS_SELECTOR, "button")
+                next(b for b in buttons if b.text == "Cancel").click()
+            page.browser.wait(lambda: not open_dialogs(), "a dialog stayed open")
+
         states = [
             ("editor with a file open", open_sample),
             ("adapter connected", lambda: page.act("Connect")),
             ("adapter after a read", lambda: page.act("Read settings from adapter")),
+            ("write-backup dialog", backup_dialog("Write")),
+            ("delete-backup dialog", backup_dialog("Delete")),
+            ("discard-edits dialog", edits_dialog),
             ("new-build banner", banner),
         ]
         page.load(ADAPTER_USB)
@@ -182,6 +205,8 @@ class Accessible(unittest.TestCase):
             with self.subTest(state):
                 reach()
                 self.assertEqual(axe_violations(page.driver), [])
+                if open_dialogs():
+                    cancel()
 
 
 if __name__ == "__main__":

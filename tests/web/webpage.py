@@ -20,7 +20,7 @@ import time
 import unittest
 
 from selenium import webdriver
-from selenium.common.exceptions import WebDriverException
+from selenium.common.exceptions import TimeoutException, WebDriverException
 from selenium.webdriver.chrome.service import Service
 from selenium.webdriver.common.by import By
 from selenium.webdriver.common.keys import Keys
@@ -450,6 +450,23 @@ class _BidiDriver:
 
     def execute_script(self, source, *args):
         return self.call("function() {\n" + source + "\n}", None, *args)
+
+    def set_script_timeout(self, seconds):
+        self.script_timeout = seconds
+
+    def execute_async_script(self, source, *args):
+        """Selenium's asynchronous script: `source` ends by calling its last
+        argument with the result, within the script timeout."""
+        wrapper = ("function(...args) { return new Promise((done) => {\n"
+                   "(function() {\n" + source + "\n}).apply(this, [...args, done]); }); }")
+        bound = self.COMMAND_S
+        self.COMMAND_S = max(bound, getattr(self, "script_timeout", 0))
+        try:
+            return self.call(wrapper, None, *args)
+        except asyncio.TimeoutError:
+            raise TimeoutException("the script did not finish in time") from None
+        finally:
+            self.COMMAND_S = bound
 
     def find_elements(self, by, value):
         locator = {"xpath": {"type": "xpath", "value": value},
