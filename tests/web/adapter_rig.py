@@ -23,11 +23,16 @@ LINE_FREE_S = 10  # for the page's line to be let go before the console opens th
 # Resolves once no action runs: Connect is enabled and the editor usable.
 WAIT_IDLE = """
 const done = arguments[arguments.length - 1];
-const idle = () => !document.getElementById('connect').disabled
-    && !document.querySelector('#editor .toolbar').inert;
+// A page reloaded mid-action may not have its controls yet.
+const idle = () => {
+  const connect = document.getElementById('connect');
+  const editor = document.querySelector('#editor .toolbar');
+  return !!connect && !!editor && !connect.disabled && !editor.inert;
+};
 if (idle()) return done();
 const watch = new MutationObserver(() => { if (idle()) { watch.disconnect(); done(); } });
-watch.observe(document.body, {attributes: true, subtree: true, attributeFilter: ['disabled', 'inert']});
+watch.observe(document.documentElement,
+              {attributes: true, childList: true, subtree: true, attributeFilter: ['disabled', 'inert']});
 """
 
 # Ports as navigator.serial's getInfo() describes them.

@@ -330,6 +330,8 @@ class AdapterPart(unittest.TestCase):
         ]
         for button, options, percent in cases:
             with self.subTest(button=button, options=options):
+                if percent and self.engine == "firefox":
+                    self.skipTest("a reload mid-action is not driven yet over Firefox's BiDi session")
                 self.start(*options)
                 self.connect()
                 firmware_update = button == "Update firmware"
@@ -442,7 +444,10 @@ class AdapterPart(unittest.TestCase):
         self.start("--serial", "QEAAAAAA")
         self.connect()
         self.page.choose_file("Open settings file", os.path.join(webpage.SAMPLES_DIR, "lenses.dat"))
-        self.page.named("Lens 1 All range").send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE, "5", Keys.TAB)
+        self.page.browser.wait(lambda: self.page.status() == "lenses.dat: 4 lenses", "the file did not open")
+        entry = self.page.named("Lens 1 All range")
+        entry.send_keys(Keys.CONTROL, "a")  # Ctrl let go by ending the call, in every driver
+        entry.send_keys(Keys.BACKSPACE, "5", Keys.TAB)
         opens = len(self.page.serial_log()["opens"])
         self.page.act("Read settings from adapter", during=lambda: self.answer("Cancel"))
         self.assertEqual(len(self.page.serial_log()["opens"]), opens, "the port was opened")
