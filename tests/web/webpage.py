@@ -200,13 +200,19 @@ class _Browser:
         """The bytes of downloads/name, once the browser has finished it."""
         path = os.path.join(self.downloads, name)
         deadline = time.monotonic() + WAIT_SECONDS
+        seen = None
         while time.monotonic() < deadline:
             partial = [e for e in os.listdir(self.downloads) if e.endswith(self.partial_suffix)]
             if os.path.exists(path) and not partial:
-                with open(path, "rb") as f:
-                    return f.read()
+                # WebKit makes the file before it writes it: a download is
+                # never empty here, and done once its size holds still.
+                size = os.path.getsize(path)
+                if size and size == seen:
+                    with open(path, "rb") as f:
+                        return f.read()
+                seen = size
             time.sleep(0.05)
-        raise AssertionError(f"{name} was not downloaded (have {os.listdir(self.downloads)})")
+        raise AssertionError(f"{name} was not downloaded whole (have {os.listdir(self.downloads)})")
 
 
 class ChromiumBrowser(_Browser):
