@@ -382,7 +382,15 @@ class AdapterPart(unittest.TestCase):
         self.start()
         other = "QE999999-20260101-120000.dat"
         self.page.load(ADAPTER_USB)
-        self.page.driver.get(self.page.server.url + "icon.svg")  # the origin, without the page
+        # The page's origin without the page: for a page from disk, any file
+        # (every file: URL shares one store).
+        if self.opening == webpage.FROM_DISK:
+            blank = os.path.join(self.page.work, "blank.html")
+            with open(blank, "w") as f:
+                f.write("<!DOCTYPE html><title>blank</title>")
+            self.page.driver.get("file://" + blank)
+        else:
+            self.page.driver.get(self.page.server.url + "icon.svg")
         with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
             self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
                              "stored")
