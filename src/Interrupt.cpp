@@ -200,28 +200,31 @@ std::string wayBackState(const WayBack& way, bool interrupted)
     std::string state;
     switch (way.kind) {
     case WayBackKind::FirmwareErased:
-        state = "the adapter's firmware is erased or partly written; write it again with: ";
+        state = "The adapter's firmware is erased or partly written; write it again with: ";
         break;
     case WayBackKind::SettingsErased:
-        state = "the adapter's settings are erased or partly written; restore them with: ";
+        state = "The adapter's settings are erased or partly written; restore them with: ";
         break;
     case WayBackKind::NoFirmware:
-        state = "the adapter has no firmware (an interrupted update?); install " +
+        state = "The adapter has no firmware (an interrupted update?); install " +
                 (way.file.empty() ? std::string("FILE") : printable(way.file)) + " anyway with: ";
         break;
     case WayBackKind::SettingsInvalid:
+        state = way.file.empty() ? "The adapter's settings area holds no valid settings (an interrupted write?); "
+                                   "restore a setting file saved earlier with: "
+                                 : "The adapter's settings area holds no valid settings (an interrupted write?); "
+                                   "restore the newest backup of this adapter with: ";
+        break;
     case WayBackKind::SettingsBlank:
-        state = way.kind == WayBackKind::SettingsBlank
-                    ? "the adapter's settings area is blank; "
-                    : "the adapter's settings area holds no valid settings (an interrupted write?); ";
-        state += way.file.empty() ? "restore a setting file saved earlier with: "
-                                  : "restore the newest backup of this adapter with: ";
+        state = way.file.empty() ? "The adapter's settings area is blank; restore a setting file saved earlier with: "
+                                 : "The adapter's settings area is blank; restore the newest backup of this adapter with: ";
         break;
     }
-    if (interrupted)
+    // After a signal the same words follow "Interrupted: ".
+    if (interrupted) {
+        state[0] = 't';
         state = "Interrupted: " + state;
-    else
-        state[0] = 'T';
+    }
     return state;
 }
 

@@ -3,8 +3,7 @@
 // module marks the page as started (data-started on <html>) first thing.
 (function () {
   'use strict';
-  var NEEDS_SERVER = 'This copy of the page needs a web server. ' +
-    'Open PelagoXcon.html instead: it works from disk.';
+  var NEEDS_SERVER = 'This copy of the page needs a web server. Open PelagoXcon.html instead: it works from disk.';
   var firstError = null;
 
   function started() {
