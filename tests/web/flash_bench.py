@@ -22,8 +22,8 @@ from adapter_rig import ADAPTER_USB, AdapterPage, VirtualAdapter, cli
 
 PLAIN_LOOP = os.path.join(os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__)))),
                           "bench", "plain_loop.js")
-# The page on each engine the browser tests drive.
-ENGINES = {"chromium": AdapterPage}
+# The engines whose page reaches serial ports (Web Serial).
+ENGINES = ("chromium", "firefox")
 DEFAULT_RUNS = 5
 
 
@@ -96,7 +96,7 @@ def main(firmware, latency, runs, engine):
         print(f"web rows skipped: {reason}")
         return 0
     load_before = os.getloadavg()[0]
-    page = ENGINES[engine]()
+    page = AdapterPage(engine)
     console, loop, failures = [], [], []
     try:
         # On a loaded machine the page can miss an answer's 100 ms deadline:
