@@ -1,7 +1,9 @@
 #include "SettingsBackup.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
@@ -31,6 +33,9 @@ constexpr char kSeparator = '/';
 constexpr const char* kUnknownSerial = "unknown";
 constexpr const char* kExtension = ".dat";
 constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
+constexpr size_t kDateDigits = 8;        // YYYYMMDD
+constexpr size_t kTimeDigits = 6;        // HHMMSS
+constexpr size_t kMaxCounterDigits = 9;  // fits an unsigned long anywhere
 constexpr int kNameTries = 1000;
 
 BackupKeeper g_keeper = nullptr;
@@ -54,6 +59,13 @@ bool _isAbsolute(const std::string& dir)
 bool _isAsciiAlnum(char c)
 {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+}
+
+// Whether `text` is only ASCII digits, from `least` to `most` of them.
+bool _allDigits(const std::string& text, size_t least, size_t most)
+{
+    return text.size() >= least && text.size() <= most &&
+           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 // `dir` and `name` joined; on Windows with the separator `dir` already uses.
@@ -172,6 +184,30 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
     if (local == nullptr || std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", local) == 0)
         stamp[0] = '\0';
     return stem + stamp;
+}
+
+bool parseSettingsBackupName(const std::string& name, SettingsBackupName& parsed)
+{
+    const std::string extension = kExtension;
+    if (name.size() <= extension.size() ||
+        name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+        return false;
+    // A serial number as names write it holds no '-', so the dashes part the words.
+    std::vector<std::string> words;
+    std::string rest = name.substr(0, name.size() - extension.size());
+    for (size_t dash; (dash = rest.find('-')) != std::string::npos; rest.erase(0, dash + 1))
+        words.push_back(rest.substr(0, dash));
+    words.push_back(rest);
+    const bool counted = words.size() == 4;
+    if ((words.size() != 3 && !counted) || words[0].empty() ||
+        !std::all_of(words[0].begin(), words[0].end(), [](char c) { return _isAsciiAlnum(c) || c == '_'; }) ||
+        !_allDigits(words[1], kDateDigits, kDateDigits) || !_allDigits(words[2], kTimeDigits, kTimeDigits) ||
+        (counted && !_allDigits(words[3], 1, kMaxCounterDigits)))
+        return false;
+    parsed.serial = words[0];
+    parsed.stamp = words[1] + words[2];
+    parsed.counter = counted ? std::stoul(words[3]) : 0;
+    return true;
 }
 
 bool backupSettings(Samba& samba, std::string* made)

@@ -33,6 +33,18 @@ std::string settingsBackupSerial(const std::string& serial);
 // -YYYYMMDD-HHMMSS.
 std::string settingsBackupStem(const std::string& serial, std::time_t when);
 
+// A backup's name taken apart by parseSettingsBackupName.
+struct SettingsBackupName {
+    std::string serial;         // as settingsBackupSerial writes it
+    std::string stamp;          // YYYYMMDDHHMMSS
+    unsigned long counter = 0;  // the N of a -N name; 0 without one
+};
+
+// Whether the file name `name` is one a backup gets: SERIAL-YYYYMMDD-HHMMSS.dat
+// or SERIAL-YYYYMMDD-HHMMSS-N.dat, SERIAL of ASCII letters, digits and '_',
+// N of 1 to 9 digits. Fills `parsed` when it is.
+bool parseSettingsBackupName(const std::string& name, SettingsBackupName& parsed);
+
 // Claims the first free name of DIR/STEM.dat, DIR/STEM-1.dat, ... by
 // creating it empty and exclusively, so two runs never share one; DIR must
 // pass backupDirIsSafe. The claimed path; or "" with `tried` naming the

@@ -135,6 +135,37 @@ TEST(SettingsBackupDir, SafeOnlyWhenNoOtherUserMayChangeIt)
     std::filesystem::remove_all(scratch);
 }
 
+// The one reading of backup names the console and the page share.
+TEST(SettingsBackupName, TakesApartOnlyTheNamesBackupsGet)
+{
+    const struct {
+        const char* name;
+        bool parsed;
+        const char* serial;
+        const char* stamp;
+        unsigned long counter;
+    } cases[] = {
+        {"QE012345-20261207-101010.dat", true, "QE012345", "20261207101010", 0},
+        {"unknown-20261207-101010-999999999.dat", true, "unknown", "20261207101010", 999999999},
+        {"Q-E-20261207-101010.dat", false, "", "", 0},  // a dash in the serial number
+        {"QE 12-20261207-101010.dat", false, "", "", 0},
+        {"-20261207-101010.dat", false, "", "", 0},
+        {"QE012345-20261207-101010-1234567890.dat", false, "", "", 0},  // no unsigned long on Windows
+        {"QE012345-2026120-101010.dat", false, "", "", 0},
+        {"QE012345-20261207-101010.DAT", false, "", "", 0},
+        {".dat", false, "", "", 0},
+    };
+    for (const auto& c : cases) {
+        SettingsBackupName parsed;
+        EXPECT_EQ(parseSettingsBackupName(c.name, parsed), c.parsed) << c.name;
+        if (c.parsed) {
+            EXPECT_EQ(parsed.serial, c.serial) << c.name;
+            EXPECT_EQ(parsed.stamp, c.stamp) << c.name;
+            EXPECT_EQ(parsed.counter, c.counter) << c.name;
+        }
+    }
+}
+
 // The newest backup this adapter's -u accepts: latest stamp, then highest
 // counter; never another adapter's, a broken copy, or an odd name.
 TEST(SettingsBackupChoice, NewestAcceptableBackupOfThisAdapter)
@@ -162,7 +193,7 @@ TEST(SettingsBackupChoice, NewestAcceptableBackupOfThisAdapter)
         {"other adapters and other names are not this adapter's",
          {{"QE012345-20250101-000000.dat", good}, {"QE0123456-20280101-000000.dat", good},
           {"QE012345-20280101-000000.dat.tmp", good}, {"QE012345-2028-01-01.dat", good},
-          {"QE012345-20280101-000000-.dat", good}},
+          {"QE012345-20280101-000000-.dat", good}, {"QE012345-20280101-000000-1234567890.dat", good}},
          "QE012345-20250101-000000.dat"},
     };
     for (const auto& c : cases) {

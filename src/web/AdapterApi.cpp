@@ -33,7 +33,6 @@ constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
 constexpr const char* kBackupExtension = ".dat";
 constexpr size_t kStampDateDigits = 8;  // YYYYMMDD of a backup's name
-constexpr size_t kStampTimeDigits = 6;  // HHMMSS
 constexpr int kReasonSize = 512;
 constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
@@ -205,52 +204,6 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     return status;
 }
 
-// A backup's name taken apart: SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial
-// number as settingsBackupStem writes it.
-struct BackupName {
-    std::string serial;
-    std::string stamp;  // YYYYMMDDHHMMSS
-    unsigned long counter = 0;
-};
-
-bool _allDigits(const std::string& text, size_t count)
-{
-    if (text.empty() || (count && text.size() != count))
-        return false;
-    for (char c : text)
-        if (c < '0' || c > '9')
-            return false;
-    return true;
-}
-
-bool _parseBackupName(const std::string& name, BackupName& parsed)
-{
-    size_t extension = std::strlen(kBackupExtension);
-    if (name.size() <= extension || name.compare(name.size() - extension, extension, kBackupExtension) != 0)
-        return false;
-    std::vector<std::string> words;
-    std::string rest = name.substr(0, name.size() - extension);
-    for (size_t dash; (dash = rest.find('-')) != std::string::npos; rest.erase(0, dash + 1))
-        words.push_back(rest.substr(0, dash));
-    words.push_back(rest);
-    if (words.size() == 4 && _allDigits(words[3], 0))
-        parsed.counter = std::stoul(words[3]);
-    else if (words.size() != 3)
-        return false;
-    if (words[0].empty() || !_allDigits(words[1], kStampDateDigits) || !_allDigits(words[2], kStampTimeDigits))
-        return false;
-    parsed.serial = words[0];
-    parsed.stamp = words[1] + words[2];
-    return true;
-}
-
-// The serial number as a backup's name writes it.
-std::string _serialWord(const std::string& serial)
-{
-    std::string stem = settingsBackupStem(serial, 0);
-    return stem.substr(0, stem.rfind('-', stem.rfind('-') - 1));
-}
-
 // "YYYY-MM-DD HH:MM:SS" of a parsed stamp.
 std::string _shownStamp(const std::string& stamp)
 {
@@ -418,8 +371,8 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_recovery_text()
 
 EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
 {
-    BackupName parsed;
-    if (!_parseBackupName(name, parsed)) {
+    SettingsBackupName parsed;
+    if (!parseSettingsBackupName(name, parsed)) {
         std::string stem = std::filesystem::path(name).stem().string();
         return _handOut(stem + "-1" + kBackupExtension);
     }
@@ -432,12 +385,12 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
 {
     std::string adapter = printable(lastAdapterSerialNumber());
     std::string shown = printable(name);
-    BackupName parsed;
-    if (!_parseBackupName(name, parsed))
+    SettingsBackupName parsed;
+    if (!parseSettingsBackupName(name, parsed))
         return _handOut("Write " + shown + " to the adapter " + adapter +
                         "? Its name does not say which adapter it is of, nor when it was made.");
     std::string when = _shownStamp(parsed.stamp);
-    if (parsed.serial == _serialWord(lastAdapterSerialNumber()))
+    if (parsed.serial == settingsBackupSerial(lastAdapterSerialNumber()))
         return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
                         when + ". The adapter's settings are backed up again first.");
     return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
