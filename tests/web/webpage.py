@@ -441,6 +441,11 @@ class _BidiDriver:
         self.command("browsingContext.close", {"context": old})
         self.command("browsingContext.navigate", {"context": self.context, "url": url, "wait": "complete"})
 
+    def reload(self):
+        """Reloads the page and returns once the new one has loaded; the
+        session accepts the page's question before it is left."""
+        self.command("browsingContext.reload", {"context": self.context, "wait": "complete"})
+
     def call(self, function, this=None, *args):
         """The value of the JavaScript `function` called on `this` with `args`."""
         params = {"functionDeclaration": function, "awaitPromise": True,
