@@ -128,8 +128,11 @@ class AdapterPart(unittest.TestCase):
             done = re.match(r"Updating .* (\d+)%$", self.page.named("Progress").get_attribute("aria-valuetext"))
             return done and int(done.group(1)) >= percent
 
-        webpage.WebDriverWait(driver, ACTION_S, poll_frequency=0.05).until(
-            lambda d: reached(), f"the writing never reached {percent}%")
+        try:
+            webpage.WebDriverWait(driver, ACTION_S, poll_frequency=0.05).until(lambda d: reached())
+        except TimeoutException:  # most often the transfer failed before: say how
+            raise AssertionError(f"the writing never reached {percent}%; the page says {self.page.status()!r}:\n"
+                                 f"{self.page.text('Log')}") from None
         # The page asks before it is left mid-action. A BiDi session (Firefox)
         # accepts that question itself and waits for the new page: a script's
         # reload leaves it a moment with no document to look at.
