@@ -11,7 +11,7 @@ import time
 
 import webpage
 from selenium.common.exceptions import TimeoutException
-from serial_bridge import SiteServer, run_as_hardware
+from serial_bridge import SiteServer
 
 SIM_EXE = os.environ.get("PELAGO_SIM_EXE", "")
 FAKE_SERIAL = os.path.join(os.path.dirname(os.path.abspath(__file__)), "fake_serial.js")
@@ -58,7 +58,6 @@ class VirtualAdapter:
         self.proc = subprocess.Popen([SIM_EXE, "--port-file", port_file, "--state", self.state,
                                       "--log", self.log, *options],
                                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
-        run_as_hardware(self.proc.pid)
         deadline = time.monotonic() + SIM_START_S
         while not (os.path.exists(port_file) and os.path.getsize(port_file)):
             if time.monotonic() > deadline or self.proc.poll() is not None:

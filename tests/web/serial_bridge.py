@@ -32,18 +32,18 @@ READ_CHUNK = 4096
 SPEEDS = {115200: termios.B115200, 921600: getattr(termios, "B921600", termios.B115200)}
 START_TIMEOUT_S = 10
 CLOSE_REQUEST = "close"  # the text message with which the page closes its line
-# The bridge and the virtual adapter stand in for a USB link and an adapter,
-# which answer whatever else the computer is doing: where the user may (root,
-# or CAP_SYS_NICE) they run ahead of other work, so that a busy machine slows
-# the browser and the page, not the hardware's stand-ins.
+# The bridge stands in for a USB link, which carries bytes whatever else the
+# computer is doing: where the user may (root, or CAP_SYS_NICE) it runs ahead
+# of other work, as the virtual adapter does on its own, so that a busy
+# machine slows the browser and the page, not the hardware's stand-ins.
 HARDWARE_NICE = -10
 
 
-def run_as_hardware(thread_or_process_id):
-    """Raises the priority of a thread or process to HARDWARE_NICE where the
-    user may; elsewhere it runs as it is."""
+def run_as_hardware(thread_id):
+    """Raises the priority of a thread to HARDWARE_NICE where the user may;
+    elsewhere it runs as it is."""
     try:
-        os.setpriority(os.PRIO_PROCESS, thread_or_process_id, HARDWARE_NICE)
+        os.setpriority(os.PRIO_PROCESS, thread_id, HARDWARE_NICE)
     except OSError:
         pass
 
