@@ -28,6 +28,7 @@ let core = null;
 let el = null;
 let busy = false;
 let connected = false;
+let progress = { percent: 0, text: '0%' };
 let portLost = false;  // the browser said the chosen port went away
 let run = null;  // the running action's output lines
 let pending = [];  // bytes of the line being written, from either stream
@@ -465,12 +466,23 @@ function renderBackupList(backups) {
   el.noBackups.hidden = backups.length > 0 || !storageKept;
 }
 
+// The bar is drawn with the Log, so that a transfer changes the page at
+// most once every LOG_DRAW_MS: each change costs the browser a frame's
+// work on the thread that turns the adapter's answers around. A new
+// action's first report (done 0) shows at once.
 function showProgress(label, done, total) {
   const percent = total > 0 ? Math.floor((done * 100) / total) : 0;
-  if (String(percent) === el.progress.getAttribute('aria-valuenow') && done !== 0) return;
-  el.progress.setAttribute('aria-valuenow', String(percent));
-  el.progress.setAttribute('aria-valuetext', label ? `${label.trim()} ${percent}%` : `${percent}%`);
-  el.progress.firstElementChild.style.width = `${percent}%`;
+  progress = { percent, text: label ? `${label.trim()} ${percent}%` : `${percent}%` };
+  if (done === 0) drawProgress();
+  else scheduleLogDraw();
+}
+
+function drawProgress() {
+  if (el.progress.getAttribute('aria-valuetext') === progress.text) return;
+  el.progress.setAttribute('aria-valuenow', String(progress.percent));
+  el.progress.setAttribute('aria-valuetext', progress.text);
+  // A transform, not a width: moving the bar lays nothing out.
+  el.progress.firstElementChild.style.transform = `scaleX(${progress.percent / 100})`;
 }
 
 // The Log: the two streams as a terminal shows them, one text; a line
@@ -524,6 +536,7 @@ function drawLog() {
   }
   pendingNode.data = new TextDecoder().decode(new Uint8Array(pending));
   el.log.scrollTop = el.log.scrollHeight;
+  drawProgress();
 }
 
 // A line the run left without its line end ends with the run; the Log is
