@@ -11,7 +11,7 @@ import unittest
 import webpage
 from adapter_rig import (ACTION_S, ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
                          VirtualAdapter, cli)
-from selenium.common.exceptions import TimeoutException
+from selenium.common.exceptions import TimeoutException, WebDriverException
 from selenium.webdriver.common.keys import Keys
 from selenium.webdriver.support.expected_conditions import alert_is_present
 
@@ -135,7 +135,9 @@ class AdapterPart(unittest.TestCase):
                                  f"{self.page.text('Log')}") from None
         # The page asks before it is left mid-action. A BiDi session (Firefox)
         # accepts that question itself and waits for the new page: a script's
-        # reload leaves it a moment with no document to look at.
+        # reload leaves it a moment with no document to look at. The old
+        # page is marked, so that its controls never pass for the new one's.
+        driver.execute_script("window.__leaving = true")
         if hasattr(driver, "switch_to"):
             driver.execute_script("location.reload()")
             try:
@@ -144,7 +146,15 @@ class AdapterPart(unittest.TestCase):
                 pass
         else:
             driver.reload()
-        self.page.browser.wait(lambda: self.page.named("Connect").is_enabled(), "the page did not load again")
+
+        def loaded():
+            try:
+                return driver.execute_script(
+                    "const connect = document.getElementById('connect');"
+                    " return !window.__leaving && !!connect && !connect.disabled")
+            except WebDriverException:  # between the two documents
+                return False
+        self.page.browser.wait(loaded, "the page did not load again")
 
     def assert_port_released(self):
         log = self.page.serial_log()
@@ -364,7 +374,7 @@ class AdapterPart(unittest.TestCase):
                     self.page.act("Install firmware anyway")
                 else:
                     match = (NO_VALID_SETTINGS if percent else SETTINGS_WAY_BACK).match(way_back)
-                    self.assertTrue(match, self.page.text("Log"))
+                    self.assertTrue(match, f"the page says {way_back!r}:\n{self.page.text('Log')}")
                     if percent:
                         rows = self.page.browser.by_name("Backups", "ul").find_elements(
                             webpage.By.CSS_SELECTOR, "li")
