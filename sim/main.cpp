@@ -3,7 +3,6 @@
 // pelagoxcon-virtual-adapter installed.
 #include <pthread.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -17,11 +16,6 @@
 namespace {
 
 const char* const kDefaultProgramName = "adapter-sim";
-// It stands in for an adapter, which answers whatever else the computer is
-// doing: where the user may (root, CAP_SYS_NICE), it runs ahead of other
-// work, so that a busy machine slows the tool, not its counterpart.
-constexpr int kHardwareNice = -10;
-
 // The signals that end serving; SIGUSR1 is how the serving thread says it
 // ended on its own.
 sigset_t endSignals() {
@@ -49,8 +43,6 @@ int serve(const std::vector<std::string>& args, const std::string& program) {
     pthread_sigmask(SIG_BLOCK, &set, nullptr);  // before the thread starts, so it inherits the mask
     options.onServeEnd = [] { kill(getpid(), SIGUSR1); };
 
-    // Before the serving thread starts, which takes it over; refused, it runs as it is.
-    setpriority(PRIO_PROCESS, 0, kHardwareNice);
     sim::AdapterSim adapter(options);
     if (!adapter.start(&error)) {
         std::fprintf(stderr, "%s: %s\n", program.c_str(), error.c_str());
