@@ -16,6 +16,7 @@
 namespace {
 
 const char* const kDefaultProgramName = "adapter-sim";
+
 // The signals that end serving; SIGUSR1 is how the serving thread says it
 // ended on its own.
 sigset_t endSignals() {
