@@ -18,12 +18,6 @@ namespace sim {
 
 namespace {
 
-// It stands in for an adapter, which answers whatever else the computer is
-// doing: where the user may (root, CAP_SYS_NICE), its serving thread runs
-// ahead of other work, so that a busy machine slows the tool, not its
-// counterpart; the tests' adapters in their own process included.
-constexpr int kHardwareNice = -10;
-
 // Written beside the target and renamed over it, so that a reader never
 // sees half a file and a crash never leaves a torn state.
 bool writeFileAtomically(const std::string& path, const void* data, size_t len, std::string& error) {

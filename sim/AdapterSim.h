@@ -13,6 +13,13 @@
 
 namespace sim {
 
+// It stands in for an adapter, which answers whatever else the computer is
+// doing: where the user may (root, CAP_SYS_NICE), its serving thread runs at
+// this nice value, ahead of other work, so that a busy machine slows the
+// tool, not its counterpart. What else plays the hardware's side in a test
+// (wine's server) is raised to the same.
+constexpr int kHardwareNice = -10;
+
 // How block data arrives and whether the monitor waits for the auto-baud bytes.
 enum class LinkMode {
     Usb,     // answers at once; block data raw

@@ -1,5 +1,7 @@
 #include "WineLauncher.h"
 
+#include "AdapterSim.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -30,7 +32,7 @@ constexpr const char* kNoMonoNoGecko = "WINEDLLOVERRIDES=mscoree,mshtml=";
 // The server plays the Windows kernel, which other programs do not hold
 // up: where the user may, it runs raised as the virtual adapter does, so
 // that a busy machine slows the program under test and not its kernel.
-constexpr const char* kServerNice = "-10";
+const std::string kServerNice = std::to_string(sim::kHardwareNice);
 
 } // namespace
 

@@ -36,7 +36,7 @@ CLOSE_REQUEST = "close"  # the text message with which the page closes its line
 # computer is doing: where the user may (root, or CAP_SYS_NICE) it runs ahead
 # of other work, as the virtual adapter does on its own, so that a busy
 # machine slows the browser and the page, not the hardware's stand-ins.
-HARDWARE_NICE = -10
+HARDWARE_NICE = -10  # the virtual adapter's kHardwareNice
 
 
 def run_as_hardware(thread_id):
