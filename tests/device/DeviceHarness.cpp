@@ -57,6 +57,11 @@ ProcessResult DeviceHarness::run(const std::vector<std::string>& args, std::chro
 {
     ProcessResult r = _launcher->run(args, input, timeout);
     EXPECT_FALSE(r.timedOut) << "the tool was still running after " << timeout.count() << " ms";
+    _transcript += "$ " + _launcher->programName();
+    for (const std::string& arg : args)
+        _transcript += " " + arg;
+    _transcript += "\n[exit status " + std::to_string(r.exitStatus) + (r.signal ? ", signal " + std::to_string(r.signal) : "") +
+                   "]\n[stdout]\n" + r.out + "\n[stderr]\n" + r.err + "\n";
     return r;
 }
 

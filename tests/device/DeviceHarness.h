@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <iostream>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -58,11 +59,15 @@ public:
     std::vector<std::string> backups() const;
     // Commands of the adapter's log that start with `prefix`.
     std::vector<std::string> commands(const std::string& prefix);
+    // Every run so far: its arguments, exit status, stdout and stderr, for
+    // the report of a test that failed.
+    const std::string& transcript() const { return _transcript; }
 
 private:
     std::unique_ptr<Launcher> _launcher;
     std::unique_ptr<sim::AdapterSim> _sim;
     std::string _dir;
+    std::string _transcript;
 };
 
 // Replaces the seconds of every "done in %5.3f seconds" with "T", and the
@@ -88,7 +93,14 @@ std::vector<uint8_t> makeFirmware(const std::vector<uint8_t>& plain, const sim::
 class DeviceTest : public ::testing::TestWithParam<LauncherParam> {
 protected:
     void SetUp() override { _harness = std::make_unique<DeviceHarness>(GetParam().make()); }
-    void TearDown() override { _harness.reset(); }
+    // A failed assertion on a run's status or output is read with what the
+    // tool printed, on both streams.
+    void TearDown() override
+    {
+        if (HasFailure())
+            std::cout << "The tool's runs in this test:\n" << _harness->transcript();
+        _harness.reset();
+    }
     DeviceHarness& h() { return *_harness; }
     std::string program() { return _harness->launcher().programName(); }
 
