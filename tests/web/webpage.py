@@ -588,9 +588,19 @@ class _BidiElement:
     def click(self):
         """Clicks the element and returns once the page has handled the
         click (its handlers and what they queued at once): Firefox answers
-        the actions before its page has seen them."""
+        the actions before its page has seen them. Fails when the press
+        landed on another element (the page moved under the pointer)."""
         self._call("""function(bound) {
           this.scrollIntoView({block: 'center'});
+          window.__pelagoMissed = null;
+          if (window.__pelagoPress) window.__pelagoPress.abort();  // an earlier click's press never came
+          window.__pelagoPress = new AbortController();
+          window.addEventListener('pointerdown', (event) => {
+            if (!this.contains(event.target)) {
+              const t = event.target;
+              window.__pelagoMissed = t.id ? '#' + t.id : t.tagName.toLowerCase();
+            }
+          }, {capture: true, once: true, signal: window.__pelagoPress.signal});
           window.__pelagoClicked = new Promise((resolve) => {
             window.addEventListener('click', () => setTimeout(resolve, 0), {capture: true, once: true});
             setTimeout(resolve, bound);  // a click that never comes (a disabled button)
@@ -600,7 +610,10 @@ class _BidiElement:
         self.driver.perform({"type": "pointer", "id": "mouse", "actions": [
             {"type": "pointerMove", "x": 0, "y": 0, "origin": origin},
             {"type": "pointerDown", "button": 0}, {"type": "pointerUp", "button": 0}]})
-        self.driver.execute_script("return window.__pelagoClicked;")
+        missed = self.driver.execute_script(  # none on a page the click went on to
+            "return window.__pelagoClicked && window.__pelagoClicked.then(() => window.__pelagoMissed);")
+        if missed:
+            raise AssertionError(f"the click meant for {self.accessible_name!r} landed on {missed}")
 
     def send_keys(self, *keys):
         """A file input gets the file `keys` names; anything else is typed
