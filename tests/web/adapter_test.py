@@ -158,6 +158,10 @@ class AdapterPart(unittest.TestCase):
             except WebDriverException:  # between the two documents
                 return False
         self.page.browser.wait(loaded, "the page did not load again")
+        # A user clicks what has been painted, so a frame is waited for too:
+        # beside a CPU hog, Firefox once lost a click made right after a reload.
+        driver.execute_script(
+            "return new Promise((shown) => requestAnimationFrame(() => requestAnimationFrame(() => shown(true))))")
 
     def assert_port_released(self):
         log = self.page.serial_log()
