@@ -26,6 +26,10 @@ sigset_t endSignals() {
     return set;
 }
 
+bool asksForHelp(const std::vector<std::string>& args, size_t at) {
+    return args.size() > at && (args[at] == "--help" || args[at] == "-h");
+}
+
 std::string programName(const char* argv0) {
     if (argv0 == nullptr || *argv0 == '\0') return kDefaultProgramName;
     const char* slash = std::strrchr(argv0, '/');
@@ -66,7 +70,8 @@ int serve(const std::vector<std::string>& args, const std::string& program) {
 int main(int argc, char** argv) {
     const std::string program = programName(argc > 0 ? argv[0] : nullptr);
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-    if (!args.empty() && (args[0] == "--help" || args[0] == "-h")) {
+    // mkfw's options are in the one usage text too.
+    if (asksForHelp(args, 0) || (!args.empty() && args[0] == "mkfw" && asksForHelp(args, 1))) {
         std::fputs(sim::usageText(program).c_str(), stdout);
         return 0;
     }

@@ -1,4 +1,4 @@
-// The examples of the README's virtual-adapter section, of the installed
+// The examples of the usage guide's virtual-adapter section, of the installed
 // README and of both man pages, run as written: their commands are taken from the documents
 // themselves, so the two cannot drift apart. They run in a scratch
 // directory whose build/ is this build and whose PATH finds the programs
@@ -108,7 +108,7 @@ void PrintTo(const ExampleSource& source, std::ostream* out)
 }
 
 const ExampleSource kSources[] = {
-    {"Readme", PELAGO_README, "Running the virtual adapter by hand", textSectionCommands},
+    {"Usage", PELAGO_DOC_DIR "/usage.md", "The virtual adapter by hand", textSectionCommands},
     {"InstalledReadme", PELAGO_DOC_DIR "/README-installed", "Without hardware", textSectionCommands},
     {"ToolManPage", PELAGO_DOC_DIR "/PelagoXcon.1", "EXAMPLES", manPageCommands},
     {"VirtualAdapterManPage", PELAGO_DOC_DIR "/pelagoxcon-virtual-adapter.1", "EXAMPLES", manPageCommands},

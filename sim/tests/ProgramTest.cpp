@@ -211,6 +211,7 @@ TEST(AdapterSimProgram, CallsItselfByTheNameItWasRunAsAndTellsItsVersion) {
     } cases[] = {
         {{"--version"}, 0, "PelagoXcon " PELAGO_VERSION "\n", ""},
         {{"--help"}, 0, "Usage: " + installed + " [OPTION...]\n       " + installed + " mkfw ", ""},
+        {{"mkfw", "--help"}, 0, "Usage: " + installed + " [OPTION...]\n", ""},
         {{"--link", "tcp"}, 2, "", installed + ": bad value 'tcp' for --link\nUsage: " + installed},
         {{"mkfw", "only-one"}, 2, "", installed + " mkfw: mkfw needs PLAIN and OUT\n"},
         {{"mkfw", "/nonexistent/plain", "/nonexistent/out"}, 1, "", installed + " mkfw: cannot read "},

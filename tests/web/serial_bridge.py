@@ -48,7 +48,7 @@ def run_as_hardware(thread_id):
         pass
 
 
-# What the README asks of a host: no framing by another site (browsers
+# What doc/web.md asks of a host: no framing by another site (browsers
 # ignore frame-ancestors in a page's own policy), no guessed types.
 HOSTING_HEADERS = [
     ("Content-Security-Policy", "frame-ancestors 'none'"),
