@@ -1,5 +1,6 @@
 // The chart as vector documents: SVG in millimetres, and a one-page PDF
 // written by hand (a few objects and one content stream of filled paths).
+#include <algorithm>
 #include <cstdio>
 
 #include "Focus.h"
@@ -10,9 +11,9 @@ namespace {
 constexpr double kPointsPerMm = 72.0 / 25.4;
 
 void appendf(std::string& out, const char* format, double a, double b) {
-    char buf[64];
+    char buf[256];
     const int n = std::snprintf(buf, sizeof buf, format, a, b);
-    if (n > 0) out.append(buf, static_cast<size_t>(n));
+    if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
 }
 
 }  // namespace

@@ -114,7 +114,7 @@ void addScale(std::vector<Shape>& ink) {
         ink.push_back(Shape{4, {{-a + shift, -h}, {-a - shift, h}, {-b - shift, h}, {-b + shift, -h}}});
     }
     for (double y = kTickEvery; y <= kScaleHalfLength; y += kTickEvery) {
-        if (y < kTargetClearHalfDepth) continue;
+        if (y - kTickThickness < kTargetClearHalfDepth) continue;
         for (double s : {-1.0, 1.0}) {
             const double yy = s * y - kTickThickness / 2.0;
             ink.push_back(rect(kTickInner, yy, kTickOuter, yy + kTickThickness));
