@@ -21,7 +21,6 @@ constexpr double kTableReflectance = 0.25;
 constexpr double kExposure = 0.94;            // paper at the centre reads 0.8 of full scale
 constexpr double kFullWellAtIso100 = 40000;   // electrons at full scale
 constexpr double kReadNoise = 3;              // electrons
-constexpr double kFill = 0.9;                 // the paper's share of the crop
 constexpr int kTile = 512;
 constexpr int kSharpenMargin = 1;
 constexpr double kRadiusStep = 1.0 / 32;      // disc kernels are cached at this step
@@ -79,7 +78,7 @@ struct Optics {
             const focus::Point p = project({(i & 1 ? 0.5 : -0.5) * page.width_mm, (i & 2 ? 0.5 : -0.5) * page.height_mm});
             x0 = std::min(x0, p.x), x1 = std::max(x1, p.x), y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
         }
-        pitch = std::max((x1 - x0) / (kFill * s.width), (y1 - y0) / (kFill * s.height));
+        pitch = std::max((x1 - x0) / (s.fill * s.width), (y1 - y0) / (s.fill * s.height));
         ox = s.width / 2.0 - (x0 + x1) / 2 / pitch;
         oy = s.height / 2.0 - (y0 + y1) / 2 / pitch;
     }
@@ -272,7 +271,7 @@ bool validScene(const Scene& s, std::string& error) {
         {"--quality", double(s.quality), 0, 100}, {"--roll", s.rollDeg, -180, 180},
         {"--yaw", s.yawDeg, -20, 20},          {"--vignetting", s.vignetting, 0, 0.9},
         {"--scatter", s.scatterMm, 0, 100},    {"--width", double(s.width), 64, 20000},
-        {"--height", double(s.height), 64, 20000},
+        {"--height", double(s.height), 64, 20000}, {"--fill", s.fill, 0.1, 1},
     };
     for (const Range& r : ranges) {
         if (!within(r.value, r.lo, r.hi)) {

@@ -32,6 +32,7 @@ struct Scene {
     uint64_t seed = 1;
     int width = 2400;        // the crop around the chart, px
     int height = 2400;
+    double fill = 0.9;       // the paper's share of the crop's width or height
     focus::Paper paper = focus::Paper::A4;
 };
 

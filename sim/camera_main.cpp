@@ -31,6 +31,7 @@ const char kUsage[] =
     "  --scatter MM       the autofocus's scatter, one standard deviation (0)\n"
     "  --seed N           the noise and the autofocus scatter (1)\n"
     "  --width W, --height H   the photo's size in pixels (2400 x 2400)\n"
+    "  --fill F           the paper's share of the photo's width or height (0.9)\n"
     "  --paper a4|letter  the paper the chart is printed on (a4)\n"
     "  --help, --version\n";
 
@@ -68,7 +69,7 @@ bool parse(const std::vector<std::string>& args, camera::Scene& scene, std::stri
         {"--focus", &scene.focusMm, nullptr},    {"--value", nullptr, &scene.value},
         {"--mm-per-step", &scene.mmPerStep, nullptr}, {"--scatter", &scene.scatterMm, nullptr},
         {"--seed", &seed, nullptr},              {"--width", nullptr, &scene.width},
-        {"--height", nullptr, &scene.height},
+        {"--height", nullptr, &scene.height},    {"--fill", &scene.fill, nullptr},
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
