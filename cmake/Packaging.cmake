@@ -117,9 +117,10 @@ else()
 it shows the adapter's identity, resets it, updates its firmware with
 checksum verification, and saves and restores its 4 KB settings area.
 Without an adapter it prints a saved settings file or tunes each lens's
-autofocus corrections; pelagoxcon-focus finds the correction from photos
-of a printed chart. A virtual adapter and a virtual camera lets the tool be tried without
-hardware. The same tool as a web page opens from the desktop's menu.")
+autofocus corrections; pelagoxcon-focus finds the right correction from
+photos of a printed chart. A virtual adapter and a virtual camera let the
+tools be tried without hardware. The same tool as a web page opens from
+the desktop's menu.")
 endif()
 
 include(CPack)
