@@ -156,10 +156,12 @@ std::vector<Blob> markCandidates(const std::vector<Blob>& blobs) {
         if ((half + root) / std::max(half - root, 1e-9) > kMaxElongation) continue;
         const double fill = b.n / (12.0 * std::sqrt(det));  // 1 for a filled parallelogram
         if (fill < kMinFill || fill > kMaxFill) continue;
-        out.push_back(b);
+        size_t at = out.size();
+        while (at > 0 && out[at - 1].n < b.n) --at;
+        if (at >= kMaxCandidates) continue;
+        out.insert(out.begin() + static_cast<ptrdiff_t>(at), b);
+        if (out.size() > kMaxCandidates) out.pop_back();
     }
-    std::sort(out.begin(), out.end(), [](const Blob& a, const Blob& b) { return a.n > b.n; });
-    if (out.size() > kMaxCandidates) out.resize(kMaxCandidates);
     return out;
 }
 
@@ -234,7 +236,8 @@ bool chartOrder(const Blob* const four[4], const Blob* out[4]) {
     double angle[4];
     int order[4] = {0, 1, 2, 3};
     for (int i = 0; i < 4; ++i) angle[i] = std::atan2(four[i]->centre().y - my, four[i]->centre().x - mx);
-    std::sort(order, order + 4, [&](int a, int b) { return angle[a] < angle[b]; });
+    for (int i = 1; i < 4; ++i)
+        for (int j = i; j > 0 && angle[order[j]] < angle[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
     const int first = static_cast<int>(std::find(order, order + 4, holed) - order);
     for (int i = 0; i < 4; ++i) out[i] = four[order[(first + i) % 4]];
     // Convex, or it is no view of a rectangle.
@@ -315,7 +318,7 @@ MarkLight measureMark(const GreyView& image, const Homography& toImage, const Ho
     const int iy0 = std::max(0, static_cast<int>(y0)), iy1 = std::min(image.height, static_cast<int>(y1) + 1);
     if (ix0 >= ix1 || iy0 >= iy1) return m;
     const float* lin = linearLight();
-    std::vector<float> border;
+    std::vector<double> border;
     double inkSum = 0;
     size_t inkCount = 0;
     for (int pass = 0; pass < 2; ++pass) {
@@ -338,8 +341,7 @@ MarkLight measureMark(const GreyView& image, const Homography& toImage, const Ho
             }
         if (pass == 0) {
             if (border.empty()) return m;
-            std::nth_element(border.begin(), border.begin() + border.size() / 2, border.end());
-            m.white = border[border.size() / 2];
+            m.white = medianOf(border);
             m.ink = inkCount ? inkSum / inkCount : 0;
         } else if (sum > 0) {
             m.centroid = {sx / sum, sy / sum};

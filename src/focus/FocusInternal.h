@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "Focus.h"
 
@@ -41,6 +42,10 @@ struct ChartPose {
     double white;
     double ink;
 };
+
+// The median of `values` (the mean of the middle two for an even count); 0
+// for none. One sort for all the measurement's medians keeps the code small.
+double medianOf(std::vector<double> values);
 
 // Finds the four corner marks and reads the chart's pose from them. False
 // when no four marks make a chart.

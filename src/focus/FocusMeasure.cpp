@@ -149,18 +149,11 @@ std::vector<BandBlur> measureColumn(const GreyView& image, const ChartPose& pose
             if (b >= 0) blurs.push_back(b);
         }
         if (static_cast<int>(blurs.size()) < kMinEdgesPerBand) continue;
-        std::nth_element(blurs.begin(), blurs.begin() + blurs.size() / 2, blurs.end());
         const double y = y0 + kBand / 2;
         const double depth = pose.toImage.w({side * (kColumnMiddle + kStripeSlant * y), y}) / w0;
-        out.push_back({y, blurs[blurs.size() / 2] * depth});
+        out.push_back({y, medianOf(blurs) * depth});
     }
     return out;
-}
-
-double median(std::vector<double> v) {
-    if (v.empty()) return 0;
-    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
-    return v[v.size() / 2];
 }
 
 // Weighted least squares of blur^2 = a t^2 + c t + e, t = y - mid, each
@@ -180,7 +173,7 @@ VFit fitV(const std::vector<BandBlur>& bands) {
         for (size_t i = 0; i < bands.size(); ++i) {
             if (!active[i]) continue;
             const double t = bands[i].y - mid;
-            const double w = 1 / std::pow(model[i], 4);
+            const double w = 1 / (model[i] * model[i] * model[i] * model[i]);
             const double row[4] = {t * t, t, 1, bands[i].blur * bands[i].blur};
             for (int r = 0; r < 3; ++r)
                 for (int k = 0; k < 4; ++k) m[r][k] += w * row[r] * row[k];
@@ -201,7 +194,7 @@ VFit fitV(const std::vector<BandBlur>& bands) {
             std::vector<double> all;
             for (const BandBlur& b : bands) all.push_back(b.blur);
             fit.ok = true;
-            fit.floor = median(all);
+            fit.floor = medianOf(all);
             fit.used = static_cast<int>(bands.size());
             return fit;
         }
@@ -212,7 +205,7 @@ VFit fitV(const std::vector<BandBlur>& bands) {
             residual[i] = (bands[i].blur - model[i]) / model[i];
             if (active[i]) spread.push_back(std::fabs(residual[i]));
         }
-        const double sigma = std::max(0.02, 1.4826 * median(spread));
+        const double sigma = std::max(0.02, 1.4826 * medianOf(spread));
         for (size_t i = 0; i < bands.size(); ++i) active[i] = std::fabs(residual[i]) < kOutlierSigmas * sigma;
         fit.used = used;
     }

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "Focus.h"
+#include "FocusInternal.h"
 
 namespace focus {
 namespace {
@@ -12,20 +12,25 @@ namespace {
 // the values tried must move the focus by at least as much.
 constexpr double kAgreeShare = 0.25;
 
-double median(std::vector<double> v) {
+}  // namespace
+
+double medianOf(std::vector<double> v) {
     if (v.empty()) return 0;
     std::sort(v.begin(), v.end());
     const size_t n = v.size();
     return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
 }
 
-}  // namespace
-
 Proposal propose(const Sample* samples, size_t count) {
     Proposal p{};
     p.refusal = ProposeRefusal::TooFewValues;
-    std::vector<Sample> sorted(samples, samples + count);
-    std::stable_sort(sorted.begin(), sorted.end(), [](const Sample& a, const Sample& b) { return a.value < b.value; });
+    // By value; a handful of photos, so by insertion.
+    std::vector<Sample> sorted;
+    for (size_t i = 0; i < count; ++i) {
+        size_t at = sorted.size();
+        while (at > 0 && sorted[at - 1].value > samples[i].value) --at;
+        sorted.insert(sorted.begin() + static_cast<ptrdiff_t>(at), samples[i]);
+    }
     std::vector<double> zones;
     for (const Sample& s : sorted) zones.push_back(s.sharp_zone_mm);
     for (size_t i = 0; i < sorted.size();) {
@@ -35,10 +40,11 @@ Proposal propose(const Sample* samples, size_t count) {
             foci.push_back(sorted[j].focus_mm);
             groupZones.push_back(sorted[j].sharp_zone_mm);
         }
-        const auto [lo, hi] = std::minmax_element(foci.begin(), foci.end());
-        const ValueFocus v{sorted[i].value, median(foci), *hi - *lo, static_cast<int>(foci.size())};
+        double lo = foci[0], hi = foci[0];
+        for (double f : foci) lo = std::min(lo, f), hi = std::max(hi, f);
+        const ValueFocus v{sorted[i].value, medianOf(foci), hi - lo, static_cast<int>(foci.size())};
         p.at.push_back(v);
-        if (p.refusal != ProposeRefusal::Disagree && v.spread_mm > kAgreeShare * median(groupZones)) {
+        if (p.refusal != ProposeRefusal::Disagree && v.spread_mm > kAgreeShare * medianOf(groupZones)) {
             p.refusal = ProposeRefusal::Disagree;
             p.disagreeing_value = v.value;
             p.disagreement_mm = v.spread_mm;
@@ -60,7 +66,7 @@ Proposal propose(const Sample* samples, size_t count) {
     }
     p.mm_per_step = svf / svv;
     const int spread = p.at.back().value - p.at.front().value;
-    if (std::fabs(p.mm_per_step) * spread < kAgreeShare * median(zones)) {
+    if (std::fabs(p.mm_per_step) * spread < kAgreeShare * medianOf(zones)) {
         p.refusal = ProposeRefusal::SamePlace;
         return p;
     }

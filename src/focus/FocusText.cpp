@@ -21,7 +21,8 @@ void appendf(std::string& out, const char* format, ...) {
 
 // Rounded to `decimals`, without a "-0".
 double tidy(double v, int decimals) {
-    const double scale = std::pow(10.0, decimals);
+    static const double kScales[] = {1, 10, 100, 1000, 10000};
+    const double scale = kScales[decimals];
     const double r = std::round(v * scale) / scale;
     return r == 0 ? 0.0 : r;
 }
