@@ -61,6 +61,21 @@ bool parseWhole(const std::string& text, long lo, long hi, long& value) {
     return *end == '\0' && std::isdigit(static_cast<unsigned char>(text.back())) && value >= lo && value <= hi;
 }
 
+// Takes `arg` as the command's one file; false with `error` when it is an
+// unknown option or a second file.
+bool takeFile(const std::string& command, const std::string& arg, std::string& path, std::string& error) {
+    if (arg.size() > 1 && arg[0] == '-') {
+        error = command + " has no option " + arg;
+        return false;
+    }
+    if (!path.empty()) {
+        error = command + " takes one file";
+        return false;
+    }
+    path = arg;
+    return true;
+}
+
 int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
     Paper paper = Paper::A4;
     long dpi = kDefaultDpi;
@@ -79,12 +94,8 @@ int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
                     return usageError(err, "--dpi is a whole number from 72 to 1200, not " + v);
                 dpiGiven = true;
             }
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usageError(err, "chart has no option " + a);
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            return usageError(err, "chart writes one file");
+        } else if (std::string error; !takeFile("chart", a, path, error)) {
+            return usageError(err, error);
         }
     }
     if (path.empty()) return usageError(err, "chart needs the file to write");
@@ -131,12 +142,8 @@ int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     for (const std::string& a : args) {
         if (a == "--json") {
             json = true;
-        } else if (a.size() > 1 && a[0] == '-') {
-            return usageError(err, "measure has no option " + a);
-        } else if (path.empty()) {
-            path = a;
-        } else {
-            return usageError(err, "measure takes one photo");
+        } else if (std::string error; !takeFile("measure", a, path, error)) {
+            return usageError(err, error);
         }
     }
     if (path.empty()) return usageError(err, "measure needs a photo");
