@@ -26,7 +26,7 @@ if(WIN32)
   file(WRITE ${pelago_windows_readme} "${pelago_readme_text}")
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/README-windows.txt)
 
-  install(TARGETS PelagoXcon RUNTIME DESTINATION .)
+  install(TARGETS PelagoXcon pelagoxcon-focus RUNTIME DESTINATION .)
   install(FILES ${pelago_windows_readme} ${PELAGO_ONE_FILE_PAGE} DESTINATION .)
 
   set(CPACK_GENERATOR ZIP)
@@ -57,7 +57,8 @@ else()
   endfunction()
   set(pelago_gz_dir ${CMAKE_BINARY_DIR}/package-docs)
   file(MAKE_DIRECTORY ${pelago_gz_dir})
-  foreach(page PelagoXcon.1 pelagoxcon-virtual-adapter.1 pelagoxcon-page.1)
+  foreach(page PelagoXcon.1 pelagoxcon-virtual-adapter.1 pelagoxcon-page.1 pelagoxcon-focus.1
+               pelagoxcon-virtual-camera.1)
     pelago_gzip(${PROJECT_SOURCE_DIR}/doc/${page} ${pelago_gz_dir}/${page}.gz)
   endforeach()
   pelago_gzip(${pelago_changelog} ${pelago_gz_dir}/changelog.Debian.gz)
@@ -92,6 +93,16 @@ else()
   install(TARGETS pelagoxcon-virtual-adapter RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${pelago_gz_dir}/pelagoxcon-virtual-adapter.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+  # The focus assistant, and the virtual camera under its installed name.
+  install(TARGETS pelagoxcon-focus RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  add_executable(pelagoxcon-virtual-camera sim/camera_main.cpp)
+  target_link_libraries(pelagoxcon-virtual-camera PRIVATE camera_sim_lib)
+  set_target_properties(pelagoxcon-virtual-camera PROPERTIES
+                        RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/install-names)
+  install(TARGETS pelagoxcon-virtual-camera RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES ${pelago_gz_dir}/pelagoxcon-focus.1.gz ${pelago_gz_dir}/pelagoxcon-virtual-camera.1.gz
+          DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
   set(CPACK_DEBIAN_PACKAGE_NAME ${PELAGO_PACKAGE_NAME})
@@ -106,8 +117,10 @@ else()
 it shows the adapter's identity, resets it, updates its firmware with
 checksum verification, and saves and restores its 4 KB settings area.
 Without an adapter it prints a saved settings file or tunes each lens's
-autofocus corrections. A virtual adapter lets the tool be tried without
-hardware. The same tool as a web page opens from the desktop's menu.")
+autofocus corrections; pelagoxcon-focus finds the right correction from
+photos of a printed chart. A virtual adapter and a virtual camera let the
+tools be tried without hardware. The same tool as a web page opens from
+the desktop's menu.")
 endif()
 
 include(CPack)

@@ -65,7 +65,8 @@ render() {
 
 check_manpages() {
     local exe="$1" sim="$2" doc="$3" page warnings
-    for page in "$doc/PelagoXcon.1" "$doc/pelagoxcon-virtual-adapter.1" "$doc/pelagoxcon-page.1"; do
+    for page in "$doc/PelagoXcon.1" "$doc/pelagoxcon-virtual-adapter.1" "$doc/pelagoxcon-page.1" \
+                "$doc/pelagoxcon-focus.1" "$doc/pelagoxcon-virtual-camera.1"; do
         warnings="$(groff -man -ww -z "$page" 2>&1)" || fail "groff failed on $page"
         [ -z "$warnings" ] || fail "groff warns on $page: $warnings"
         warnings="$(man --warnings -l "$page" 2>&1 >/dev/null)" || fail "man failed on $page"
@@ -82,6 +83,15 @@ check_manpages() {
     rendered="$(render "$doc/pelagoxcon-virtual-adapter.1")"
     for option in $("$sim" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
         grep -q -e "$option\\b" <<<"$rendered" || fail "pelagoxcon-virtual-adapter.1 lacks $option"
+    done
+    # So do the focus assistant's and the virtual camera's, built beside the tool.
+    local program page
+    for program in pelagoxcon-focus:pelagoxcon-focus.1 camera-sim:pelagoxcon-virtual-camera.1; do
+        page="${program#*:}"
+        rendered="$(render "$doc/$page")"
+        for option in $("$(dirname "$exe")/${program%%:*}" --help | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+            grep -q -e "$option\\b" <<<"$rendered" || fail "$page lacks $option"
+        done
     done
 }
 
@@ -122,8 +132,10 @@ check_deb() {
 
     diff <(printf '%s\n' \
             '-rwxr-xr-x ./usr/bin/PelagoXcon' \
+            '-rwxr-xr-x ./usr/bin/pelagoxcon-focus' \
             '-rwxr-xr-x ./usr/bin/pelagoxcon-page' \
             '-rwxr-xr-x ./usr/bin/pelagoxcon-virtual-adapter' \
+            '-rwxr-xr-x ./usr/bin/pelagoxcon-virtual-camera' \
             '-rw-r--r-- ./usr/share/applications/pelagoxcon.desktop' \
             '-rw-r--r-- ./usr/share/doc/pelagoxcon/README' \
             '-rw-r--r-- ./usr/share/doc/pelagoxcon/changelog.Debian.gz' \
@@ -131,8 +143,10 @@ check_deb() {
             '-rw-r--r-- ./usr/share/icons/hicolor/scalable/apps/pelagoxcon.svg' \
             '-rw-r--r-- ./usr/share/lintian/overrides/pelagoxcon' \
             '-rw-r--r-- ./usr/share/man/man1/PelagoXcon.1.gz' \
+            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-focus.1.gz' \
             '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-page.1.gz' \
             '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-adapter.1.gz' \
+            '-rw-r--r-- ./usr/share/man/man1/pelagoxcon-virtual-camera.1.gz' \
             '-rw-r--r-- ./usr/share/pelagoxcon/PelagoXcon.html' \
             '-rw-r--r-- ./usr/share/pelagoxcon/samples/lenses.dat') \
          <(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ { print $1, $6 }' | sort -k2) ||
@@ -225,7 +239,7 @@ check_zip() {
     [ -f "$zip" ] || fail "no pelagoxcon-*-win64.zip made"
     top="pelagoxcon-$(help_version "$exe")-win64"
 
-    diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/PelagoXcon.html" "$top/README.txt") \
+    diff <(printf '%s\n' "$top/PelagoXcon.exe" "$top/PelagoXcon.html" "$top/README.txt" "$top/pelagoxcon-focus.exe") \
          <(unzip -Z1 "$zip" | grep -v '/$' | sort) || fail "the zip holds other files"
     unzip -q "$zip" -d "$SCRATCH/x"
     same_file "$SCRATCH/x/$top/PelagoXcon.html" "$page"

@@ -1,0 +1,164 @@
+// The focus assistant: a printed chart, the measurement of one photo of it,
+// and the correction value proposed from photos at two or more values.
+// Plain C++ over grey pixels, with no file or OS access, so that the
+// console program and the web page run the same code.
+//
+// Chart coordinates, the contract every photo is read by: millimetres,
+// origin at the page's centre, which is the autofocus target's centre; x
+// toward the page's right edge, y along the long axis toward its top edge.
+// Laid with its bottom edge toward the camera, +y runs away from the
+// camera. The chart is the same on A4 and Letter paper; only the page
+// around it differs.
+// - The autofocus target: short bars in both orientations, every edge
+//   within kTargetHalfDepth of y = 0, nothing else within
+//   kTargetClearHalfDepth of it between the two columns of the scale.
+// - The depth scale: two columns of slanted stripes, kStripeWidth wide,
+//   alternately black and white, black at the inner and outer edges, either
+//   side of the target (the left column mirrors the right). Right column:
+//   stripe i (0 .. kStripesPerColumn - 1) spans
+//   x = kColumnInnerX + i * kStripeWidth + kStripeSlant * y to one stripe
+//   further, for |y| <= kScaleHalfLength; i even is black. Every boundary
+//   is an edge whose blur is measured along the whole scale.
+// - Four corner marks, squares of kMarkSize centred at (+-kMarkX, +-kMarkY);
+//   the top-left one alone has a white square hole of kMarkHoleSize, so a
+//   photo's orientation is read from the marks.
+// - A bar kCheckBarLength long for checking the print scale, a line of
+//   instructions along the bottom edge, and the scale's numbers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace focus {
+
+// --- The chart ---------------------------------------------------------
+
+constexpr double kTargetHalfDepth = 1.0;
+constexpr double kTargetClearHalfDepth = 20.0;
+constexpr double kStripeWidth = 4.0;
+constexpr int kStripesPerColumn = 15;
+constexpr double kColumnInnerX = 22.0;
+constexpr double kStripeSlant = 0.06;  // x shift per mm of y
+constexpr double kScaleHalfLength = 96.0;
+// The part of the scale a photo is measured over: clear of the stripes' ends.
+constexpr double kMeasuredHalfLength = 92.0;
+constexpr double kMarkX = 86.0;
+constexpr double kMarkY = 122.0;
+constexpr double kMarkSize = 18.0;
+constexpr double kMarkHoleSize = 8.0;
+constexpr double kCheckBarLength = 100.0;
+
+struct Point {
+    double x;
+    double y;
+};
+
+// A convex shape of the chart's ink, corners in order, in chart mm.
+struct Shape {
+    int corners;  // 3 or 4
+    Point p[4];
+};
+
+enum class Paper { A4, Letter };
+
+struct PageSize {
+    double width_mm;
+    double height_mm;
+};
+
+PageSize pageSize(Paper paper);
+
+// Every black shape of the chart. Shapes never overlap; some share edges.
+const std::vector<Shape>& chartInk();
+
+// The chart as an SVG document or a one-page PDF, vector, at 100 %.
+std::string chartSvg(Paper paper);
+std::string chartPdf(Paper paper);
+
+// --- Measuring one photo -----------------------------------------------
+
+// Why a photo cannot be trusted; None for a result.
+enum class Refusal { None, ChartNotFound, NothingSharp, SharpAtEnd, SharpZoneTooLong };
+
+// The refusal's words, as the user reads them after "PHOTO: ".
+const char* refusalText(Refusal refusal);
+
+struct Measurement {
+    Refusal refusal;
+    // Where the plane of sharp focus crosses the chart's y axis, mm; + is
+    // beyond the target (away from the camera).
+    double focus_mm;
+    // The length of the scale that is sharp: blurred by less than
+    // kSharpBlurPx at the target's distance, mm.
+    double sharp_zone_mm;
+    // Quality figures, for judging a result:
+    double blur_px_per_mm;     // growth of the blur disc per mm along the chart, px
+    double sharpest_blur_px;   // blur at the sharpest place: pixels, processing, shake
+    double sides_disagree_mm;  // where the two columns found focus, right minus left
+    double fit_residual;       // relative rms of the blur measurements around their fit
+    int bands;                 // 1 mm bands of the two columns that were measured
+    double px_per_mm;          // size of the chart at the target, px per mm
+};
+
+// The sharp zone's blur limit: the circle of confusion, px.
+constexpr double kSharpBlurPx = 1.5;
+
+// Measures an 8-bit grey photo (sRGB-encoded, as cameras store it) of the
+// chart, `stride` bytes from one row to the next. Any size; never reads
+// outside the rows given.
+Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t stride);
+
+// The line a result prints: "Focus lies D mm beyond the target (on the
+// chart)." and the like; for a refusal, its words.
+std::string measurementLine(const Measurement& m);
+// One JSON object: focus_mm, sharp_zone_mm and the quality figures.
+std::string measurementJson(const Measurement& m);
+
+// --- Proposing the value -------------------------------------------------
+
+constexpr int kValueMin = -127;
+constexpr int kValueMax = 127;
+// Values closer than this cannot show how far one step moves the focus.
+constexpr int kMinValueSpread = 5;
+
+// One measured photo taken with the correction set to `value`.
+struct Sample {
+    int value;
+    double focus_mm;
+    double sharp_zone_mm;
+};
+
+enum class ProposeRefusal { None, TooFewValues, Disagree, SamePlace };
+
+struct ValueFocus {
+    int value;
+    double median_focus_mm;
+    double spread_mm;  // largest minus smallest focus of its photos
+    int photos;
+};
+
+struct Proposal {
+    ProposeRefusal refusal;
+    int disagreeing_value;     // Disagree: the value whose photos disagree
+    double disagreement_mm;    // and by how much
+    int value;                 // the value to set, in kValueMin .. kValueMax
+    double exact;              // the unrounded, unclamped value
+    double mm_per_step;        // focus shift per step along the chart
+    bool check_photo;          // value lies outside the values tried by more than their spread
+    bool beyond_range;         // value was clamped to the adapter's range
+    std::vector<ValueFocus> at;  // one per value tried, in increasing order
+};
+
+// Combines the photos at each value by their median and fits the focus
+// shift per step across the values; the value that puts focus on the
+// target, rounded half away from zero and clamped to the adapter's range.
+Proposal propose(const Sample* samples, size_t count);
+
+// The lines a proposal or its refusal prints, each ending in a newline.
+std::string proposalText(const Proposal& p);
+// One JSON object: value, exact, mm_per_step and the median focus at each value.
+std::string proposalJson(const Proposal& p);
+
+}  // namespace focus

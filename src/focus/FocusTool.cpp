@@ -1,0 +1,223 @@
+#include "FocusTool.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <set>
+
+#include "ChartPng.h"
+#include "Focus.h"
+#include "PhotoFile.h"
+#include "SafeSave.h"
+
+namespace focus {
+namespace {
+
+const char kProgram[] = "pelagoxcon-focus";
+
+const char kUsage[] =
+    "Usage: pelagoxcon-focus chart [--paper a4|letter] [--dpi N] OUT\n"
+    "       pelagoxcon-focus measure PHOTO [--json]\n"
+    "       pelagoxcon-focus propose --at V PHOTO [--at V PHOTO ...] [--json]\n"
+    "       pelagoxcon-focus --help | --version\n";
+
+const char kHelp[] =
+    "Finds the autofocus correction that puts a lens's focus on its target,\n"
+    "from photos of a printed chart.\n"
+    "\n"
+    "  chart OUT            write the chart: OUT ends in .svg, .pdf or .png\n"
+    "    --paper a4|letter  the paper it is printed on (a4)\n"
+    "    --dpi N            the PNG's resolution, 72 to 1200 (300)\n"
+    "  measure PHOTO        where the focus lies on the chart in a JPEG or PNG\n"
+    "  propose --at V PHOTO ...\n"
+    "                       the value to set, from photos at two values or more\n"
+    "                       (-127 to 127), each photo after its value\n"
+    "    --json             print one JSON object instead of the sentence\n"
+    "  --help, --version\n"
+    "\n"
+    "Exit status: 0 with a result, 1 when a photo or the photos are refused or\n"
+    "a file cannot be read or written, 2 for a bad command line.\n";
+
+int usageError(FILE* err, const std::string& what) {
+    std::fprintf(err, "%s: %s\n%s", kProgram, what.c_str(), kUsage);
+    return kExitUsage;
+}
+
+std::string lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool endsWith(const std::string& s, const char* tail) {
+    const std::string t(tail);
+    return s.size() > t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
+}
+
+// A whole decimal number from `lo` to `hi`, sign allowed, nothing else.
+bool parseWhole(const std::string& text, long lo, long hi, long& value) {
+    if (text.empty() || text.size() > 6) return false;
+    char* end = nullptr;
+    value = std::strtol(text.c_str(), &end, 10);
+    return *end == '\0' && std::isdigit(static_cast<unsigned char>(text.back())) && value >= lo && value <= hi;
+}
+
+// Takes `arg` as the command's one file; false with `error` when it is an
+// unknown option or a second file.
+bool takeFile(const std::string& command, const std::string& arg, std::string& path, std::string& error) {
+    if (arg.size() > 1 && arg[0] == '-') {
+        error = command + " has no option " + arg;
+        return false;
+    }
+    if (!path.empty()) {
+        error = command + " takes one file";
+        return false;
+    }
+    path = arg;
+    return true;
+}
+
+int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    Paper paper = Paper::A4;
+    long dpi = kDefaultDpi;
+    bool dpiGiven = false;
+    std::string path;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--paper" || a == "--dpi") {
+            if (i + 1 >= args.size()) return usageError(err, a + " needs a value");
+            const std::string v = args[++i];
+            if (a == "--paper") {
+                if (lower(v) != "a4" && lower(v) != "letter") return usageError(err, "--paper is a4 or letter, not " + v);
+                paper = lower(v) == "a4" ? Paper::A4 : Paper::Letter;
+            } else {
+                if (!parseWhole(v, kMinDpi, kMaxDpi, dpi))
+                    return usageError(err, "--dpi is a whole number from 72 to 1200, not " + v);
+                dpiGiven = true;
+            }
+        } else if (std::string error; !takeFile("chart", a, path, error)) {
+            return usageError(err, error);
+        }
+    }
+    if (path.empty()) return usageError(err, "chart needs the file to write");
+    const std::string ext = lower(path);
+    std::string bytes;
+    if (endsWith(ext, ".png")) {
+        bytes = chartPng(paper, static_cast<int>(dpi));
+    } else if (dpiGiven) {
+        return usageError(err, "--dpi is for a .png chart");
+    } else if (endsWith(ext, ".svg")) {
+        bytes = chartSvg(paper);
+    } else if (endsWith(ext, ".pdf")) {
+        bytes = chartPdf(paper);
+    } else {
+        return usageError(err, path + " does not end in .svg, .pdf or .png");
+    }
+    std::string error;
+    if (!safeSave(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error)) {
+        std::fprintf(err, "%s: %s\n", path.c_str(), error.c_str());
+        return kExitRefused;
+    }
+    std::fprintf(out, "Wrote the chart for %s paper to %s: print it at 100 %% and check the 100 mm bar.\n",
+                 paper == Paper::A4 ? "A4" : "Letter", path.c_str());
+    return kExitResult;
+}
+
+// Measures one photo; false after saying on `err` why there is no result.
+bool measurePhoto(const std::string& path, Measurement& m, FILE* err) {
+    GreyPhoto photo;
+    std::string error;
+    if (!readGreyPhoto(path, photo, error)) {
+        std::fprintf(err, "%s: %s\n", path.c_str(), error.c_str());
+        return false;
+    }
+    m = measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
+    if (m.refusal == Refusal::None) return true;
+    std::fprintf(err, "%s: %s\n", path.c_str(), refusalText(m.refusal));
+    return false;
+}
+
+int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    bool json = false;
+    std::string path;
+    for (const std::string& a : args) {
+        if (a == "--json") {
+            json = true;
+        } else if (std::string error; !takeFile("measure", a, path, error)) {
+            return usageError(err, error);
+        }
+    }
+    if (path.empty()) return usageError(err, "measure needs a photo");
+    Measurement m;
+    if (!measurePhoto(path, m, err)) return kExitRefused;
+    std::fprintf(out, "%s\n", (json ? measurementJson(m) : measurementLine(m)).c_str());
+    return kExitResult;
+}
+
+int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    bool json = false;
+    std::vector<std::pair<int, std::string>> photos;
+    for (size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--json") {
+            json = true;
+        } else if (args[i] == "--at") {
+            long v = 0;
+            if (i + 2 >= args.size()) return usageError(err, "--at needs a value and a photo");
+            if (!parseWhole(args[i + 1], kValueMin, kValueMax, v))
+                return usageError(err, "the value " + args[i + 1] + " is not a whole number from -127 to 127");
+            photos.emplace_back(static_cast<int>(v), args[i + 2]);
+            i += 2;
+        } else {
+            return usageError(err, "propose takes --at V PHOTO for each photo, not " + args[i]);
+        }
+    }
+    if (photos.empty()) return usageError(err, "propose needs --at V PHOTO for each photo");
+    // The values alone may settle it: no photo needs reading for that.
+    std::set<int> values;
+    for (const auto& p : photos) values.insert(p.first);
+    if (values.size() < 2 || *values.rbegin() - *values.begin() < kMinValueSpread) {
+        std::fputs(proposalText(propose(nullptr, 0)).c_str(), err);
+        return kExitRefused;
+    }
+    std::vector<Sample> samples;
+    bool refused = false;
+    for (const auto& p : photos) {
+        Measurement m;
+        if (measurePhoto(p.second, m, err))
+            samples.push_back({p.first, m.focus_mm, m.sharp_zone_mm});
+        else
+            refused = true;
+    }
+    if (refused) return kExitRefused;
+    const Proposal proposal = propose(samples.data(), samples.size());
+    if (proposal.refusal != ProposeRefusal::None) {
+        std::fputs(proposalText(proposal).c_str(), err);
+        return kExitRefused;
+    }
+    if (json)
+        std::fprintf(out, "%s\n", proposalJson(proposal).c_str());
+    else
+        std::fputs(proposalText(proposal).c_str(), out);
+    return kExitResult;
+}
+
+}  // namespace
+
+int runFocusTool(const std::vector<std::string>& args, FILE* out, FILE* err) {
+    if (args.empty()) return usageError(err, "which command: chart, measure or propose?");
+    const std::string& command = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (command == "--help" || command == "-h") {
+        std::fprintf(out, "%s\n%s", kUsage, kHelp);
+        return kExitResult;
+    }
+    if (command == "--version") {
+        std::fprintf(out, "PelagoXcon %s\n", PELAGO_VERSION);
+        return kExitResult;
+    }
+    if (command == "chart") return chart(rest, out, err);
+    if (command == "measure") return measure(rest, out, err);
+    if (command == "propose") return proposeValue(rest, out, err);
+    return usageError(err, "no command " + command + "; the commands are chart, measure and propose");
+}
+
+}  // namespace focus

@@ -1,0 +1,244 @@
+// The chart's geometry as photos and printers rely on it, and every way
+// pelagoxcon-focus refuses, run as the user runs it.
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+
+#include "ChartPng.h"
+#include "Focus.h"
+#include "PhotoFile.h"
+#include "Subprocess.h"
+#include "VirtualCamera.h"
+
+namespace {
+
+using focus::chartInk;
+using focus::Shape;
+
+constexpr double kPrinterMargin = 5.0;
+
+double lowest(const Shape& s, bool x) {
+    double v = 1e9;
+    for (int i = 0; i < s.corners; ++i) v = std::min(v, x ? s.p[i].x : s.p[i].y);
+    return v;
+}
+double highest(const Shape& s, bool x) {
+    double v = -1e9;
+    for (int i = 0; i < s.corners; ++i) v = std::max(v, x ? s.p[i].x : s.p[i].y);
+    return v;
+}
+
+TEST(FocusChart, GeometryHoldsItsContract) {
+    double scaleLow = 0, scaleHigh = 0;
+    for (const Shape& s : chartInk()) {
+        for (focus::Paper paper : {focus::Paper::A4, focus::Paper::Letter}) {
+            const focus::PageSize page = focus::pageSize(paper);
+            EXPECT_LE(highest(s, true), page.width_mm / 2 - kPrinterMargin);
+            EXPECT_GE(lowest(s, true), -page.width_mm / 2 + kPrinterMargin);
+            EXPECT_LE(highest(s, false), page.height_mm / 2 - kPrinterMargin);
+            EXPECT_GE(lowest(s, false), -page.height_mm / 2 + kPrinterMargin);
+        }
+        // The autofocus sees only the target's bars near the middle, all
+        // within 2 mm of depth.
+        const bool nearTarget = lowest(s, false) < focus::kTargetClearHalfDepth &&
+                                highest(s, false) > -focus::kTargetClearHalfDepth &&
+                                std::fabs(lowest(s, true) + highest(s, true)) / 2 < focus::kColumnInnerX - 2;
+        if (nearTarget) {
+            EXPECT_LE(highest(s, false), focus::kTargetHalfDepth);
+            EXPECT_GE(lowest(s, false), -focus::kTargetHalfDepth);
+        }
+        if (lowest(s, true) > focus::kColumnInnerX - 8 && highest(s, false) - lowest(s, false) > 100) {
+            scaleLow = std::min(scaleLow, lowest(s, false));
+            scaleHigh = std::max(scaleHigh, highest(s, false));
+        }
+    }
+    EXPECT_LE(scaleLow, -90);
+    EXPECT_GE(scaleHigh, 90);
+    EXPECT_GE(focus::kMeasuredHalfLength, 90);
+}
+
+// Read back from the PNG as a printer gets it: the marks' centres say the
+// orientation (only the top-left one is white), the bar is 100 mm.
+TEST(FocusChart, PngPrintsTheMarksAndTheBarTrueToSize) {
+    const int dpi = 100;
+    const std::string png = focus::chartPng(focus::Paper::Letter, dpi);
+    focus::GreyPhoto photo;
+    std::string error;
+    ASSERT_TRUE(focus::decodeGreyPhoto(reinterpret_cast<const uint8_t*>(png.data()), png.size(), photo, error)) << error;
+    EXPECT_EQ(photo.width, std::lround(215.9 / 25.4 * dpi));
+    EXPECT_EQ(photo.height, std::lround(279.4 / 25.4 * dpi));
+    EXPECT_NE(png.find("pHYs"), std::string::npos);
+    auto at = [&](double x, double y) {
+        const double s = dpi / 25.4;
+        return photo.pixels.get()[std::lround((279.4 / 2 - y) * s) * photo.width + std::lround((x + 215.9 / 2) * s)];
+    };
+    EXPECT_GT(at(-focus::kMarkX, focus::kMarkY), 200);
+    EXPECT_LT(at(focus::kMarkX, focus::kMarkY), 50);
+    EXPECT_LT(at(focus::kMarkX, -focus::kMarkY), 50);
+    EXPECT_LT(at(-focus::kMarkX, -focus::kMarkY), 50);
+    // The bar's ends: ink just inside 50 mm either side, paper just outside.
+    for (double side : {-1.0, 1.0}) {
+        EXPECT_LT(at(side * 49.8, 104.75), 128) << side;
+        EXPECT_GT(at(side * 50.4, 104.75), 200) << side;
+    }
+}
+
+TEST(FocusChart, VectorDocumentsHaveThePapersSize) {
+    EXPECT_NE(focus::chartSvg(focus::Paper::A4).find("width=\"210.0mm\" height=\"297.0mm\""), std::string::npos);
+    const std::string pdf = focus::chartPdf(focus::Paper::Letter);
+    EXPECT_NE(pdf.find("/MediaBox [0 0 612.00 792.00]"), std::string::npos);
+    // Every cross-reference entry points at its object, and startxref at the table.
+    const size_t xref = pdf.rfind("xref\n0 6\n");
+    ASSERT_NE(xref, std::string::npos);
+    EXPECT_EQ(std::to_string(xref), pdf.substr(pdf.rfind("startxref\n") + 10, std::to_string(xref).size()));
+    for (int object = 1; object <= 5; ++object) {
+        const size_t offset = std::stoul(pdf.substr(xref + 9 + 20 * object, 10));
+        EXPECT_EQ(pdf.compare(offset, 8, std::to_string(object) + " 0 obj\n"), 0) << object;
+    }
+}
+
+// --- The refusals, and the command line, through the program ------------
+
+// A photo the refusals need: a scene of the virtual camera, or made by hand.
+const std::map<std::string, std::function<std::string()>>& photoMakers() {
+    static const std::map<std::string, std::function<std::string()>> makers = [] {
+        auto scene = [](double focusMm, double fNumber, double distance) {
+            return [=] {
+                camera::Scene s;
+                s.width = s.height = 800;
+                s.focusMm = focusMm;
+                s.fNumber = fNumber;
+                s.distance = distance;
+                return camera::photographFile(s);
+            };
+        };
+        std::map<std::string, std::function<std::string()>> m;
+        m["focus20.jpg"] = scene(20, 1.4, 15);
+        m["focus0.jpg"] = scene(0, 1.4, 15);
+        m["focus12.jpg"] = scene(12, 1.4, 15);
+        m["offchart.jpg"] = scene(150, 1.4, 15);
+        m["atend.jpg"] = scene(80, 1.4, 15);
+        m["deep.jpg"] = scene(0, 5.6, 40);
+        m["blank.png"] = [] {
+            const std::vector<uint8_t> grey(400 * 300, 128);
+            return focus::encodeGrey(grey.data(), 400, 300, 0);
+        };
+        // Three marks: the right fifth of a good photo cut off.
+        m["cut.png"] = [] {
+            camera::Scene s;
+            s.width = s.height = 800;
+            const std::vector<uint8_t> full = camera::photograph(s);
+            std::vector<uint8_t> cut;
+            for (int y = 0; y < 800; ++y) cut.insert(cut.end(), full.begin() + y * 800, full.begin() + y * 800 + 640);
+            return focus::encodeGrey(cut.data(), 640, 800, 0);
+        };
+        m["notes.txt"] = [] { return std::string("not a photo\n"); };
+        return m;
+    }();
+    return makers;
+}
+
+struct RunCase {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+    const char* errStarts;  // stderr starts with this ("" for none)
+    const char* errEnds;
+    const char* outStarts;
+    const char* outEnds = "";
+};
+
+const RunCase kRuns[] = {
+    {"NoChart", {"measure", "blank.png"}, 1,
+     "blank.png: the chart was not found; all four corner marks must be in the photo\n", "", ""},
+    {"ThreeMarks", {"measure", "cut.png"}, 1, "cut.png: the chart was not found;", "", ""},
+    {"FocusOffChart", {"measure", "offchart.jpg"}, 1,
+     "offchart.jpg: no part of the chart's scale is sharp; the focus lies off the chart or the camera moved\n", "", ""},
+    {"FocusAtEnd", {"measure", "atend.jpg"}, 1,
+     "atend.jpg: the sharpest part lies at the end of the chart's scale; aim the camera at the target in the middle\n", "",
+     ""},
+    {"DeepFocus", {"measure", "deep.jpg"}, 1,
+     "deep.jpg: the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer\n", "", ""},
+    {"FlatChartIsAllSharp", {"measure", "chart.png"}, 1, "chart.png: the sharp part covers more than a quarter", "", ""},
+    {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
+    {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": "},
+    {"MissingPhoto", {"measure", "missing.jpg"}, 1, "missing.jpg: No such file or directory\n", "", ""},
+    {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo", "", ""},
+    {"ValuesTooClose", {"propose", "--at", "0", "missing.jpg", "--at", "4", "missing.jpg"}, 1,
+     "Take photos at two values at least 5 apart.\n", "", ""},
+    {"OneValue", {"propose", "--at", "9", "focus0.jpg", "--at", "9", "focus12.jpg"}, 1,
+     "Take photos at two values at least 5 apart.\n", "", ""},
+    {"Disagree", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "focus12.jpg", "--at", "10", "focus20.jpg"}, 1,
+     "The photos at 0 disagree by 1", " mm; the autofocus is not repeatable here: take more photos at 0.\n", ""},
+    {"SamePlace", {"propose", "--at", "-20", "focus0.jpg", "--at", "20", "focus0.jpg"}, 1,
+     "The photos at the two values focus on the same place; is the lens in the zone you are tuning? Take photos at "
+     "values further apart.\n",
+     "", ""},
+    {"RefusedPhotoInPropose", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "blank.png"}, 1,
+     "blank.png: the chart was not found", "", ""},
+    {"NoCommand", {}, 2, "pelagoxcon-focus: ", "", ""},
+    {"ValueOutOfRange", {"propose", "--at", "128", "focus0.jpg", "--at", "0", "focus0.jpg"}, 2,
+     "pelagoxcon-focus: the value 128 is not a whole number from -127 to 127\nUsage:", "", ""},
+    {"UnknownChartType", {"chart", "chart.txt"}, 2, "pelagoxcon-focus: chart.txt does not end in .svg, .pdf or .png", "", ""},
+    {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
+};
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+class FocusRuns : public testing::TestWithParam<RunCase> {
+protected:
+    static void SetUpTestSuite() {
+        char dir[] = "/tmp/pelago-focus.XXXXXX";
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        _dir = dir;
+    }
+    // Each case makes only the photos it names: ctest runs each alone.
+    static void makePhotos(const std::vector<std::string>& args) {
+        for (const std::string& a : args) {
+            const auto maker = photoMakers().find(a);
+            if (maker != photoMakers().end()) std::ofstream(_dir + "/" + a, std::ios::binary) << maker->second();
+            if (a == "chart.png") {
+                ASSERT_EQ(run({"chart", "--dpi", "72", "chart.png"}).exitStatus, 0);
+            }
+        }
+    }
+    static void TearDownTestSuite() { std::filesystem::remove_all(_dir); }
+    static ProcessResult run(std::vector<std::string> args) {
+        for (std::string& a : args)
+            if (a.find('.') != std::string::npos) a = _dir + "/" + a;
+        return runProcess(PELAGO_FOCUS_EXE, args, "", std::chrono::seconds(60));
+    }
+    static std::string _dir;
+};
+std::string FocusRuns::_dir;
+
+TEST_P(FocusRuns, SaysWhatTheIssueSays) {
+    const RunCase& c = GetParam();
+    makePhotos(c.args);
+    ProcessResult r = run(c.args);
+    // Paths in the output are the ones given.
+    for (std::string* text : {&r.out, &r.err})
+        for (size_t at; (at = text->find(_dir + "/")) != std::string::npos;) text->erase(at, _dir.size() + 1);
+    EXPECT_EQ(r.exitStatus, c.status) << r.err;
+    EXPECT_EQ(r.err.compare(0, std::strlen(c.errStarts), c.errStarts), 0) << r.err;
+    EXPECT_TRUE(endsWith(r.err, c.errEnds)) << r.err;
+    EXPECT_EQ(r.out.compare(0, std::strlen(c.outStarts), c.outStarts), 0) << r.out;
+    EXPECT_TRUE(endsWith(r.out, c.outEnds)) << r.out;
+    if (c.status != 0) {
+        EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, FocusRuns, testing::ValuesIn(kRuns),
+                         [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
