@@ -26,6 +26,7 @@ std::vector<uint8_t> g_pixels;
 int g_width = 0;
 int g_height = 0;
 focus::Measurement g_measured{};
+bool g_measuredPhoto = false;  // false: there was no room for the last photo
 std::vector<focus::Sample> g_samples;
 focus::Proposal g_proposal{};
 std::string g_checkLine;
@@ -41,6 +42,13 @@ void setCheckLine(const char* format, int value, double a, double b)
     char line[160];
     std::snprintf(line, sizeof line, format, value, a, b);
     g_checkLine = line;
+}
+
+std::string measuredLine()
+{
+    if (!g_measuredPhoto)
+        return "this browser has no room left for a photo this large; close other tabs, or use a smaller photo";
+    return focus::measurementLine(g_measured);
 }
 
 } // namespace
@@ -69,7 +77,8 @@ EMSCRIPTEN_KEEPALIVE int focus_measure()
 {
     g_measured = focus::Measurement{};
     g_measured.refusal = focus::Refusal::ChartNotFound;
-    if (!g_pixels.empty())
+    g_measuredPhoto = !g_pixels.empty();
+    if (g_measuredPhoto)
         g_measured = focus::measureGrey(g_pixels.data(), g_width, g_height, g_width);
     std::vector<uint8_t>().swap(g_pixels);
     return g_measured.refusal == focus::Refusal::None ? 1 : 0;
@@ -87,7 +96,7 @@ EMSCRIPTEN_KEEPALIVE double focus_measured_zone_mm()
 
 EMSCRIPTEN_KEEPALIVE const char* focus_measured_line()
 {
-    return handOut(focus::measurementLine(g_measured));
+    return handOut(measuredLine());
 }
 
 EMSCRIPTEN_KEEPALIVE const char* focus_unreadable_line()
@@ -153,7 +162,7 @@ EMSCRIPTEN_KEEPALIVE const char* focus_proposal_text()
 EMSCRIPTEN_KEEPALIVE int focus_check(int value)
 {
     if (g_measured.refusal != focus::Refusal::None) {
-        g_checkLine = focus::measurementLine(g_measured);
+        g_checkLine = measuredLine();
         return 0;
     }
     const double tolerance = kOnTargetShare * g_measured.sharp_zone_mm;

@@ -22,7 +22,9 @@ extern "C" {
 uint8_t* focus_photo_pixels(int width, int height);
 
 // Measures the photo in focus_photo_pixels and frees its room: 1 with a
-// result, 0 when the photo cannot be trusted (or none was given).
+// result, 0 when the photo cannot be trusted or there was no room for it
+// (focus_photo_pixels(0, 0) frees the room of a photo the page could not
+// copy).
 int focus_measure();
 // The last measurement: where focus lies and the length of the chart's
 // scale that is sharp (0 when refused), and its line: "Focus lies D mm
