@@ -14,6 +14,7 @@ import { writeEntry } from './adapter.js';
 const TILE = 4000;
 // focus_value_state (src/web/FocusApi.h).
 const VALUE_WRITABLE = 1;
+const VALUE_HELD = 2;
 const SETS = ['first', 'second'];
 
 let core = null;
@@ -29,6 +30,7 @@ export async function initFocus(doc = document) {
     return {
       number: item.querySelector('.focus-number'),
       note: item.querySelector('.focus-write-note'),
+      outcome: item.querySelector('.focus-write-outcome'),
       write: item.querySelector('.focus-write'),
       photos: doc.getElementById(`focus-${set}-photos`),
       list: item.querySelector('.focus-photos'),
@@ -43,7 +45,7 @@ export async function initFocus(doc = document) {
     zone: doc.getElementById('focus-zone'),
     print: doc.getElementById('focus-print'),
     printArea: doc.getElementById('focus-chart-print'),
-    second: doc.getElementById('focus-second'),
+    secondInput: doc.getElementById('focus-second'),
     secondRefusal: doc.getElementById('focus-second-refusal'),
     result: doc.getElementById('focus-result'),
     waiting: doc.getElementById('focus-result').textContent.replace(/\s+/g, ' ').trim(),
@@ -51,6 +53,7 @@ export async function initFocus(doc = document) {
     used: doc.getElementById('focus-used'),
     check: doc.getElementById('focus-check'),
     checkPhoto: doc.getElementById('focus-check-photo'),
+    checkValue: doc.querySelector('#focus-check .focus-number'),
     checkList: doc.querySelector('#focus-check .focus-photos'),
     first: step('first'),
     second: step('second'),
@@ -62,7 +65,7 @@ export async function initFocus(doc = document) {
     render();
   });
   el.print.addEventListener('click', printChart);
-  el.second.addEventListener('change', takeSecondValue);
+  el.secondInput.addEventListener('change', takeSecondValue);
   for (const set of SETS) {
     el[set].photos.addEventListener('change', () => addPhotos(set));
     el[set].write.addEventListener('click', () => writeValue(set));
@@ -110,7 +113,10 @@ function current() {
   const lens = lenses.get(open.key);
   let state = lens.fields.get(lens.field);
   if (!state) {
-    state = { started: false, first: 0, second: 0, secondTyped: false, photos: { first: [], second: [] }, check: null };
+    state = {
+      started: false, first: 0, second: 0, secondTyped: false, photos: { first: [], second: [] }, check: null,
+      written: {},
+    };
     lens.fields.set(lens.field, state);
   }
   if (!state.started) state.first = core._focus_first_value(open.lens, lens.field);
@@ -124,7 +130,7 @@ function render() {
   const zone = text(core._focus_zone_note(field));
   el.zone.textContent = zone;
   el.zone.hidden = !zone;
-  if (el.doc.activeElement !== el.second) el.second.value = String(state.second);
+  if (el.doc.activeElement !== el.secondInput) el.secondInput.value = String(state.second);
   for (const set of SETS) renderValueStep(set, field, state);
   renderResult(state);
 }
@@ -132,10 +138,13 @@ function render() {
 function renderValueStep(set, field, state) {
   const step = el[set];
   const value = state[set];
-  step.number.textContent = String(value);
-  const writable = core._focus_value_state(open.lens, field, value) === VALUE_WRITABLE;
+  if (step.number) step.number.textContent = String(value);
+  const held = core._focus_value_state(open.lens, field, value);
   step.note.textContent = text(core._focus_value_text(open.lens, field, value));
-  step.write.hidden = !writable;
+  step.write.hidden = held !== VALUE_WRITABLE;
+  // How a write of this value ended, while it is not on the adapter.
+  const written = state.written[set];
+  step.outcome.textContent = written && written.value === value && held !== VALUE_HELD ? written.line : '';
   step.write.textContent = `Write ${value} to the adapter`;
   step.list.replaceChildren(...state.photos[set].map((photo) => photoRow(photo, () => {
     state.photos[set] = state.photos[set].filter((other) => other !== photo);
@@ -148,6 +157,7 @@ function photoRow(photo, remove) {
   const doc = el.doc;
   const item = doc.createElement('li');
   item.className = photo.line === null ? 'measuring' : photo.ok ? 'measured' : 'refused';
+  if (photo.onTarget) item.classList.add('on-target');
   const name = doc.createElement('span');
   name.className = 'file-name';
   name.textContent = photo.name;
@@ -189,6 +199,7 @@ function renderResult(state) {
   el.use.dataset.value = String(value);
   el.use.hidden = false;
   el.check.hidden = false;
+  el.checkValue.textContent = String(value);
   // A check photo speaks of the value it was taken at.
   const check = state.check && state.check.value === value ? [photoRow(state.check)] : [];
   el.checkList.replaceChildren(...check);
@@ -198,22 +209,22 @@ function takeSecondValue() {
   const { state } = current();
   const pointer = core._malloc(4);
   try {
-    const taken = withString(core, el.second.value, (typed) => core._focus_parse_value(typed, pointer));
+    const taken = withString(core, el.secondInput.value, (typed) => core._focus_parse_value(typed, pointer));
     el.secondRefusal.hidden = taken === 1;
     if (taken === 1) {
-      el.second.removeAttribute('aria-invalid');
-      el.second.removeAttribute('aria-describedby');
+      el.secondInput.removeAttribute('aria-invalid');
+      el.secondInput.removeAttribute('aria-describedby');
       state.second = core.getValue(pointer, 'i32');
       state.secondTyped = true;
     } else {
       el.secondRefusal.textContent = text(core._focus_value_refusal());
-      el.second.setAttribute('aria-invalid', 'true');
-      el.second.setAttribute('aria-describedby', el.secondRefusal.id);
+      el.secondInput.setAttribute('aria-invalid', 'true');
+      el.secondInput.setAttribute('aria-describedby', el.secondRefusal.id);
     }
   } finally {
     core._free(pointer);
   }
-  el.second.value = String(state.second);
+  el.secondInput.value = String(state.second);
   render();
 }
 
@@ -250,7 +261,8 @@ function checkPhoto() {
   render();
   work(async () => {
     const measured = await measure(file);
-    state.check.ok = measured.decoded && core._focus_check(value) === 1;
+    state.check.ok = measured.ok;
+    state.check.onTarget = measured.decoded && core._focus_check(value) === 1;
     state.check.line = measured.decoded ? text(core._focus_check_line()) : measured.line;
   });
 }
@@ -317,7 +329,7 @@ function writeValue(set) {
   state.started = true;
   el.dialog.close();
   return work(async () => {
-    await writeEntry(lens, field, value);
+    state.written[set] = { value, line: await writeEntry(lens, field, value) };
     openAssistant(lens);
   });
 }
@@ -328,8 +340,8 @@ function useValue() {
   const { field, state } = current();
   const value = el.use.dataset.value;
   setEntryText(open.lens, field, value);
-  state.used = `Lens ${open.lens} · ${fieldLabels()[field]} shows ${value} now, marked as a change: ` +
-    'write the settings to the adapter to use it, then check it with a photo.';
+  state.used = `“${fieldLabels()[field]}” of lens ${open.lens} shows ${value} now, marked as a change: ` +
+    'write the settings to the adapter to use it.';
   render();
 }
 
