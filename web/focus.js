@@ -132,7 +132,7 @@ function render() {
   el.zone.hidden = !zone;
   if (el.doc.activeElement !== el.secondInput) el.secondInput.value = String(state.second);
   for (const set of SETS) renderValueStep(set, field, state);
-  renderResult(state);
+  renderResult(field, state);
 }
 
 function renderValueStep(set, field, state) {
@@ -177,12 +177,11 @@ function photoRow(photo, remove) {
   return item;
 }
 
-function renderResult(state) {
+function renderResult(field, state) {
   const measured = (set) => state.photos[set].filter((photo) => photo.ok);
   el.use.hidden = true;
   el.check.hidden = true;
-  el.used.textContent = state.used || '';
-  el.used.hidden = !state.used;
+  el.used.hidden = true;
   if (!measured('first').length || !measured('second').length) {
     el.result.textContent = el.waiting;
     return;
@@ -200,6 +199,9 @@ function renderResult(state) {
   el.use.hidden = false;
   el.check.hidden = false;
   el.checkValue.textContent = String(value);
+  el.used.hidden = state.used !== value;
+  el.used.textContent = `“${fieldLabels()[field]}” of lens ${open.lens} shows ${value} now, marked as a ` +
+    'change: write the settings to the adapter to use it.';
   // A check photo speaks of the value it was taken at.
   const check = state.check && state.check.value === value ? [photoRow(state.check)] : [];
   el.checkList.replaceChildren(...check);
@@ -267,8 +269,8 @@ function checkPhoto() {
   });
 }
 
-// One photo's measurement: {decoded, ok, mm, zone, line}. The browser decodes it
-// without colour management, as the console program reads the file.
+// One photo's measurement: {decoded, ok, mm, zone, line}. The browser
+// decodes it without colour management, as the console program reads it.
 async function measure(file) {
   let bitmap;
   try {
@@ -340,8 +342,7 @@ function useValue() {
   const { field, state } = current();
   const value = el.use.dataset.value;
   setEntryText(open.lens, field, value);
-  state.used = `“${fieldLabels()[field]}” of lens ${open.lens} shows ${value} now, marked as a change: ` +
-    'write the settings to the adapter to use it.';
+  state.used = Number(value);
   render();
 }
 
