@@ -25,38 +25,29 @@ let queue = Promise.resolve();  // the module measures one photo at a time
 
 // Wires the assistant to the page; each lens row gets its button.
 export async function initFocus(doc = document) {
-  const step = (set) => {
-    const item = doc.querySelector(`.focus-value[data-set="${set}"]`);
-    return {
-      number: item.querySelector('.focus-number'),
-      note: item.querySelector('.focus-write-note'),
-      outcome: item.querySelector('.focus-write-outcome'),
-      write: item.querySelector('.focus-write'),
-      photos: doc.getElementById(`focus-${set}-photos`),
-      list: item.querySelector('.focus-photos'),
-    };
-  };
+  // Every id of the assistant starts with focus-.
+  const byId = (name) => doc.getElementById(`focus-${name}`);
   el = {
     doc,
-    dialog: doc.getElementById('focus-dialog'),
-    title: doc.getElementById('focus-title'),
-    close: doc.getElementById('focus-close'),
-    field: doc.getElementById('focus-field'),
-    zone: doc.getElementById('focus-zone'),
-    print: doc.getElementById('focus-print'),
-    printArea: doc.getElementById('focus-chart-print'),
-    secondInput: doc.getElementById('focus-second'),
-    secondRefusal: doc.getElementById('focus-second-refusal'),
-    result: doc.getElementById('focus-result'),
-    waiting: doc.getElementById('focus-result').textContent.replace(/\s+/g, ' ').trim(),
-    use: doc.getElementById('focus-use'),
-    used: doc.getElementById('focus-used'),
-    check: doc.getElementById('focus-check'),
-    checkPhoto: doc.getElementById('focus-check-photo'),
+    dialog: byId('dialog'),
+    title: byId('title'),
+    close: byId('close'),
+    field: byId('field'),
+    zone: byId('zone'),
+    print: byId('print'),
+    printArea: byId('chart-print'),
+    secondInput: byId('second'),
+    secondRefusal: byId('second-refusal'),
+    result: byId('result'),
+    waiting: byId('result').textContent.replace(/\s+/g, ' ').trim(),
+    use: byId('use'),
+    used: byId('used'),
+    check: byId('check'),
+    checkPhoto: byId('check-photo'),
     checkValue: doc.querySelector('#focus-check .focus-number'),
     checkList: doc.querySelector('#focus-check .focus-photos'),
-    first: step('first'),
-    second: step('second'),
+    first: valueStep(doc, 'first'),
+    second: valueStep(doc, 'second'),
   };
   core = await loadCore();
   el.close.addEventListener('click', () => el.dialog.close());
@@ -82,6 +73,35 @@ export async function initFocus(doc = document) {
     button.addEventListener('click', () => openAssistant(lens));
     return button;
   });
+}
+
+// The controls of the step of one value (`set`, 'first' or 'second'),
+// added to its item: how to take the photos at it, its write and how that
+// ended, and its photos.
+function valueStep(doc, set) {
+  const item = doc.querySelector(`.focus-value[data-set="${set}"]`);
+  const part = (tag, className) => {
+    const node = doc.createElement(tag);
+    node.className = className;
+    return node;
+  };
+  const step = {
+    number: item.querySelector('.focus-number'),
+    note: part('p', 'focus-write-note'),
+    outcome: part('p', 'focus-write-outcome'),
+    write: part('button', 'focus-write'),
+    photos: doc.createElement('input'),
+    list: part('ul', 'focus-photos'),
+  };
+  step.write.type = 'button';
+  step.write.hidden = true;
+  Object.assign(step.photos, { type: 'file', accept: 'image/*', multiple: true });
+  const chooser = part('label', 'file-button');
+  chooser.append(Object.assign(doc.createElement('span'), { textContent: item.dataset.photos }), step.photos);
+  const actions = part('div', 'toolbar');
+  actions.append(step.write, chooser);
+  item.append(step.note, step.outcome, actions, step.list);
+  return step;
 }
 
 // Opens the assistant for `lens` where the owner left it.
