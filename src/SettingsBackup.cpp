@@ -9,7 +9,7 @@
 #include "AdapterInfo.h"
 #include "BackupChoice.h"
 #include "Printable.h"
-#include "SafeSave.h"
+#include "PrivateDirectory.h"
 #include "SettingsArea.h"
 
 namespace {
