@@ -148,9 +148,12 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     }
     if (!_boardAcceptable(samba))
         return BlockResult::Aborted;
-    std::string backup;
-    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba, &backup))
-        return BlockResult::Aborted;
+    SettingsBackupMade backup;
+    if (g_eeprom_handle != kHandleKeepSettings) {
+        if (!backupSettings(samba, backup))
+            return BlockResult::Aborted;
+        reportBackupRead(backup);
+    }
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
     setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, restorableBackup(backup));

@@ -250,11 +250,11 @@ std::vector<ErasingRun> erasingRuns(DeviceHarness& h)
             {"-f, settings byte 1", {"-f", writeFirmware(h, "erase.fw", patternBytes(128, 82), erase)}}};
 }
 
-// The file names a backup made at `when` may have; the stamp is local time.
+// The file name a backup made at `when` gets.
 std::string backupName(std::time_t when)
 {
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, "QE012345-%Y%m%d-%H%M%S.dat", std::localtime(&when));
+    std::strftime(stamp, sizeof stamp, "QE012345-%Y%m%d-%H%M%SZ.dat", std::gmtime(&when));
     return stamp;
 }
 
