@@ -71,8 +71,14 @@ void reportSettingsAreaRead(const uint8_t* area, const std::function<std::string
         offerWayBack(way);
 }
 
-void reportBackupRead(const SettingsBackupMade& made)
+void reportBackupRead(const SettingsBackupMade& made, bool untilRunEnds)
 {
-    if (made.area.size() == kSettingsAreaSize)
-        reportSettingsAreaRead(made.area.data(), [&] { return made.serial; });
+    WayBack way;
+    if (made.area.size() != kSettingsAreaSize ||
+        !settingsAreaWayBack(made.area.data(), adapterPort(), [&] { return made.serial; }, way))
+        return;
+    if (untilRunEnds)
+        holdWayBack(way);
+    else
+        offerWayBack(way);
 }

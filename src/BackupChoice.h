@@ -43,5 +43,8 @@ bool settingsAreaWayBack(const uint8_t* area, const std::string& port, const std
 // when the area is not valid.
 void reportSettingsAreaRead(const uint8_t* area, const std::function<std::string()>& serial);
 
-// The same for the area a backup read (nothing when backups are off).
-void reportBackupRead(const SettingsBackupMade& made);
+// The same for the area a backup read (nothing when backups are off). A
+// block about to write settings into the area holds the line instead
+// (`untilRunEnds`, holdWayBack): the write puts the area right or names
+// its own way back.
+void reportBackupRead(const SettingsBackupMade& made, bool untilRunEnds);

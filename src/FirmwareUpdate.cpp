@@ -148,16 +148,18 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     }
     if (!_boardAcceptable(samba))
         return BlockResult::Aborted;
+    const bool settingsErased = firmwareErasesSettings(g_eeprom_handle);
     SettingsBackupMade backup;
-    if (g_eeprom_handle != kHandleKeepSettings) {
+    if (settingsErased) {
         if (!backupSettings(samba, backup))
             return BlockResult::Aborted;
-        reportBackupRead(backup);
+        // Named now: the update leaves the area erased, or as the file has it.
+        reportBackupRead(backup, false);
     }
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
-    setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, restorableBackup(backup));
-    samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
+    setFirmwarePartial(file, settingsErased, restorableBackup(backup));
+    samba.chipErase(g_loader_addr, settingsErased ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;
     samba.initD();

@@ -18,6 +18,14 @@ constexpr uint8_t kHandleKeepSettings = 0;  // erase the application area only
 constexpr uint8_t kHandleEraseSettings = 1; // also erase the settings area, leaving it blank
 constexpr uint8_t kHandleWriteSettings = 2; // also write 4096 bytes following the payload
 
+// Whether a file with settings-handling byte `handle` has the settings area
+// erased: every value but kHandleKeepSettings. The one test for the backup,
+// the erase and the settings' way back, so the three never disagree.
+constexpr bool firmwareErasesSettings(uint8_t handle)
+{
+    return handle != kHandleKeepSettings;
+}
+
 // Whether a file with signature word `sigs` may go into a board whose type
 // letter is `boardLetter` ('E', 'C', or 0xFF for a blank board).
 bool firmwareTypeMatches(uint8_t boardLetter, uint32_t sigs);

@@ -20,6 +20,7 @@ std::string g_firmwareFile;  // what restores the firmware
 bool g_settingsErasedToo = false;
 std::string g_port;
 std::vector<WayBack> g_offered;
+std::vector<WayBack> g_held;  // due only if the run ends with the adapter unchanged
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -108,6 +109,7 @@ InterruptHandlers::InterruptHandlers()
     setAdapterState(AdapterState::Unchanged);
     g_port.clear();
     g_offered.clear();
+    g_held.clear();
 #ifdef _WIN32
     // Never closed: a close handler may still be waiting on it at exit.
     if (g_roadStopped == nullptr)
@@ -236,6 +238,8 @@ std::string wayBackLine(const WayBack& way, bool interrupted)
 std::vector<WayBack> pendingWaysBack()
 {
     std::vector<WayBack> ways;
+    if (g_state == AdapterState::Unchanged)
+        ways = g_held;
     if (g_state == AdapterState::FirmwarePartial)
         ways.push_back({WayBackKind::FirmwareErased, g_port, g_firmwareFile});
     if (g_state == AdapterState::SettingsErased || (g_state == AdapterState::FirmwarePartial && g_settingsErasedToo))
@@ -257,6 +261,11 @@ void offerWayBack(const WayBack& way)
 {
     g_offered.push_back(way);
     _printLine(wayBackLine(way, false));
+}
+
+void holdWayBack(const WayBack& way)
+{
+    g_held.push_back(way);
 }
 
 void reportAdapterState(bool interrupted)

@@ -88,7 +88,8 @@ std::string wayBackState(const WayBack& way, bool interrupted);
 std::string wayBackLine(const WayBack& way, bool interrupted);
 
 // The ways back the adapter state calls for now, in the order they are to
-// be taken; none for Unchanged, Changed and Reported.
+// be taken: for Unchanged those held (holdWayBack); none for Changed and
+// Reported.
 std::vector<WayBack> pendingWaysBack();
 
 // Prints the lines that end a failed or interrupted run on stderr: the
@@ -103,6 +104,10 @@ void reportFailedWrite();
 // Prints the line of `way` on stderr, after what stdout holds so far, and
 // keeps it for offeredWaysBack.
 void offerWayBack(const WayBack& way);
+// Keeps `way` (the area as a read found it) to be named only if the run
+// ends with the adapter unchanged: a write that follows either puts the
+// area right or names its own way back.
+void holdWayBack(const WayBack& way);
 // Every way back this run named since the handlers were installed, for a
 // front end that shows buttons instead of commands.
 const std::vector<WayBack>& offeredWaysBack();

@@ -102,7 +102,7 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     SettingsBackupMade backup;
     if (!backupSettings(samba, backup))
         return BlockResult::Aborted;
-    reportBackupRead(backup);
+    reportBackupRead(backup, true);  // the write puts the area right
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
     std::string restore = restorableBackup(backup);
@@ -166,7 +166,7 @@ BlockResult settingsClear(Samba& samba)
         showProgress();
         return BlockResult::Aborted;
     }
-    reportBackupRead(backup);
+    reportBackupRead(backup, true);
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
     setAdapterState(AdapterState::SettingsErased, restorableBackup(backup));

@@ -142,6 +142,9 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
     std::string settings = h().path("user.dat");
     writeFile(settings, settingsFileBytes(80));
     std::string firmware = writeFirmware(h(), "f.fw", patternBytes(64 * 64, 81));
+    sim::MkfwOptions withSettings;
+    withSettings.settingsHandling = 2;  // erases the settings as byte 1 does
+    std::string firmwareWithSettings = writeFirmware(h(), "s.fw", patternBytes(64 * 64, 83), withSettings);
     const std::string saved = h().path("saved.dat");
     // A name the restore command must quote to survive being pasted.
     const std::string backupDir = h().path("the user's backups");
@@ -160,6 +163,7 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
          "Interrupted: the adapter's firmware is erased or partly written; write it again with: PelagoXcon -p " +
              h().port() + " -I -f " + firmware},
+        {"firmware with settings", {"-I", "-f", firmwareWithSettings}, "Updating firmware", SIGINT, erased},
         {"after an update", {"-u", settings, "-i", "-R"}, "Adapter setting verified", SIGINT,
          "Interrupted: the adapter was changed as asked; the actions after that were not run"},
     };
