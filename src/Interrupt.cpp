@@ -187,18 +187,34 @@ const std::string& adapterPort()
     return g_port;
 }
 
-std::string wayBackCommand(const WayBack& way)
+namespace {
+
+constexpr const char* kTypeByHand =
+    "Type the path in that command by hand: it holds control characters, shown as \\xHH";
+
+// The command of `way`; `escaped` is set when a word in it had to be
+// escaped and cannot be pasted as shown.
+std::string _command(const WayBack& way, bool& escaped)
 {
     bool firmware = way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware;
-    std::string file = way.file.empty() ? std::string("FILE") : printable(_shellWord(way.file));
+    std::string file = way.file.empty() ? std::string("FILE") : pasteable(_shellWord(way.file), escaped);
     // The settings just erased have no file of the user's to name: say what one is.
     if (way.file.empty() && way.kind == WayBackKind::SettingsErased)
         file += " (a setting file saved earlier)";
-    return "PelagoXcon -p " + printable(_shellWord(way.port)) + (firmware ? " -I -f " : " -u ") + file;
+    return "PelagoXcon -p " + pasteable(_shellWord(way.port), escaped) + (firmware ? " -I -f " : " -u ") + file;
+}
+
+} // namespace
+
+std::string wayBackCommand(const WayBack& way)
+{
+    bool escaped = false;
+    return _command(way, escaped);
 }
 
 std::string wayBackState(const WayBack& way, bool interrupted)
 {
+    bool escaped = false;
     std::string state;
     switch (way.kind) {
     case WayBackKind::FirmwareErased:
@@ -209,7 +225,7 @@ std::string wayBackState(const WayBack& way, bool interrupted)
         break;
     case WayBackKind::NoFirmware:
         state = "The adapter has no firmware (an interrupted update?); install " +
-                (way.file.empty() ? std::string("FILE") : printable(way.file)) + " anyway with: ";
+                (way.file.empty() ? std::string("FILE") : pasteable(way.file, escaped)) + " anyway with: ";
         break;
     case WayBackKind::SettingsInvalid:
         state = way.file.empty() ? "The adapter's settings area holds no valid settings (an interrupted write?); "
@@ -232,7 +248,9 @@ std::string wayBackState(const WayBack& way, bool interrupted)
 
 std::string wayBackLine(const WayBack& way, bool interrupted)
 {
-    return wayBackState(way, interrupted) + wayBackCommand(way);
+    bool escaped = false;
+    std::string line = wayBackState(way, interrupted) + _command(way, escaped);
+    return escaped ? line + "\n" + kTypeByHand : line;
 }
 
 std::vector<WayBack> pendingWaysBack()
@@ -247,20 +265,10 @@ std::vector<WayBack> pendingWaysBack()
     return ways;
 }
 
-namespace {
-
-void _printLine(const std::string& line)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-} // namespace
-
 void offerWayBack(const WayBack& way)
 {
     g_offered.push_back(way);
-    _printLine(wayBackLine(way, false));
+    printErrorLine(wayBackLine(way, false));
 }
 
 void holdWayBack(const WayBack& way)
@@ -273,11 +281,11 @@ void reportAdapterState(bool interrupted)
     std::vector<WayBack> ways = pendingWaysBack();
     for (const WayBack& way : ways) {
         g_offered.push_back(way);
-        _printLine(wayBackLine(way, interrupted));
+        printErrorLine(wayBackLine(way, interrupted));
     }
     if (!ways.empty() || !interrupted || g_state == AdapterState::Reported)
         return;
-    _printLine(g_state == AdapterState::Changed
+    printErrorLine(g_state == AdapterState::Changed
                    ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
                    : "Interrupted: nothing was changed on the adapter");
 }

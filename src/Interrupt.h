@@ -77,14 +77,17 @@ struct WayBack {
 };
 
 // The command that takes the way back, quoted for this system's shell,
-// e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin".
+// e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin"; a path in it as
+// pasteable shows it.
 std::string wayBackCommand(const WayBack& way);
 // What the line of `way` says before its command, ending in "with: "; after
 // a signal (`interrupted`) it starts with "Interrupted: ". A front end that
 // offers a button instead of the command ends the line with that.
 std::string wayBackState(const WayBack& way, bool interrupted);
-// The whole line the console prints for it (without its line end); after a
-// signal (`interrupted`) it starts with "Interrupted: ".
+// What the console prints for it (without the last line end); after a
+// signal (`interrupted`) it starts with "Interrupted: ". When a path in
+// the command holds a control and is shown escaped, a second line says to
+// type it by hand.
 std::string wayBackLine(const WayBack& way, bool interrupted);
 
 // The ways back the adapter state calls for now, in the order they are to
