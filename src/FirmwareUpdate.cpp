@@ -23,7 +23,7 @@ uint8_t _sigLetter(uint32_t sigs)
 
 uint8_t _installedTypeLetter(Samba& samba)
 {
-    return static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
+    return installedTypeLetter(samba.readWord(kAddrFwType));
 }
 
 // Whether `count` more bytes can be read from `f`; reads them in blocks.
@@ -129,7 +129,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     if (installed != 'C' && installed != 'E' && !force) {
         std::puts("Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort");
         // An erased application area is what an interrupted update leaves.
-        if (installed == kBlankLetter)
+        if (installed == kNoFirmwareLetter)
             offerWayBack({WayBackKind::NoFirmware, adapterPort(), file});
         return BlockResult::Aborted;
     }
