@@ -115,6 +115,33 @@ TEST_P(FaultTest, FourNaksPerBlockStillSucceed)
     EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1000, plain.size()), plain);
 }
 
+// Root opens a port past its exclusive flag, so a second run gets as far as
+// the lock before it is refused; its close is no hang-up of the first run's
+// line. The second run goes in while the adapter holds the first one's
+// answer to a programming step, which may take seconds.
+TEST_P(FaultTest, ASecondRunRefusedAsInUseLeavesTheFirstOnesUpdateWhole)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the effective UID is not 0 (an ordinary user's second open fails at once)";
+    std::vector<uint8_t> plain = patternBytes(64 * kBlocks, 84);
+    std::string file;
+    sim::AdapterSim* adapter = nullptr;
+    ProcessResult second;
+    sim::SimOptions options;
+    options.onCommand = [&](unsigned) {
+        std::string command = adapter->commandLog().back();
+        if (second.exitStatus < 0 && command[0] == 'Y' && command.rfind("Y20000000", 0) != 0)
+            second = runProcess(PELAGO_EXE, {"-p", adapter->ptyPath(), "-f", file}, "", 4s);
+    };
+    adapter = &h().startSim(options);
+    file = writeFirmware(h(), "f.fw", plain);
+    ProcessResult r = h().runOnPort({"-f", file}, 60s);
+    EXPECT_EQ(second.exitStatus, 1) << second.err;
+    EXPECT_NE(second.err.find("The port is in use by "), std::string::npos) << second.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(flashRange(adapter->flashSnapshot(), 0x1000, plain.size()), plain);
+}
+
 namespace {
 
 // Whether the tty at `path` still has its exclusive-open flag set, which
