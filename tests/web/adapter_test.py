@@ -17,7 +17,7 @@ from selenium.webdriver.support.expected_conditions import alert_is_present
 
 APP_AREA = (0x1000, 0x1F000)
 SETTINGS_AREA = (0x1F000, 0x20000)
-BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}Z(-\d+)?\.dat$")
 OPEN_REFUSED = ("The port could not be opened: close any other program or browser tab that uses it; "
                 "on Linux your user needs the port's group (see the README); on Windows check the "
                 "port's driver in Device Manager")
@@ -391,7 +391,8 @@ class AdapterPart(unittest.TestCase):
                     asked = {}
                     self.page.act(f"Write {match.group(1)} to adapter",
                                   during=lambda: asked.update(text=self.answer("Write to adapter")))
-                    self.assertIn("It is this adapter's backup of", asked["text"])
+                    self.assertRegex(asked["text"], r"It is this adapter's backup of \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\. "
+                                                    r"Its lenses: \d+(-\d+)?mm")
                 self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
                 self.adapter.stop()
                 if firmware_update:
