@@ -26,6 +26,8 @@ FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write 
                      "press \"Install firmware anyway\"")
 NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
                "press \"Install firmware anyway\"")
+CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install FILE anyway with: "
+                         "choose it as \"Firmware file\", then press \"Update firmware\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
@@ -365,7 +367,8 @@ class AdapterPart(unittest.TestCase):
                     way_back = self.page.status()
                     self.start(state=self.adapter.state)
                     self.page.act("Connect")
-                    self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                    self.assertEqual(self.page.status(), CONNECTED_NO_FIRMWARE if firmware_update else "Done",
+                                     self.page.text("Log"))
                 elif firmware_update:  # the next update is refused and names the way back
                     self.page.act("Connect")
                     self.page.choose_file("Firmware file", path)
