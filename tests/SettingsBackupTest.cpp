@@ -1,9 +1,7 @@
 // Where a settings backup goes and what it is called.
 #include <gtest/gtest.h>
 
-#include <grp.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -16,6 +14,7 @@
 #include "BackupChoice.h"
 #include "EEPROM_Init.h"
 #include "SettingsBackup.h"
+#include "Subprocess.h"
 
 namespace {
 
@@ -193,33 +192,15 @@ struct Stored {
 constexpr uid_t kNobody = 65534;
 constexpr uid_t kSomeoneElse = 65533;
 
-// newestSettingsBackup run as user `uid` in a child (-1: here), bounded in
-// time: nothing in the directory may hold the choice up.
+// newestSettingsBackup run as user `uid` in a child (-1: as this process),
+// bounded in time: nothing in the directory may hold the choice up.
 std::string chooseAs(long uid, const std::string& dir, std::time_t now)
 {
-    if (uid < 0)
-        return newestSettingsBackup(dir, "QE012345", now);
-    int fds[2];
-    if (pipe(fds) != 0)
-        return "(no pipe)";
-    pid_t pid = fork();
-    if (pid == 0) {
-        alarm(20);
-        if (setgroups(0, nullptr) != 0 || setresgid(gid_t(uid), gid_t(uid), gid_t(uid)) != 0 ||
-            setresuid(uid_t(uid), uid_t(uid), uid_t(uid)) != 0)
-            _exit(2);
-        std::string chosen = newestSettingsBackup(dir, "QE012345", now);
-        _exit(write(fds[1], chosen.data(), chosen.size()) == ssize_t(chosen.size()) ? 0 : 1);
-    }
-    close(fds[1]);
-    std::string chosen;
-    char buffer[512];
-    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
-        chosen.append(buffer, size_t(n));
-    close(fds[0]);
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? chosen : "(the choice failed: " + std::to_string(status) + ")";
+    ChildOutcome chosen = runInChild(uid, 20, [&](std::string& path) {
+        path = newestSettingsBackup(dir, "QE012345", now);
+        return true;
+    });
+    return chosen.ok ? chosen.text : "(the choice failed: " + std::to_string(chosen.status) + ")";
 }
 
 } // namespace
