@@ -17,7 +17,7 @@ namespace sim {
 namespace {
 
 // While nobody holds the slave open the master reports a hang-up on every
-// poll, so the reopen is watched at this interval instead.
+// poll; without open notices the reopen is watched at this interval instead.
 constexpr int kReopenPollMs = 10;
 constexpr int kWriteStallMs = 1000;
 
@@ -201,8 +201,18 @@ void PtyLink::waitForPeer() {
         pollfd p{_master, POLLIN, 0};
         // Data left by a tool that has already closed again still counts.
         if (::poll(&p, 1, 0) >= 0 && (!(p.revents & POLLHUP) || (p.revents & POLLIN))) return;
-        // Waiting for the tool is not a delay imposed on an answer: not counted.
-        _wait(kReopenPollMs);
+        if (_holderWatch < 0) {
+            // Waiting for the tool is not a delay imposed on an answer: not counted.
+            _wait(kReopenPollMs);
+            continue;
+        }
+        // The opener's notice wakes us at once, however busy the machine:
+        // a tool that reopens gives the adapter no time to notice otherwise.
+        pollfd fds[2] = {{_holderWatch, POLLIN, 0}, {_stopPipe[0], POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents) throw LinkDown{LinkDown::STOP_REQUESTED};
+        _takeLastClose();  // counts the opener; a close meanwhile ended no session
     }
 }
 

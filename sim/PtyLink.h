@@ -52,7 +52,8 @@ public:
     // The time all pauses so far really took, in microseconds (callable from
     // any thread); the link's own waits for a tool are not among them.
     uint64_t pausedMicros() const { return _paused.load(); }
-    // After PEER_CLOSED: returns once a tool has opened the slave side again.
+    // After PEER_CLOSED: returns once a tool has opened the slave side again,
+    // woken by its open notice.
     void waitForPeer();
     // Ends every wait of the serving thread; callable from any thread.
     void requestStop();
