@@ -5,11 +5,10 @@
 #include <cstdint>
 
 #include "ActionBlock.h"
+#include "FirmwareCheck.h"
 #include "SambaXcon.h"
 #include "SettingsArea.h"
 
-constexpr uint32_t kAppAreaAddr = 0x00001000;      // start of the application area
-constexpr uint32_t kAppAreaSize = 0x0001E000;      // bytes up to the settings area
 constexpr uint32_t kMonitorRamAddr = 0x20000000;   // staging buffer for one block
 constexpr uint32_t kBlockSize = 64;                // bytes per staged block
 
