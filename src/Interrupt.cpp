@@ -286,8 +286,8 @@ void reportAdapterState(bool interrupted)
     if (!ways.empty() || !interrupted || g_state == AdapterState::Reported)
         return;
     printErrorLine(g_state == AdapterState::Changed
-                   ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
-                   : "Interrupted: nothing was changed on the adapter");
+                       ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
+                       : "Interrupted: nothing was changed on the adapter");
 }
 
 void reportFailedWrite()

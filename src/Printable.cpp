@@ -163,7 +163,8 @@ std::string pasteable(const std::string& text, bool& escaped)
         for (wchar_t c : wide)
             control = control || _isControl(c);
         escaped = escaped || control;
-        return control ? printable(text) : text;
+        // Escaped to plain ASCII, which every code page reads alike.
+        return control ? printable(text, false) : text;
     }
     std::string shown = printable(text);
     escaped = escaped || shown != text;
