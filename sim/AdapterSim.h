@@ -92,9 +92,9 @@ public:
     AdapterSim(const AdapterSim&) = delete;
     AdapterSim& operator=(const AdapterSim&) = delete;
 
-    // Loads the state file, opens the pty and starts serving on a thread.
-    // False with a reason in `error` when the state file is unusable or no
-    // pty could be had.
+    // Loads the state file, opens the pty and starts serving on a thread;
+    // returns once the thread serves. False with a reason in `error` when
+    // the state file is unusable or no pty could be had.
     bool start(std::string* error = nullptr);
     // Stops serving, closes the pty and saves the state file. Idempotent.
     void stop();

@@ -1,6 +1,5 @@
 #include "FirmwareCheck.h"
 
-#include "FirmwareUpdate.h"
 #include "PelagoXcon.h"
 
 namespace {

@@ -1,16 +1,14 @@
 #include "AdapterApi.h"
 
 #include <emscripten/emscripten.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "ActionBlock.h"
@@ -22,6 +20,7 @@
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
+#include "SettingsEditor.h"
 #include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
@@ -31,8 +30,8 @@ namespace {
 
 constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
+constexpr mode_t kBackupDirMode = 0700;
 constexpr const char* kBackupExtension = ".dat";
-constexpr size_t kStampDateDigits = 8;  // YYYYMMDD of a backup's name
 constexpr int kReasonSize = 512;
 constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
@@ -93,7 +92,8 @@ namespace {
 
 std::string _baseName(const std::string& path)
 {
-    return std::filesystem::path(path).filename().string();
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // Another tab may have stored a backup of the same name meanwhile; the
@@ -109,9 +109,7 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
         return false;
     if (*kept && _baseName(path) != kept) {
         std::string moved = std::string(kBackupDir) + "/" + kept;
-        std::error_code error;
-        std::filesystem::rename(path, moved, error);
-        if (!error)
+        if (std::rename(path.c_str(), moved.c_str()) == 0)
             path = moved;
     }
     return true;
@@ -128,8 +126,7 @@ void _reportProgress(const char* label, uint32_t done, uint32_t total)
 // environment is built at start-up, in no set order with our own.
 void _setUp()
 {
-    std::error_code ignored;
-    std::filesystem::create_directories(kBackupDir, ignored);
+    mkdir(kBackupDir, kBackupDirMode);  // there already after the first action
     setenv(kBackupDirVariable, kBackupDir, 1);
     setBackupKeeper(_keepBackup);
     setProgressObserver(_reportProgress);
@@ -168,7 +165,7 @@ AdapterOutcome _roadOutcome()
     return ADAPTER_FAILED;
 }
 
-void _collectWaysBack(bool afterCompletion);
+void _collectWaysBack();
 
 // Runs the console's driver with `options` after "-p PORT", keeping the
 // lens editor's image, which the driver blanks at its start. `hook` runs
@@ -196,19 +193,49 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
     g_outcome = _roadOutcome();
-    // A completed write or update put right what its own backup read found
-    // broken; only a completed read leaves the area as it found it.
-    _collectWaysBack(options.front() == "-s");
+    // The console names a way back only where one is due, completed runs
+    // included (an adapter without firmware after -i, an area -f erased).
+    _collectWaysBack();
     std::fflush(stdout);
     std::fflush(stderr);
     return status;
 }
 
-// "YYYY-MM-DD HH:MM:SS" of a parsed stamp.
-std::string _shownStamp(const std::string& stamp)
+// When the backup `parsed` was made, in the page's own time zone as
+// "YYYY-MM-DD HH:MM:SS"; a stamp that is no date is shown as it stands.
+std::string _shownStamp(const SettingsBackupName& parsed)
 {
+    const std::string& stamp = parsed.stamp;
+    std::time_t made = 0;
+    char shown[sizeof "YYYY-MM-DD HH:MM:SS"] = "";
+    const std::tm* local = settingsBackupInstant(parsed, made) ? std::localtime(&made) : nullptr;
+    if (local != nullptr && std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S", local) != 0)
+        return shown;
     return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(8, 2) +
            ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+// " Its lenses: 24-70mm, 50mm." for the backup `name` in kBackupDir, as
+// the lens editor would list them; "" when it cannot be read or holds no
+// lens list. The editor's image is kept, as across an action.
+std::string _backupLenses(const std::string& name)
+{
+    FilePtr in(std::fopen((std::string(kBackupDir) + "/" + name).c_str(), "rb"));
+    uint8_t bytes[kSettingsFileSize];
+    if (!in || std::fread(bytes, 1, sizeof bytes, in.get()) != sizeof bytes)
+        return "";
+    std::vector<uint8_t> editorImage(g_eeprom, g_eeprom + kFlashImageSize);
+    SettingsEditor backup;
+    const bool listed = backup.open(bytes, sizeof bytes, name) == SettingsOpened::Current;
+    std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
+    if (!listed)
+        return "";
+    if (backup.lensCount() == 0)
+        return " It holds no lens.";
+    std::string lenses = " Its lenses: ";
+    for (int lens = 1; lens <= backup.lensCount(); ++lens)
+        lenses += (lens > 1 ? ", " : "") + backup.focalLength(lens);
+    return lenses + ".";
 }
 
 std::string _pressWrite(const std::string& name)
@@ -218,25 +245,28 @@ std::string _pressWrite(const std::string& name)
 
 constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
 constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
+constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Update firmware\"";
 
 // Whether `path` is one of the backups the page lists.
 bool _isListedBackup(const std::string& path)
 {
-    return std::filesystem::path(path).parent_path() == kBackupDir;
+    const std::string dir = std::string(kBackupDir) + "/";
+    return path.compare(0, dir.size(), dir) == 0 && path.find('/', dir.size()) == std::string::npos;
 }
 
 // The ways back the console's driver named in this run, each with the
 // button that takes it where the console prints a command; the console
-// decides which are due, so the page and the console never disagree. None
-// after a completed action unless `afterCompletion`.
-void _collectWaysBack(bool afterCompletion)
+// decides which are due, so the page and the console never disagree.
+void _collectWaysBack()
 {
-    if (g_outcome == ADAPTER_COMPLETED && !afterCompletion)
-        return;
     bool interrupted = g_outcome == ADAPTER_INTERRUPTED;
     for (const WayBack& way : offeredWaysBack()) {
         std::string press;
-        if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
+        if (way.kind == WayBackKind::NoFirmware && way.file.empty()) {
+            // Connect found it: the install is offered once a file is chosen and refused.
+            press = kChooseFirmware;
+            g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
+        } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
             press = kPressInstall;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
         } else if (!way.file.empty() && _isListedBackup(way.file)) {
@@ -373,27 +403,30 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
 {
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed)) {
-        std::string stem = std::filesystem::path(name).stem().string();
-        return _handOut(stem + "-1" + kBackupExtension);
+        std::string stem = _baseName(name);
+        size_t dot = stem.rfind('.');
+        return _handOut((dot == std::string::npos || dot == 0 ? stem : stem.substr(0, dot)) + "-1" +
+                        kBackupExtension);
     }
-    return _handOut(parsed.serial + "-" + parsed.stamp.substr(0, kStampDateDigits) + "-" +
-                    parsed.stamp.substr(kStampDateDigits) + "-" + std::to_string(parsed.counter + 1) +
-                    kBackupExtension);
+    ++parsed.counter;
+    return _handOut(settingsBackupFileName(parsed));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
 {
     std::string adapter = printable(lastAdapterSerialNumber());
     std::string shown = printable(name);
+    std::string lenses = _backupLenses(name);
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed))
         return _handOut("Write " + shown + " to the adapter " + adapter +
-                        "? Its name does not say which adapter it is of, nor when it was made.");
-    std::string when = _shownStamp(parsed.stamp);
+                        "? Its name does not say which adapter it is of, nor when it was made." + lenses);
+    std::string when = _shownStamp(parsed);
     if (parsed.serial == settingsBackupSerial(lastAdapterSerialNumber()))
         return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
-                        when + ". The adapter's settings are backed up again first.");
+                        when + "." + lenses + " The adapter's settings are backed up again first.");
     return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
-                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own.");
+                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." +
+                    lenses);
 }
 }

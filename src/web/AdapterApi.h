@@ -67,7 +67,7 @@ int adapter_install_firmware(const char* path);
 int adapter_write_settings(const char* path, int isSettings);
 
 // Saves the adapter's settings area as `-p PORT -s FILE` does, FILE being
-// a new backup name (SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial number read
+// a new backup name (SERIAL-YYYYMMDD-HHMMSSZ[-N].dat, the time in UTC, the serial number read
 // on the same connection as the area) in adapter_backup_dir();
 // adapter_read_path() then names it. Nothing is left there when the read
 // fails. An area that holds no valid settings still completes, with a way
@@ -91,14 +91,18 @@ const char* adapter_way_back_file();
 // The lines (one per line end) that tell the page's user the adapter's
 // state after the last action and the button that recovers it, as the
 // console says them with its command; "" when there is nothing to recover.
+// A completed action may have some too: Connect to an adapter without
+// firmware, an update that erased an area holding no settings.
 const char* adapter_recovery_text();
 
 // The name the console takes for a backup when `name` is taken:
-// SERIAL-YYYYMMDD-HHMMSS-N.dat with the next N.
+// SERIAL-YYYYMMDD-HHMMSSZ-N.dat with the next N (no Z for names of
+// earlier versions, made in local time).
 const char* adapter_next_backup_name(const char* name);
 
 // The question before backup `name` (a file name in adapter_backup_dir())
-// is written to the adapter last connected: the backup's adapter and
-// date, and whether it is of another adapter.
+// is written to the adapter last connected: the backup's adapter, its date
+// in the page's time zone, whether it is of another adapter, and its lenses
+// (when the file is in adapter_backup_dir()).
 const char* adapter_write_backup_question(const char* name);
 }

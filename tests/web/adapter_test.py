@@ -17,7 +17,7 @@ from selenium.webdriver.support.expected_conditions import alert_is_present
 
 APP_AREA = (0x1000, 0x1F000)
 SETTINGS_AREA = (0x1F000, 0x20000)
-BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}Z(-\d+)?\.dat$")
 OPEN_REFUSED = ("The port could not be opened: close any other program or browser tab that uses it; "
                 "on Linux your user needs the port's group (see the README); on Windows check the "
                 "port's driver in Device Manager")
@@ -26,6 +26,8 @@ FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write 
                      "press \"Install firmware anyway\"")
 NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
                "press \"Install firmware anyway\"")
+CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install FILE anyway with: "
+                         "choose it as \"Firmware file\", then press \"Update firmware\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
@@ -365,7 +367,8 @@ class AdapterPart(unittest.TestCase):
                     way_back = self.page.status()
                     self.start(state=self.adapter.state)
                     self.page.act("Connect")
-                    self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                    self.assertEqual(self.page.status(), CONNECTED_NO_FIRMWARE if firmware_update else "Done",
+                                     self.page.text("Log"))
                 elif firmware_update:  # the next update is refused and names the way back
                     self.page.act("Connect")
                     self.page.choose_file("Firmware file", path)
@@ -391,7 +394,8 @@ class AdapterPart(unittest.TestCase):
                     asked = {}
                     self.page.act(f"Write {match.group(1)} to adapter",
                                   during=lambda: asked.update(text=self.answer("Write to adapter")))
-                    self.assertIn("It is this adapter's backup of", asked["text"])
+                    self.assertRegex(asked["text"], r"It is this adapter's backup of \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\. "
+                                                    r"Its lenses: \d+(-\d+)?mm")
                 self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
                 self.adapter.stop()
                 if firmware_update:
