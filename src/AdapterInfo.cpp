@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "Interrupt.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 
 namespace {

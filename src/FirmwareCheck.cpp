@@ -1,6 +1,6 @@
 #include "FirmwareCheck.h"
 
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 
 namespace {
 

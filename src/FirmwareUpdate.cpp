@@ -6,7 +6,7 @@
 #include "BackupChoice.h"
 #include "FirmwareCheck.h"
 #include "Interrupt.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"

@@ -11,7 +11,7 @@
 #include "ConsoleInput.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SafeSave.h"
