@@ -7,11 +7,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
@@ -25,6 +24,7 @@
 #include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
+#include "WebSerialPort.h"
 #include "nvm.h"
 
 namespace {
@@ -41,6 +41,7 @@ constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter n
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
 constexpr int kLinkSerial = 2;
+constexpr mode_t kBackupDirMode = 0777;
 
 std::string g_text;      // the last string handed out
 std::string g_readPath;  // what the last adapter_read_settings saved
@@ -52,6 +53,8 @@ std::string g_wayBackFile;     // a name in kBackupDir
 std::string g_recoveryText;
 std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
+AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
+std::string g_connectedTo;     // the serial number of the adapter connected
 
 const char* _handOut(std::string text)
 {
@@ -91,9 +94,25 @@ EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t 
 
 namespace {
 
+// Paths here are the module's own, '/'-separated; <filesystem> would
+// cost the page more than the rest of this file.
+std::string _dirName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 std::string _baseName(const std::string& path)
 {
-    return std::filesystem::path(path).filename().string();
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The name without its extension: "a.dat" gives "a", ".dat" stays.
+std::string _stem(const std::string& path)
+{
+    std::string name = _baseName(path);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // Another tab may have stored a backup of the same name meanwhile; the
@@ -109,9 +128,7 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
         return false;
     if (*kept && _baseName(path) != kept) {
         std::string moved = std::string(kBackupDir) + "/" + kept;
-        std::error_code error;
-        std::filesystem::rename(path, moved, error);
-        if (!error)
+        if (std::rename(path.c_str(), moved.c_str()) == 0)
             path = moved;
     }
     return true;
@@ -128,8 +145,7 @@ void _reportProgress(const char* label, uint32_t done, uint32_t total)
 // environment is built at start-up, in no set order with our own.
 void _setUp()
 {
-    std::error_code ignored;
-    std::filesystem::create_directories(kBackupDir, ignored);
+    mkdir(kBackupDir, kBackupDirMode);  // there already after the first action
     setenv(kBackupDirVariable, kBackupDir, 1);
     setBackupKeeper(_keepBackup);
     setProgressObserver(_reportProgress);
@@ -222,7 +238,7 @@ constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"
 // Whether `path` is one of the backups the page lists.
 bool _isListedBackup(const std::string& path)
 {
-    return std::filesystem::path(path).parent_path() == kBackupDir;
+    return _dirName(path) == kBackupDir;
 }
 
 // The ways back the console's driver named in this run, each with the
@@ -295,7 +311,57 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_backup_dir()
 
 EMSCRIPTEN_KEEPALIVE int adapter_connect()
 {
-    return _run({"-i"});
+    int status = _run({"-i"});
+    g_connectedTo.clear();
+    if (webSerialPortName().empty()) {
+        g_connection = ADAPTER_NO_PORT_CHOSEN;
+    } else if (status == kStatusOk) {
+        g_connection = ADAPTER_CONNECTED;
+        g_connectedTo = lastAdapterSerialNumber();
+    } else {
+        // The browser refusing the port is told apart from a port that
+        // opened and stayed silent: the two need different help.
+        g_connection = webSerialLastOpenResult() == SerialPort::OpenOk ? ADAPTER_NO_ANSWER : ADAPTER_PORT_NOT_OPENED;
+    }
+    return status;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_no_port_chosen()
+{
+    g_connection = ADAPTER_NO_PORT_CHOSEN;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_port_released()
+{
+    // A Connect that failed still says why; a connection made is over.
+    if (!g_connectedTo.empty())
+        g_connection = ADAPTER_NOT_CONNECTED;
+    g_connectedTo.clear();
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_connection()
+{
+    return g_connection;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_connection_text()
+{
+    switch (g_connection) {
+    case ADAPTER_CONNECTED:
+        return _handOut("Connected to the adapter " + printable(g_connectedTo));
+    case ADAPTER_NO_PORT_CHOSEN:
+        // The picker closed; a connection made before still holds.
+        if (!g_connectedTo.empty())
+            return _handOut("No port was chosen; still connected to the adapter " + printable(g_connectedTo));
+        return "No port was chosen";
+    case ADAPTER_PORT_NOT_OPENED:
+        return "The port could not be opened";
+    case ADAPTER_NO_ANSWER:
+        return "The adapter did not answer";
+    case ADAPTER_NOT_CONNECTED:
+        break;
+    }
+    return "Not connected";
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_reset()
@@ -373,8 +439,7 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
 {
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed)) {
-        std::string stem = std::filesystem::path(name).stem().string();
-        return _handOut(stem + "-1" + kBackupExtension);
+        return _handOut(_stem(name) + "-1" + kBackupExtension);
     }
     return _handOut(parsed.serial + "-" + parsed.stamp.substr(0, kStampDateDigits) + "-" +
                     parsed.stamp.substr(kStampDateDigits) + "-" + std::to_string(parsed.counter + 1) +
