@@ -22,7 +22,8 @@ const LOG_DRAW_MS = 100;
 const OUTCOME_COMPLETED = 0;
 const WAY_INSTALL_FIRMWARE = 1;
 const WAY_WRITE_BACKUP = 2;
-// adapter_connection (src/web/AdapterApi.h).
+// adapter_connection (src/web/AdapterApi.h): no port chosen, not opened, no answer.
+const CONNECTION_FAILED = [2, 3, 4];
 const CONNECTION_NO_ANSWER = 4;
 // Where an action's progress shows: beside the buttons that start it.
 const LENSES = 'lenses';
@@ -230,8 +231,10 @@ async function forgetPort() {
 // The Connection line beside Connect, as the module says it, and what to
 // check when the adapter did not answer.
 function showConnection() {
+  const connection = core._adapter_connection();
   el.connection.textContent = core.UTF8ToString(core._adapter_connection_text());
-  el.noAnswerHelp.hidden = core._adapter_connection() !== CONNECTION_NO_ANSWER;
+  el.connection.dataset.state = CONNECTION_FAILED.includes(connection) ? 'failed' : '';
+  el.noAnswerHelp.hidden = connection !== CONNECTION_NO_ANSWER;
 }
 
 async function disconnect() {

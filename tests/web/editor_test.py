@@ -233,7 +233,9 @@ class EditorPage(unittest.TestCase):
             const box = (e) => e.getBoundingClientRect();
             const input = document.querySelector('[aria-label="Lens 3 3/4 to wide/infinity"]');
             const refusal = document.getElementById(input.dataset.refusal);
+            const cards = document.querySelector('.table-wrap');
             return {page: document.documentElement.scrollWidth, view: innerWidth,
+                    cards: cards.scrollWidth - cards.clientWidth,
                     right: Math.max(...[...document.querySelectorAll('#lenses input, #lenses svg, #lenses button')]
                                     .filter((e) => e.getClientRects().length).map((e) => box(e).right)),
                     labels: [...input.closest('tr').querySelectorAll('.field-label')].map((l) => l.innerText),
@@ -241,6 +243,7 @@ class EditorPage(unittest.TestCase):
                               refusal.scrollWidth <= refusal.clientWidth, refusal.innerText]};""")
         self.assertLessEqual(layout["page"], layout["view"], "the page scrolls sideways")
         self.assertLessEqual(layout["right"], layout["view"], "a lens is cut off at the right")
+        self.assertEqual(layout["cards"], 0, "a lens card is wider than the page")
         self.assertEqual(layout["labels"], FIELDS)
         self.assertEqual(layout["refusal"], [True, True, True, REFUSAL])
 
