@@ -15,6 +15,7 @@
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "DeviceRoad.h"
+#include "EditorApi.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
@@ -212,6 +213,11 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
     g_outcome = _roadOutcome();
+    // A write or a firmware update may have changed the settings area, even
+    // when it failed; what the editor read no longer stands for it.
+    const std::string& action = options.front();
+    if (action == "-u" || action == "-f" || action == "-I")
+        editor_forget_adapter();
     // A completed write or update put right what its own backup read found
     // broken; only a completed read leaves the area as it found it.
     _collectWaysBack(options.front() == "-s");

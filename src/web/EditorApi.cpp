@@ -177,6 +177,11 @@ EMSCRIPTEN_KEEPALIVE void editor_written_to_adapter()
     g_heldBy = lastAdapterSerialNumber();
 }
 
+EMSCRIPTEN_KEEPALIVE void editor_forget_adapter()
+{
+    g_heldBy.clear();
+}
+
 EMSCRIPTEN_KEEPALIVE const char* editor_save_refusal()
 {
     return handOut(g_editor.saveRefusal());

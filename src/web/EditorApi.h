@@ -71,6 +71,9 @@ const char* editor_write_note();
 // After a completed write: the adapter connected now holds the image, and
 // no change is left.
 void editor_written_to_adapter();
+// The adapter's settings area may have changed behind the editor (a backup
+// written to it, a firmware update): a write lists every lens again.
+void editor_forget_adapter();
 
 // 1 when the opened file held an emulated EEPROM; 0 when it had to be
 // formatted or none is open.
