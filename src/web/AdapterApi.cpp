@@ -11,9 +11,12 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
+
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "DeviceRoad.h"
+#include "EditorApi.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
@@ -24,6 +27,7 @@
 #include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
+#include "WebSerialPort.h"
 #include "nvm.h"
 
 namespace {
@@ -51,6 +55,8 @@ std::string g_wayBackFile;     // a name in kBackupDir
 std::string g_recoveryText;
 std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
+AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
+std::string g_connectedTo;     // the serial number of the adapter connected
 
 const char* _handOut(std::string text)
 {
@@ -90,10 +96,25 @@ EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t 
 
 namespace {
 
-std::string _baseName(const std::string& path)
+// Paths here are the module's own, '/'-separated; <filesystem> would
+// cost the page more than the rest of this file.
+std::string _dirName(const std::string& path)
 {
     size_t slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+std::string _baseName(const std::string& path)
+{
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The name without its extension: "a.dat" gives "a", ".dat" stays.
+std::string _stem(const std::string& path)
+{
+    std::string name = _baseName(path);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // Another tab may have stored a backup of the same name meanwhile; the
@@ -193,6 +214,11 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
     g_outcome = _roadOutcome();
+    // A write or a firmware update may have changed the settings area, even
+    // when it failed; what the editor read no longer stands for it.
+    const std::string& action = options.front();
+    if (action == "-u" || action == "-f" || action == "-I")
+        editor_forget_adapter();
     // The console names a way back only where one is due, completed runs
     // included (an adapter without firmware after -i, an area -f erased).
     _collectWaysBack();
@@ -250,8 +276,7 @@ constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then pr
 // Whether `path` is one of the backups the page lists.
 bool _isListedBackup(const std::string& path)
 {
-    const std::string dir = std::string(kBackupDir) + "/";
-    return path.compare(0, dir.size(), dir) == 0 && path.find('/', dir.size()) == std::string::npos;
+    return _dirName(path) == kBackupDir;
 }
 
 // The ways back the console's driver named in this run, each with the
@@ -325,7 +350,57 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_backup_dir()
 
 EMSCRIPTEN_KEEPALIVE int adapter_connect()
 {
-    return _run({"-i"});
+    int status = _run({"-i"});
+    g_connectedTo.clear();
+    if (webSerialPortName().empty()) {
+        g_connection = ADAPTER_NO_PORT_CHOSEN;
+    } else if (status == kStatusOk) {
+        g_connection = ADAPTER_CONNECTED;
+        g_connectedTo = lastAdapterSerialNumber();
+    } else {
+        // The browser refusing the port is told apart from a port that
+        // opened and stayed silent: the two need different help.
+        g_connection = webSerialLastOpenResult() == SerialPort::OpenOk ? ADAPTER_NO_ANSWER : ADAPTER_PORT_NOT_OPENED;
+    }
+    return status;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_no_port_chosen()
+{
+    g_connection = ADAPTER_NO_PORT_CHOSEN;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_port_released()
+{
+    // A Connect that failed still says why; a connection made is over.
+    if (!g_connectedTo.empty())
+        g_connection = ADAPTER_NOT_CONNECTED;
+    g_connectedTo.clear();
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_connection()
+{
+    return g_connection;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_connection_text()
+{
+    switch (g_connection) {
+    case ADAPTER_CONNECTED:
+        return _handOut("Connected to the adapter " + printable(g_connectedTo));
+    case ADAPTER_NO_PORT_CHOSEN:
+        // The picker closed; a connection made before still holds.
+        if (!g_connectedTo.empty())
+            return _handOut("No port was chosen; still connected to the adapter " + printable(g_connectedTo));
+        return "No port was chosen";
+    case ADAPTER_PORT_NOT_OPENED:
+        return "The port could not be opened";
+    case ADAPTER_NO_ANSWER:
+        return "The adapter did not answer";
+    case ADAPTER_NOT_CONNECTED:
+        break;
+    }
+    return "Not connected";
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_reset()
@@ -403,10 +478,7 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
 {
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed)) {
-        std::string stem = _baseName(name);
-        size_t dot = stem.rfind('.');
-        return _handOut((dot == std::string::npos || dot == 0 ? stem : stem.substr(0, dot)) + "-1" +
-                        kBackupExtension);
+        return _handOut(_stem(name) + "-1" + kBackupExtension);
     }
     ++parsed.counter;
     return _handOut(settingsBackupFileName(parsed));

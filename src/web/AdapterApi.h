@@ -36,6 +36,16 @@ enum AdapterWayBack {
     ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the backups
 };
 
+// adapter_connection's values: how Connect ended, for the page's
+// Connection line.
+enum AdapterConnection {
+    ADAPTER_NOT_CONNECTED = 0,    // none yet, or the port was let go
+    ADAPTER_CONNECTED = 1,
+    ADAPTER_NO_PORT_CHOSEN = 2,   // the browser's picker closed without a port
+    ADAPTER_PORT_NOT_OPENED = 3,  // the browser would not open it (held elsewhere, no permission, gone)
+    ADAPTER_NO_ANSWER = 4,        // it opened, but no adapter answered on it
+};
+
 // How the chosen port is driven (WebLink): 0 Automatic, 1 USB, 2 Serial.
 void adapter_set_link(int link);
 
@@ -46,8 +56,22 @@ const char* adapter_port_name();
 // The directory of the module's file system where backups are kept.
 const char* adapter_backup_dir();
 
-// Connects and shows the identity, as `-p PORT -i`.
+// Connects and shows the identity, as `-p PORT -i`; adapter_connection()
+// then says how it went.
 int adapter_connect();
+
+// The page tells how the port went otherwise: the picker closed without
+// one (a connection made before is kept), or the port was let go
+// (Disconnect, the port went away, a failed Connect), which ends a
+// connection made.
+void adapter_no_port_chosen();
+void adapter_port_released();
+
+// How Connect ended last (AdapterConnection), and the line that says it:
+// "Connected to the adapter SERIAL", "No port was chosen", "The port could
+// not be opened", "The adapter did not answer", "Not connected".
+int adapter_connection();
+const char* adapter_connection_text();
 
 // Resets the adapter, as `-p PORT -R`.
 int adapter_reset();

@@ -282,7 +282,7 @@ check_zip() {
 }
 
 # The one-file page needs nothing beside it and stays small enough to mail.
-ONE_FILE_MAX_BYTES=655360
+ONE_FILE_MAX_BYTES=786432
 check_one_file() {
     local page="$1" size references
     size="$(stat -c %s "$page")"
