@@ -11,11 +11,19 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
     "maintenance tool for the Quorvane EF/GFX and CONTAX645/GFX lens adapter")
 set(CPACK_STRIP_FILES ON)
 
-# Both packages ship the one-file page (PELAGO_ONE_FILE_PAGE), so
+# The one-file page (PELAGO_ONE_FILE_PAGE) comes from another preset: an
+# install without it installs the rest, while both packages ship it, so
 # packaging fails with what to build when it is missing.
+set(pelago_build_page "cmake --preset wasm && cmake --build --preset wasm")
+set(pelago_require_page ${CMAKE_BINARY_DIR}/RequirePage.cmake)
+file(WRITE ${pelago_require_page} "if(NOT EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
+  message(FATAL_ERROR \"${PELAGO_ONE_FILE_PAGE} is not built: ${pelago_build_page}\")
+endif()
+")
+set(CPACK_PRE_BUILD_SCRIPTS ${pelago_require_page})
 install(CODE "
   if(NOT EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
-    message(FATAL_ERROR \"${PELAGO_ONE_FILE_PAGE} is not built: cmake --preset wasm && cmake --build --preset wasm\")
+    message(STATUS \"Not installing the web page: ${PELAGO_ONE_FILE_PAGE} is not built (${pelago_build_page})\")
   endif()")
 
 if(WIN32)
@@ -27,7 +35,8 @@ if(WIN32)
   set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/doc/README-windows.txt)
 
   install(TARGETS PelagoXcon pelagoxcon-focus RUNTIME DESTINATION .)
-  install(FILES ${pelago_windows_readme} ${PELAGO_ONE_FILE_PAGE} DESTINATION .)
+  install(FILES ${pelago_windows_readme} DESTINATION .)
+  install(FILES ${PELAGO_ONE_FILE_PAGE} DESTINATION . OPTIONAL)
 
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_FILE_NAME ${PELAGO_PACKAGE_NAME}-${PROJECT_VERSION}-win64)
@@ -75,14 +84,23 @@ else()
   install(TARGETS PelagoXcon RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES ${pelago_gz_dir}/PelagoXcon.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
-  # The web page in the desktop's menu: its entry runs a launcher that opens
-  # the page in the user's browser.
-  install(FILES ${PELAGO_ONE_FILE_PAGE} DESTINATION ${CMAKE_INSTALL_DATADIR}/${PELAGO_PACKAGE_NAME})
-  install(PROGRAMS doc/pelagoxcon-page DESTINATION ${CMAKE_INSTALL_BINDIR})
-  install(FILES ${pelago_gz_dir}/pelagoxcon-page.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-  install(FILES doc/pelagoxcon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-  install(FILES web/icon.svg DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps
-          RENAME ${PELAGO_PACKAGE_NAME}.svg)
+  # The web page in the desktop's menu, when it is built: its entry runs a
+  # launcher that opens the page under the launcher's own prefix
+  # (bin/../share/pelagoxcon) in the user's browser.
+  set(pelago_to "\${CMAKE_INSTALL_PREFIX}")
+  install(CODE "
+    if(EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
+      file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_DATADIR}/${PELAGO_PACKAGE_NAME}\" TYPE FILE
+           FILES \"${PELAGO_ONE_FILE_PAGE}\")
+      file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_BINDIR}\" TYPE PROGRAM
+           FILES \"${PROJECT_SOURCE_DIR}/doc/pelagoxcon-page\")
+      file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_MANDIR}/man1\" TYPE FILE
+           FILES \"${pelago_gz_dir}/pelagoxcon-page.1.gz\")
+      file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_DATADIR}/applications\" TYPE FILE
+           FILES \"${PROJECT_SOURCE_DIR}/doc/pelagoxcon.desktop\")
+      file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps\" TYPE FILE
+           FILES \"${PROJECT_SOURCE_DIR}/web/icon.svg\" RENAME ${PELAGO_PACKAGE_NAME}.svg)
+    endif()")
 
   # The virtual adapter under a name that says what it is; the build tree
   # keeps adapter-sim, the name its tests and scripts use.

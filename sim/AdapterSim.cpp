@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <thread>
 
@@ -115,15 +116,21 @@ bool AdapterSim::start(std::string* error) {
     }
     s.started = true;
     s.serving = true;
-    s.thread = std::thread([&s] {
+    // Returns once the adapter serves at its own priority: on a busy machine
+    // a tool started at once must not meet an adapter still starting.
+    std::promise<void> ready;
+    std::future<void> up = ready.get_future();
+    s.thread = std::thread([&s, &ready] {
         setpriority(PRIO_PROCESS, 0, kHardwareNice);  // this thread alone; refused, it runs as it is
         MonitorSession session(s.state, s.link, s.options);
+        ready.set_value();
         session.serve();
         // Kept before anything else can happen, as a flash keeps it without power.
         if (s.state.poweredOff) s.saveState();
         s.serving = false;
         if (s.options.onServeEnd) s.options.onServeEnd();
     });
+    up.wait();
     return true;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "AdapterSim.h"
+#include "SimOptions.h"
 #include "PtyLink.h"
 #include "SimState.h"
 

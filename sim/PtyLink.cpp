@@ -17,7 +17,7 @@ namespace sim {
 namespace {
 
 // While nobody holds the slave open the master reports a hang-up on every
-// poll, so the reopen is watched at this interval instead.
+// poll; without open notices the reopen is watched at this interval instead.
 constexpr int kReopenPollMs = 10;
 constexpr int kWriteStallMs = 1000;
 
@@ -31,7 +31,7 @@ int msLeft(std::chrono::steady_clock::time_point deadline) {
 
 PtyLink::~PtyLink() {
     hangUp();
-    if (_closeWatch >= 0) ::close(_closeWatch);
+    if (_holderWatch >= 0) ::close(_holderWatch);
     for (int& fd : _stopPipe) {
         if (fd >= 0) ::close(fd);
         fd = -1;
@@ -64,13 +64,16 @@ bool PtyLink::open(std::string& error) {
     }
     _slavePath = name;
     // A tool that closes and at once reopens the port leaves no trace on the
-    // master side, so closes are watched on the device node itself. Closes,
-    // not opens: a close notice always comes after the bytes of the tool
-    // that closed, while an open notice may be read after the opener's bytes.
-    _closeWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-    if (_closeWatch >= 0 && ::inotify_add_watch(_closeWatch, name, IN_CLOSE) < 0) {
-        ::close(_closeWatch);
-        _closeWatch = -1;
+    // master side, so opens and closes are watched on the device node
+    // itself. A close notice always comes after the bytes of the tool that
+    // closed, while an open notice may be read after the opener's bytes; but
+    // an opener's open notice always comes before its own close notice, so
+    // counting them tells the last close (a new session, as a tty hangs up
+    // only then) from the close of a second opener the first outlives.
+    _holderWatch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (_holderWatch >= 0 && ::inotify_add_watch(_holderWatch, name, IN_OPEN | IN_CLOSE) < 0) {
+        ::close(_holderWatch);
+        _holderWatch = -1;
     }
     return true;
 }
@@ -101,25 +104,36 @@ void PtyLink::_fill() {
     if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
         // Readable yet nothing to read: only a hang-up looks like that.
         pollfd p{_master, POLLIN, 0};
-        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)) throw LinkDown{LinkDown::PEER_CLOSED};
+        if (::poll(&p, 1, 0) > 0 && (p.revents & POLLHUP)) _peerClosed();
         return;
     }
-    throw LinkDown{LinkDown::PEER_CLOSED};  // EIO: the slave side is closed
+    _peerClosed();  // EIO: the slave side is closed
 }
 
-bool PtyLink::_takeCloseNotice() {
-    if (_closeWatch < 0) return false;
-    bool closed = false;
+void PtyLink::_peerClosed() {
+    // Nobody holds the slave now, whatever the notices counted: two closes
+    // in a row may have reached us as one.
+    _holders = 0;
+    throw LinkDown{LinkDown::PEER_CLOSED};
+}
+
+bool PtyLink::_takeLastClose() {
+    if (_holderWatch < 0) return false;
+    bool lastClosed = false;
     alignas(inotify_event) char events[1024];
     ssize_t n;
-    while ((n = ::read(_closeWatch, events, sizeof events)) > 0) {
+    while ((n = ::read(_holderWatch, events, sizeof events)) > 0) {
         for (ssize_t at = 0; at < n;) {
             const auto* e = reinterpret_cast<const inotify_event*>(events + at);
-            closed = closed || (e->mask & IN_CLOSE);
+            if (e->mask & IN_OPEN) ++_holders;
+            // A close with none counted is one the master's hang-up already told.
+            if ((e->mask & IN_CLOSE) && _holders > 0 && --_holders == 0) lastClosed = true;
+            // Notices were lost: a close among them is as likely as not.
+            if (e->mask & IN_Q_OVERFLOW) lastClosed = true;
             at += static_cast<ssize_t>(sizeof(inotify_event) + e->len);
         }
     }
-    return closed;
+    return lastClosed;
 }
 
 int PtyLink::readByte(int timeoutMs) {
@@ -132,8 +146,8 @@ int PtyLink::readByte(int timeoutMs) {
             continue;
         }
         // Checked between the wake-up and the read: a tool that closed and
-        // reopened while we slept has its notice queued before its bytes.
-        if (_takeCloseNotice()) throw LinkDown{LinkDown::NEW_PEER};
+        // reopened while we slept has its close queued before its bytes.
+        if (_takeLastClose()) throw LinkDown{LinkDown::NEW_PEER};
         _fill();
     }
 }
@@ -149,8 +163,7 @@ void PtyLink::write(const uint8_t* data, size_t len) {
             len -= static_cast<size_t>(n);
             continue;
         }
-        if (n < 0 && errno == EIO) throw LinkDown{LinkDown::PEER_CLOSED};
-        if (n < 0 && errno != EAGAIN && errno != EINTR) throw LinkDown{LinkDown::PEER_CLOSED};
+        if (n < 0 && errno != EAGAIN && errno != EINTR) _peerClosed();  // EIO: the slave side is closed
         const int wait = msLeft(deadline);
         if (wait == 0) return;
         pollfd fds[2] = {{_master, POLLOUT, 0}, {_stopPipe[0], POLLIN, 0}};
@@ -188,8 +201,18 @@ void PtyLink::waitForPeer() {
         pollfd p{_master, POLLIN, 0};
         // Data left by a tool that has already closed again still counts.
         if (::poll(&p, 1, 0) >= 0 && (!(p.revents & POLLHUP) || (p.revents & POLLIN))) return;
-        // Waiting for the tool is not a delay imposed on an answer: not counted.
-        _wait(kReopenPollMs);
+        if (_holderWatch < 0) {
+            // Waiting for the tool is not a delay imposed on an answer: not counted.
+            _wait(kReopenPollMs);
+            continue;
+        }
+        // The opener's notice wakes us at once, however busy the machine:
+        // a tool that reopens gives the adapter no time to notice otherwise.
+        pollfd fds[2] = {{_holderWatch, POLLIN, 0}, {_stopPipe[0], POLLIN, 0}};
+        while (::poll(fds, 2, -1) < 0 && errno == EINTR) {
+        }
+        if (fds[1].revents) throw LinkDown{LinkDown::STOP_REQUESTED};
+        _takeLastClose();  // counts the opener; a close meanwhile ended no session
     }
 }
 

@@ -14,7 +14,7 @@ namespace sim {
 struct LinkDown {
     enum Reason {
         PEER_CLOSED,     // the tool closed the slave side
-        NEW_PEER,        // a tool closed the slave side; what follows comes from the next one
+        NEW_PEER,        // the last tool holding the slave side closed it; what follows comes from the next one
         STOP_REQUESTED,  // requestStop() was called
         HUNG_UP,         // hangUp() was called
     } reason;
@@ -36,10 +36,11 @@ public:
 
     // The next byte from the tool, or kTimedOut after `timeoutMs` (kForever
     // waits without limit). Throws LinkDown when the tool closed its side
-    // (after every byte it sent was delivered), when a tool opened it anew
-    // (this one also when it reopened at once, before any later byte), when
-    // stop was requested, or
-    // after hangUp().
+    // (after every byte it sent was delivered), when the last holder closed
+    // it and a tool opened it anew (also when it reopened at once, before
+    // any later byte), when stop was requested, or after hangUp(). A second
+    // opener that closes while the first still holds the side, as a run
+    // refused for a port in use, ends nothing.
     int readByte(int timeoutMs);
     // Sends all bytes; throws LinkDown as readByte. Drops what the tool does
     // not take within a second, as a real line would.
@@ -51,7 +52,8 @@ public:
     // The time all pauses so far really took, in microseconds (callable from
     // any thread); the link's own waits for a tool are not among them.
     uint64_t pausedMicros() const { return _paused.load(); }
-    // After PEER_CLOSED: returns once a tool has opened the slave side again.
+    // After PEER_CLOSED: returns once a tool has opened the slave side again,
+    // woken by its open notice.
     void waitForPeer();
     // Ends every wait of the serving thread; callable from any thread.
     void requestStop();
@@ -63,8 +65,11 @@ private:
     // Waits `ms` milliseconds as pause() does, uncounted; returns the
     // microseconds it really took.
     uint64_t _wait(int ms);
-    // Consumes the queued close notices; true when there was one.
-    bool _takeCloseNotice();
+    // Consumes the queued open and close notices; true when among them the
+    // last holder of the slave side closed it.
+    bool _takeLastClose();
+    // The slave side has no holder: throws LinkDown{PEER_CLOSED}.
+    [[noreturn]] void _peerClosed();
     // Waits for input or a stop; true when the master has something to say.
     bool _waitReadable(int timeoutMs);
     void _fill();
@@ -72,7 +77,8 @@ private:
     int _master = -1;
     int _stopPipe[2] = {-1, -1};
     std::atomic<uint64_t> _paused{0};
-    int _closeWatch = -1;  // inotify on the slave's device node, -1 when unavailable
+    int _holderWatch = -1;  // inotify on the slave's device node, -1 when unavailable
+    int _holders = 0;       // openers of the slave side not yet closed, as the notices tell
     std::string _slavePath;
     uint8_t _buffer[512];
     size_t _head = 0, _tail = 0;

@@ -9,7 +9,7 @@ namespace sim {
 
 namespace {
 
-constexpr uint32_t kStackTop = AdapterSim::kRamBase + AdapterSim::kRamSize;
+constexpr uint32_t kStackTop = kRamBase + kRamSize;
 constexpr uint32_t kResetVector = 0x00000199;  // a Thumb address inside the monitor
 
 bool inRange(uint32_t addr, uint32_t len, uint32_t base, uint32_t size) {
@@ -29,7 +29,7 @@ uint32_t getWord(const std::vector<uint8_t>& mem, uint32_t addr) {
 
 }  // namespace
 
-SimMemory::SimMemory() : _flash(AdapterSim::kFlashSize, kErased), _ram(AdapterSim::kRamSize, 0) {}
+SimMemory::SimMemory() : _flash(kFlashSize, kErased), _ram(kRamSize, 0) {}
 
 bool SimMemory::loadFlash(const std::vector<uint8_t>& image) {
     if (image.size() != _flash.size()) return false;
@@ -71,7 +71,7 @@ void SimMemory::applyIdentity(const Identity& identity) {
 
 uint8_t SimMemory::readByte(uint32_t addr) const {
     if (addr < _flash.size()) return _flash[addr];
-    if (inRange(addr, 1, AdapterSim::kRamBase, AdapterSim::kRamSize)) return _ram[addr - AdapterSim::kRamBase];
+    if (inRange(addr, 1, kRamBase, kRamSize)) return _ram[addr - kRamBase];
     return 0;
 }
 
@@ -96,23 +96,23 @@ void SimMemory::writeWord(uint32_t addr, uint32_t value) {
 void SimMemory::storeBytes(uint32_t addr, const uint8_t* data, uint32_t len) {
     for (uint32_t i = 0; i < len; ++i) {
         const uint32_t a = addr + i;
-        if (inRange(a, 1, AdapterSim::kRamBase, AdapterSim::kRamSize)) _ram[a - AdapterSim::kRamBase] = data[i];
+        if (inRange(a, 1, kRamBase, kRamSize)) _ram[a - kRamBase] = data[i];
     }
 }
 
 bool SimMemory::erase(uint32_t addr, bool keepSettings) {
     if (addr < kMonitorAreaEnd || addr >= _flash.size()) return false;
-    const uint32_t end = keepSettings ? kSettingsStart : AdapterSim::kFlashSize;
+    const uint32_t end = keepSettings ? kSettingsStart : kFlashSize;
     if (addr < end) std::fill(_flash.begin() + addr, _flash.begin() + end, kErased);
     return true;
 }
 
 bool SimMemory::program(uint32_t dst, uint32_t src, uint32_t len, bool decipher) {
-    if (dst < kMonitorAreaEnd || !inRange(dst, len, 0, AdapterSim::kFlashSize) ||
-        !inRange(src, len, AdapterSim::kRamBase, AdapterSim::kRamSize))
+    if (dst < kMonitorAreaEnd || !inRange(dst, len, 0, kFlashSize) ||
+        !inRange(src, len, kRamBase, kRamSize))
         return false;
     for (uint32_t i = 0; i < len; ++i) {
-        uint8_t b = _ram[src - AdapterSim::kRamBase + i];
+        uint8_t b = _ram[src - kRamBase + i];
         if (decipher) b = fwCipherByte(dst + i, b);
         _flash[dst + i] &= b;
     }
@@ -120,12 +120,12 @@ bool SimMemory::program(uint32_t dst, uint32_t src, uint32_t len, bool decipher)
 }
 
 bool SimMemory::checksum(uint32_t addr, uint32_t len, uint32_t& out) const {
-    if (inRange(addr, len, 0, AdapterSim::kFlashSize)) {
+    if (inRange(addr, len, 0, kFlashSize)) {
         out = fwCrc32(_flash.data() + addr, len);
         return true;
     }
-    if (inRange(addr, len, AdapterSim::kRamBase, AdapterSim::kRamSize)) {
-        out = fwCrc32(_ram.data() + (addr - AdapterSim::kRamBase), len);
+    if (inRange(addr, len, kRamBase, kRamSize)) {
+        out = fwCrc32(_ram.data() + (addr - kRamBase), len);
         return true;
     }
     return false;

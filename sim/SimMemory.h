@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "AdapterSim.h"
+#include "SimOptions.h"
 #include "FwCodec.h"
 
 namespace sim {
@@ -27,7 +27,7 @@ class SimMemory {
 public:
     SimMemory();
 
-    // Flash contents, exactly AdapterSim::kFlashSize bytes.
+    // Flash contents, exactly kFlashSize bytes.
     const std::vector<uint8_t>& flash() const { return _flash; }
     // Replaces the whole flash; false when `image` is not 128 KiB.
     bool loadFlash(const std::vector<uint8_t>& image);

@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 
 // Completed: the device road goes on with its next block.

@@ -2,7 +2,8 @@
 
 #include <cstdio>
 
-#include "PelagoXcon.h"
+#include "Interrupt.h"
+#include "DriverValues.h"
 #include "Printable.h"
 
 namespace {
@@ -54,6 +55,9 @@ BlockResult adapterInfo(Samba& samba)
                 _bits(dwv2, 0, 0xFF), printable(std::string(1, static_cast<char>(_bits(dwv2, 8, 0xFF)))).c_str(),
                 _bits(romAdj, 8, 0xFF));
     printElapsed();
+    // What an interrupted update leaves: -f would refuse it without -I.
+    if (installedTypeLetter(dwv2) == kNoFirmwareLetter)
+        offerWayBack({WayBackKind::NoFirmware, adapterPort(), ""});
     showProgress();
     return BlockResult::Completed;
 }

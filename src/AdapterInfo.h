@@ -16,6 +16,15 @@ constexpr uint32_t kAddrFwType = 0x0001EFF4;     // Pre1, installed firmware typ
 constexpr uint32_t kAddrAdj = 0x0001F188;        // ADJ value in bits 8-15
 constexpr uint32_t kSerialNumberSize = 8;        // bytes from kAddrSerialLo on
 
+// The installed firmware's type letter ('C', 'E') in the word at kAddrFwType.
+constexpr uint8_t installedTypeLetter(uint32_t typeWord)
+{
+    return static_cast<uint8_t>(typeWord >> 8);
+}
+// The type letter of an application area left erased or partly written:
+// an update writes the type word, near the area's end, among its last.
+constexpr uint8_t kNoFirmwareLetter = 0xFF;
+
 // The serial number as the info block shows it: the eight bytes from
 // kAddrSerialLo, up to the first 0 byte. Monitor failures propagate as
 // SambaError.
@@ -26,7 +35,9 @@ std::string adapterSerialNumber(Samba& samba);
 const std::string& lastAdapterSerialNumber();
 
 // Prints the monitor's version and the adapter's identity words, then the
-// time taken. Monitor failures propagate as SambaError. Always completes.
+// time taken; an adapter without firmware (kNoFirmwareLetter) gets the way
+// back -f names in that state, its file FILE (offerWayBack). Monitor
+// failures propagate as SambaError. Always completes.
 BlockResult adapterInfo(Samba& samba);
 
 // Has the client reset the adapter's processor (it prints "CPU reset.").

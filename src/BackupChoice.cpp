@@ -1,15 +1,10 @@
 #include "BackupChoice.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <filesystem>
-#include <system_error>
 #include <vector>
 
-#include "ActionBlock.h"
-#include "AdapterInfo.h"
+#include "PrivateDirectory.h"
 #include "SettingsArea.h"
-#include "SettingsBackup.h"
 #include "SettingsFile.h"
 
 namespace {
@@ -18,48 +13,43 @@ constexpr uint8_t kErasedByte = 0xFF;
 
 // A backup in the directory, with its name taken apart for sorting.
 struct Candidate {
-    SettingsBackupName name;
-    std::filesystem::path path;
+    std::string name;
+    std::time_t made;
+    unsigned long counter;
 };
-
-// Whether -u would accept the file at `path`.
-bool _acceptable(const std::filesystem::path& path)
-{
-    FilePtr in(std::fopen(path.string().c_str(), "rb"));
-    uint8_t image[kSettingsFileSize];
-    return in && std::fread(image, 1, sizeof image, in.get()) == sizeof image && isSettingsImage(image);
-}
 
 } // namespace
 
-std::string restorableBackup(const std::string& made)
+std::string restorableBackup(const SettingsBackupMade& made)
 {
-    if (made.empty() || _acceptable(made))
-        return made;
+    if (made.path.empty() || isSettingsImage(made.area.data()))
+        return made.path;
     // A copy of a broken area restores nothing.
-    return newestSettingsBackup(settingsBackupDir(), lastAdapterSerialNumber());
+    return newestSettingsBackup(settingsBackupDir(), made.serial);
 }
 
-std::string newestSettingsBackup(const std::string& dir, const std::string& serial)
+std::string newestSettingsBackup(const std::string& dir, const std::string& serial, std::time_t now)
 {
+    PrivateDirectory held;
     std::string unsafe;
-    if (dir.empty() || !backupDirIsSafe(dir, &unsafe))
+    if (dir.empty() || !held.open(dir, false, &unsafe))
         return "";
     const std::string serialWord = settingsBackupSerial(serial);
     std::vector<Candidate> found;
-    std::error_code error;
-    for (std::filesystem::directory_iterator it(dir, error), end; !error && it != end; it.increment(error)) {
-        Candidate candidate{{}, it->path()};
-        if (parseSettingsBackupName(it->path().filename().string(), candidate.name) &&
-            candidate.name.serial == serialWord)
-            found.push_back(candidate);
+    for (const std::string& name : held.names()) {
+        SettingsBackupName parsed;
+        std::time_t made = 0;
+        if (parseSettingsBackupName(name, parsed) && parsed.serial == serialWord &&
+            settingsBackupInstant(parsed, made) && made <= now + kBackupClockSlack)
+            found.push_back({name, made, parsed.counter});
     }
     std::sort(found.begin(), found.end(), [](const Candidate& a, const Candidate& b) {
-        return a.name.stamp != b.name.stamp ? a.name.stamp > b.name.stamp : a.name.counter > b.name.counter;
+        return a.made != b.made ? a.made > b.made : a.counter > b.counter;
     });
+    uint8_t image[kSettingsAreaSize];
     for (const Candidate& candidate : found)
-        if (_acceptable(candidate.path))
-            return candidate.path.string();
+        if (held.readExact(candidate.name, image, sizeof image) && isSettingsImage(image))
+            return settingsBackupPath(dir, candidate.name);
     return "";
 }
 
@@ -78,5 +68,17 @@ void reportSettingsAreaRead(const uint8_t* area, const std::function<std::string
 {
     WayBack way;
     if (settingsAreaWayBack(area, adapterPort(), serial, way))
+        offerWayBack(way);
+}
+
+void reportBackupRead(const SettingsBackupMade& made, bool untilRunEnds)
+{
+    WayBack way;
+    if (made.area.size() != kSettingsAreaSize ||
+        !settingsAreaWayBack(made.area.data(), adapterPort(), [&] { return made.serial; }, way))
+        return;
+    if (untilRunEnds)
+        holdWayBack(way);
+    else
         offerWayBack(way);
 }

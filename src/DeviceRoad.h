@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "PortFactory.h"
 #include "SambaXcon.h"
 

@@ -1,7 +1,6 @@
 #include "FirmwareCheck.h"
 
-#include "FirmwareUpdate.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 
 namespace {
 

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstdio>
 
+constexpr uint32_t kAppAreaAddr = 0x00001000;      // start of the application area
+constexpr uint32_t kAppAreaSize = 0x0001E000;      // bytes up to the settings area, the payload's room
 constexpr uint32_t kFirmwareLoadAddr = 0x1000;     // the only load address accepted
 constexpr uint32_t kFirmwarePayloadOffset = 48;     // file offset of the payload
 constexpr uint32_t kFirmwareBlockSize = 64;         // payload granule, bytes

@@ -6,7 +6,7 @@
 #include "BackupChoice.h"
 #include "FirmwareCheck.h"
 #include "Interrupt.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
@@ -23,7 +23,7 @@ uint8_t _sigLetter(uint32_t sigs)
 
 uint8_t _installedTypeLetter(Samba& samba)
 {
-    return static_cast<uint8_t>(samba.readWord(kAddrFwType) >> 8);
+    return installedTypeLetter(samba.readWord(kAddrFwType));
 }
 
 // Whether `count` more bytes can be read from `f`; reads them in blocks.
@@ -129,7 +129,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     if (installed != 'C' && installed != 'E' && !force) {
         std::puts("Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort");
         // An erased application area is what an interrupted update leaves.
-        if (installed == kBlankLetter)
+        if (installed == kNoFirmwareLetter)
             offerWayBack({WayBackKind::NoFirmware, adapterPort(), file});
         return BlockResult::Aborted;
     }
@@ -148,13 +148,18 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     }
     if (!_boardAcceptable(samba))
         return BlockResult::Aborted;
-    std::string backup;
-    if (g_eeprom_handle != kHandleKeepSettings && !backupSettings(samba, &backup))
-        return BlockResult::Aborted;
+    const bool settingsErased = firmwareErasesSettings(g_eeprom_handle);
+    SettingsBackupMade backup;
+    if (settingsErased) {
+        if (!backupSettings(samba, backup))
+            return BlockResult::Aborted;
+        // Named now: the update leaves the area erased, or as the file has it.
+        reportBackupRead(backup, false);
+    }
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
-    setFirmwarePartial(file, g_eeprom_handle == kHandleEraseSettings, restorableBackup(backup));
-    samba.chipErase(g_loader_addr, g_eeprom_handle != kHandleKeepSettings ? 1 : 0);
+    setFirmwarePartial(file, settingsErased, restorableBackup(backup));
+    samba.chipErase(g_loader_addr, settingsErased ? 1 : 0);
     if (g_eeprom_handle == kHandleWriteSettings)
         g_fw_total_size += kSettingsAreaSize;
     samba.initD();

@@ -5,11 +5,10 @@
 #include <cstdint>
 
 #include "ActionBlock.h"
+#include "FirmwareCheck.h"
 #include "SambaXcon.h"
 #include "SettingsArea.h"
 
-constexpr uint32_t kAppAreaAddr = 0x00001000;      // start of the application area
-constexpr uint32_t kAppAreaSize = 0x0001E000;      // bytes up to the settings area
 constexpr uint32_t kMonitorRamAddr = 0x20000000;   // staging buffer for one block
 constexpr uint32_t kBlockSize = 64;                // bytes per staged block
 
@@ -17,6 +16,14 @@ constexpr uint32_t kBlockSize = 64;                // bytes per staged block
 constexpr uint8_t kHandleKeepSettings = 0;  // erase the application area only
 constexpr uint8_t kHandleEraseSettings = 1; // also erase the settings area, leaving it blank
 constexpr uint8_t kHandleWriteSettings = 2; // also write 4096 bytes following the payload
+
+// Whether a file with settings-handling byte `handle` has the settings area
+// erased: every value but kHandleKeepSettings. The one test for the backup,
+// the erase and the settings' way back, so the three never disagree.
+constexpr bool firmwareErasesSettings(uint8_t handle)
+{
+    return handle != kHandleKeepSettings;
+}
 
 // Whether a file with signature word `sigs` may go into a board whose type
 // letter is `boardLetter` ('E', 'C', or 0xFF for a blank board).

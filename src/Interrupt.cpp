@@ -20,6 +20,7 @@ std::string g_firmwareFile;  // what restores the firmware
 bool g_settingsErasedToo = false;
 std::string g_port;
 std::vector<WayBack> g_offered;
+std::vector<WayBack> g_held;  // due only if the run ends with the adapter unchanged
 
 #ifdef _WIN32
 constexpr char kPathSeparator = '\\';
@@ -108,6 +109,7 @@ InterruptHandlers::InterruptHandlers()
     setAdapterState(AdapterState::Unchanged);
     g_port.clear();
     g_offered.clear();
+    g_held.clear();
 #ifdef _WIN32
     // Never closed: a close handler may still be waiting on it at exit.
     if (g_roadStopped == nullptr)
@@ -185,18 +187,34 @@ const std::string& adapterPort()
     return g_port;
 }
 
-std::string wayBackCommand(const WayBack& way)
+namespace {
+
+constexpr const char* kTypeByHand =
+    "Type the path in that command by hand: it holds control characters, shown as \\xHH";
+
+// The command of `way`; `escaped` is set when a word in it had to be
+// escaped and cannot be pasted as shown.
+std::string _command(const WayBack& way, bool& escaped)
 {
     bool firmware = way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware;
-    std::string file = way.file.empty() ? std::string("FILE") : printable(_shellWord(way.file));
+    std::string file = way.file.empty() ? std::string("FILE") : pasteable(_shellWord(way.file), escaped);
     // The settings just erased have no file of the user's to name: say what one is.
     if (way.file.empty() && way.kind == WayBackKind::SettingsErased)
         file += " (a setting file saved earlier)";
-    return "PelagoXcon -p " + printable(_shellWord(way.port)) + (firmware ? " -I -f " : " -u ") + file;
+    return "PelagoXcon -p " + pasteable(_shellWord(way.port), escaped) + (firmware ? " -I -f " : " -u ") + file;
+}
+
+} // namespace
+
+std::string wayBackCommand(const WayBack& way)
+{
+    bool escaped = false;
+    return _command(way, escaped);
 }
 
 std::string wayBackState(const WayBack& way, bool interrupted)
 {
+    bool escaped = false;
     std::string state;
     switch (way.kind) {
     case WayBackKind::FirmwareErased:
@@ -207,7 +225,7 @@ std::string wayBackState(const WayBack& way, bool interrupted)
         break;
     case WayBackKind::NoFirmware:
         state = "The adapter has no firmware (an interrupted update?); install " +
-                (way.file.empty() ? std::string("FILE") : printable(way.file)) + " anyway with: ";
+                (way.file.empty() ? std::string("FILE") : pasteable(way.file, escaped)) + " anyway with: ";
         break;
     case WayBackKind::SettingsInvalid:
         state = way.file.empty() ? "The adapter's settings area holds no valid settings (an interrupted write?); "
@@ -230,12 +248,16 @@ std::string wayBackState(const WayBack& way, bool interrupted)
 
 std::string wayBackLine(const WayBack& way, bool interrupted)
 {
-    return wayBackState(way, interrupted) + wayBackCommand(way);
+    bool escaped = false;
+    std::string line = wayBackState(way, interrupted) + _command(way, escaped);
+    return escaped ? line + "\n" + kTypeByHand : line;
 }
 
 std::vector<WayBack> pendingWaysBack()
 {
     std::vector<WayBack> ways;
+    if (g_state == AdapterState::Unchanged)
+        ways = g_held;
     if (g_state == AdapterState::FirmwarePartial)
         ways.push_back({WayBackKind::FirmwareErased, g_port, g_firmwareFile});
     if (g_state == AdapterState::SettingsErased || (g_state == AdapterState::FirmwarePartial && g_settingsErasedToo))
@@ -243,20 +265,15 @@ std::vector<WayBack> pendingWaysBack()
     return ways;
 }
 
-namespace {
-
-void _printLine(const std::string& line)
-{
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n", line.c_str());
-}
-
-} // namespace
-
 void offerWayBack(const WayBack& way)
 {
     g_offered.push_back(way);
-    _printLine(wayBackLine(way, false));
+    printErrorLine(wayBackLine(way, false));
+}
+
+void holdWayBack(const WayBack& way)
+{
+    g_held.push_back(way);
 }
 
 void reportAdapterState(bool interrupted)
@@ -264,13 +281,13 @@ void reportAdapterState(bool interrupted)
     std::vector<WayBack> ways = pendingWaysBack();
     for (const WayBack& way : ways) {
         g_offered.push_back(way);
-        _printLine(wayBackLine(way, interrupted));
+        printErrorLine(wayBackLine(way, interrupted));
     }
     if (!ways.empty() || !interrupted || g_state == AdapterState::Reported)
         return;
-    _printLine(g_state == AdapterState::Changed
-                   ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
-                   : "Interrupted: nothing was changed on the adapter");
+    printErrorLine(g_state == AdapterState::Changed
+                       ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
+                       : "Interrupted: nothing was changed on the adapter");
 }
 
 void reportFailedWrite()

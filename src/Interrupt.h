@@ -77,18 +77,22 @@ struct WayBack {
 };
 
 // The command that takes the way back, quoted for this system's shell,
-// e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin".
+// e.g. "PelagoXcon -p /dev/ttyACM0 -I -f fw.bin"; a path in it as
+// pasteable shows it.
 std::string wayBackCommand(const WayBack& way);
 // What the line of `way` says before its command, ending in "with: "; after
 // a signal (`interrupted`) it starts with "Interrupted: ". A front end that
 // offers a button instead of the command ends the line with that.
 std::string wayBackState(const WayBack& way, bool interrupted);
-// The whole line the console prints for it (without its line end); after a
-// signal (`interrupted`) it starts with "Interrupted: ".
+// What the console prints for it (without the last line end); after a
+// signal (`interrupted`) it starts with "Interrupted: ". When a path in
+// the command holds a control and is shown escaped, a second line says to
+// type it by hand.
 std::string wayBackLine(const WayBack& way, bool interrupted);
 
 // The ways back the adapter state calls for now, in the order they are to
-// be taken; none for Unchanged, Changed and Reported.
+// be taken: for Unchanged those held (holdWayBack); none for Changed and
+// Reported.
 std::vector<WayBack> pendingWaysBack();
 
 // Prints the lines that end a failed or interrupted run on stderr: the
@@ -103,6 +107,10 @@ void reportFailedWrite();
 // Prints the line of `way` on stderr, after what stdout holds so far, and
 // keeps it for offeredWaysBack.
 void offerWayBack(const WayBack& way);
+// Keeps `way` (the area as a read found it) to be named only if the run
+// ends with the adapter unchanged: a write that follows either puts the
+// area right or names its own way back.
+void holdWayBack(const WayBack& way);
 // Every way back this run named since the handlers were installed, for a
 // front end that shows buttons instead of commands.
 const std::vector<WayBack>& offeredWaysBack();

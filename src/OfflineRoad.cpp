@@ -4,7 +4,7 @@
 
 #include "ConsoleInput.h"
 #include "LensTuning.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 #include "SettingsFile.h"
 #include "SettingsOpen.h"

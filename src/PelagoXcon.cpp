@@ -1,6 +1,5 @@
 #include "PelagoXcon.h"
 
-#include <chrono>
 #include <cstdlib>
 #include <cstring>
 
@@ -9,8 +8,6 @@
 #include "Printable.h"
 #include "RuntimeName.h"
 #include "nvm.h"
-
-PelagoConfig config;
 
 const char* const kBanner = "Quorvane EF/GFX and CONTAX645/GFX Adapter Firmware Updater " PELAGO_VERSION "\n";
 
@@ -39,8 +36,6 @@ Option opts[] = {
 const int kNumOpts = static_cast<int>(sizeof opts / sizeof opts[0]);
 
 namespace {
-
-std::chrono::steady_clock::time_point start_time;
 
 void printHelp(const CmdOpts& cmdOpts, const char* program)
 {
@@ -98,17 +93,6 @@ int help(const char* program)
 {
     std::fprintf(stderr, "Try '%s -h' or '%s --help' for more information\n", program, program);
     return 1;
-}
-
-void timer_start()
-{
-    start_time = std::chrono::steady_clock::now();
-}
-
-float timer_stop()
-{
-    std::chrono::duration<double> elapsed = std::chrono::steady_clock::now() - start_time;
-    return static_cast<float>(elapsed.count());
 }
 
 int pelagoMain(int argc, char** argv)

@@ -1,52 +1,14 @@
-// Driver: the run's configuration, its order, and the small helpers and
-// module-level values that the action blocks share.
+// Driver: the entry point, the option table and the run's order.
 #pragma once
 
-#include <cstdint>
-#include <cstdio>
-#include <string>
-
 #include "CmdOpts.h"
+#include "DriverValues.h"
 
-// The configuration of one run; the parser clears every flag that has an
-// option row before parsing, so start values matter only for the rest.
-class PelagoConfig {
-public:
-    virtual ~PelagoConfig() {}
-
-    bool eeprom_read = false;     // -s: save the settings area into FILE
-    bool eeprom_clear = false;    // no option: clear and re-format the settings area
-    bool eeprom_write = false;    // -u: write FILE into the settings area
-    bool firmware_write = false;  // -f: check FILE as firmware and write it
-    bool lens_tuning = false;     // -l: offline lens tuning of FILE
-    bool lens_display = false;    // -d: offline display of FILE
-    bool version = false;         // -i: show the adapter's identity
-    bool reset = false;           // -R: reset the adapter at the end
-    bool force_update = false;    // -I: skip the installed-type test of -f
-    bool help = false;            // -h
-    bool port = false;            // -p: use portArg instead of scanning
-    bool debug = false;           // no option: monitor trace output
-    bool forceUsb = true;         // not read: a -p port is always created as USB
-    std::string portArg;          // the -p argument as typed
-};
-
-extern PelagoConfig config;
 extern Option opts[];
 extern const int kNumOpts;
 
 extern const char* const kBanner;       // "Quorvane ... 0.3\n"
 extern const char* const kVersionLine;  // what --version prints, "PelagoXcon 0.3", without line end
-
-// Values a firmware file's check leaves for the update, and the transfer
-// target the settings blocks set; all zero at program start.
-extern uint32_t g_loader_addr;    // device flash address the running transfer writes to
-extern uint32_t g_fw_total_size;  // bytes the running transfer writes
-extern uint32_t g_plain_cksum;    // monitor checksum the written firmware must have
-extern uint32_t g_enc_cksum;      // byte sum of the firmware file's payload
-extern uint32_t qvl_sigs;         // signature bytes of the firmware file, as read
-extern uint16_t g_sw_ver;         // firmware version from the file
-extern uint16_t g_hw_ver[8];      // PCB versions the firmware file accepts
-extern uint8_t g_eeprom_handle;   // how the update treats the settings area
 
 // The entry point behind main(); returns the exit status (0 or 1).
 int pelagoMain(int argc, char** argv);
@@ -58,7 +20,3 @@ const char* cutProgramName(const char* path);
 // Writes the "Try ... for more information" hint to stderr; returns 1.
 int help(const char* program);
 
-// Starts the action timer.
-void timer_start();
-// Seconds since timer_start, for "done in %5.3f seconds\n".
-float timer_stop();

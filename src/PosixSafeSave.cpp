@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <chrono>
-#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -19,63 +18,21 @@
 #define PELAGO_HAVE_XATTR 1
 #endif
 
+#include "PosixFileIo.h"
+
 namespace {
 
-constexpr int kMaxLinkDepth = 40;             // as the kernel's own limit on nested links
+using namespace posix_file;
+
 constexpr int kTempNameTries = 100;
 constexpr size_t kTempBaseMax = 200;          // room for the suffix within NAME_MAX
 constexpr mode_t kNewFileMode = 0666;         // narrowed by the umask, as any new file
-constexpr mode_t kPrivateMode = 0600;         // until the file's own mode is given
-constexpr mode_t kModeBits = 07777;
 constexpr const char* kOwnDescriptors = "/proc/self/fd";
-
-std::string reason(const char* what)
-{
-    return std::string(what) + ": " + std::strerror(errno);
-}
-
-// A full disk or a file size limit must fail the write, not end the
-// process; a reader that leaves a FIFO likewise.
-class QuietSignals {
-public:
-    QuietSignals()
-    {
-        struct sigaction ignore {};
-        ignore.sa_handler = SIG_IGN;
-        sigemptyset(&ignore.sa_mask);
-        sigaction(SIGXFSZ, &ignore, &_oldFsize);
-        sigaction(SIGPIPE, &ignore, &_oldPipe);
-    }
-    ~QuietSignals()
-    {
-        sigaction(SIGXFSZ, &_oldFsize, nullptr);
-        sigaction(SIGPIPE, &_oldPipe, nullptr);
-    }
-    QuietSignals(const QuietSignals&) = delete;
-    QuietSignals& operator=(const QuietSignals&) = delete;
-
-private:
-    struct sigaction _oldFsize {};
-    struct sigaction _oldPipe {};
-};
-
-std::string directoryOf(const std::string& path)
-{
-    size_t slash = path.find_last_of('/');
-    if (slash == std::string::npos)
-        return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
-}
 
 std::string baseOf(const std::string& path)
 {
     size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool sameFile(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // The name the replacement is renamed to: links followed to the end. Only
@@ -99,24 +56,6 @@ std::string followLinks(const std::string& path, std::string* error)
     }
     *error = "too many levels of links";
     return "";
-}
-
-bool writeAll(int fd, const uint8_t* data, size_t size, std::string* error)
-{
-    while (size > 0) {
-        ssize_t written = write(fd, data, size);
-        if (written < 0 && errno == EINTR)
-            continue;
-        if (written <= 0) {
-            if (written == 0)
-                errno = EIO;
-            *error = reason("write failed");
-            return false;
-        }
-        data += written;
-        size -= size_t(written);
-    }
-    return true;
 }
 
 // The tool's own descriptor for the file `st`, or -1: its stdout or
@@ -465,22 +404,6 @@ bool copyOwnershipAndMode(const Target& target, int fd, std::string* error)
     return true;
 }
 
-// The rename is only durable once the directory entry is on disk too. Some
-// file systems refuse to sync a directory; the file is in place then anyway.
-void syncDirectory(int at, const std::string& directory = ".")
-{
-    int fd = openat(at, directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    fsync(fd);
-    close(fd);
-}
-
-void syncDirectory(const std::string& directory)
-{
-    syncDirectory(AT_FDCWD, directory);
-}
-
 bool replaceAtomically(Target& target, const uint8_t* data, size_t size, std::string* error)
 {
     std::string temp;
@@ -507,7 +430,7 @@ bool replaceAtomically(Target& target, const uint8_t* data, size_t size, std::st
         return false;
     }
     target.created = false;  // replaced by the new file: nothing to take away
-    syncDirectory(directoryOf(target.name));
+    syncDirectory(AT_FDCWD, directoryOf(target.name));
     return true;
 }
 
@@ -552,211 +475,3 @@ bool safeSaveCheck(const std::string& path, std::string* error)
     return ok;
 }
 
-namespace {
-
-constexpr mode_t kPrivateDirMode = 0700;
-#ifndef __EMSCRIPTEN__
-constexpr mode_t kOthersMayWrite = S_IWGRP | S_IWOTH;
-constexpr uid_t kRoot = 0;
-#endif
-#if defined(O_PATH) && !defined(__EMSCRIPTEN__)
-// Search permission is all a level needs, as for a path looked up by name.
-constexpr int kLevelAccess = O_PATH;
-#else
-constexpr int kLevelAccess = O_RDONLY;
-#endif
-
-// Whether a level owned by `uid` with `mode` is safe from other users: an
-// entry of a directory anyone else may write could be swapped under us.
-bool safeFromOthers(uid_t uid, mode_t mode, bool isDirectory)
-{
-#ifdef __EMSCRIPTEN__
-    // The module's file system belongs to the page alone.
-    (void)uid, (void)mode, (void)isDirectory;
-    return true;
-#else
-    if (uid != geteuid() && uid != kRoot)
-        return false;
-    return !isDirectory || (mode & kOthersMayWrite) == 0 || (mode & S_ISVTX) != 0;
-#endif
-}
-
-std::string changeableByOthers(const std::string& level, const struct stat& st)
-{
-    char mode[8];
-    std::snprintf(mode, sizeof mode, "%04o", unsigned(st.st_mode & kModeBits));
-    return level + " may be changed by another user (owner " + std::to_string(st.st_uid) + ", mode " + mode + ")";
-}
-
-std::string joinLevel(const std::string& level, const std::string& part)
-{
-    return level.empty() || level.back() == '/' ? level + part : level + "/" + part;
-}
-
-// The parts of `path` between slashes, "." dropped.
-std::vector<std::string> pathParts(const std::string& path)
-{
-    std::vector<std::string> parts;
-    size_t at = 0;
-    while (at <= path.size()) {
-        size_t slash = path.find('/', at);
-        std::string part = path.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
-        if (!part.empty() && part != ".")
-            parts.push_back(part);
-        if (slash == std::string::npos)
-            break;
-        at = slash + 1;
-    }
-    return parts;
-}
-
-// Opens the directory `name` of `parent` (never through a link) and checks
-// it; -1 with *error on failure.
-int openLevel(int parent, const std::string& name, const std::string& level, std::string* error)
-{
-    int fd = openat(parent, name.c_str(), kLevelAccess | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat st;
-    if (fd < 0 || fstat(fd, &st) != 0) {
-        *error = std::strerror(errno);
-        if (fd >= 0)
-            close(fd);
-        return -1;
-    }
-    if (!safeFromOthers(st.st_uid, st.st_mode, true)) {
-        *error = changeableByOthers(level, st);
-        close(fd);
-        return -1;
-    }
-    return fd;
-}
-
-// Replaces the descriptor in `fd` with `next`.
-void descend(int& fd, int next)
-{
-    close(fd);
-    fd = next;
-}
-
-} // namespace
-
-PrivateDirectory::~PrivateDirectory()
-{
-    close();
-}
-
-void PrivateDirectory::close()
-{
-    if (_handle >= 0)
-        ::close(int(_handle));
-    _handle = -1;
-}
-
-bool PrivateDirectory::open(const std::string& dir, bool create, std::string* error)
-{
-    close();
-    std::string absolute = dir;
-    if (dir.empty() || dir[0] != '/') {
-        char cwd[PATH_MAX];
-        if (getcwd(cwd, sizeof cwd) == nullptr) {
-            *error = reason("cannot find the current directory");
-            return false;
-        }
-        absolute = joinLevel(cwd, dir);
-    }
-    std::string level = "/";
-    int fd = openLevel(AT_FDCWD, level, level, error);
-    std::vector<std::string> parts = pathParts(absolute);
-    int links = 0;
-    // Level by level, each checked before anything is looked up in it.
-    while (fd >= 0 && !parts.empty()) {
-        std::string part = parts.front();
-        parts.erase(parts.begin());
-        std::string next = part == ".." ? directoryOf(level) : joinLevel(level, part);
-        struct stat st {};
-        bool found = fstatat(fd, part.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0;
-        bool made = false;
-        if (!found && errno == ENOENT && create) {
-            // Private from its first instant; only the umask may take more.
-            made = mkdirat(fd, part.c_str(), kPrivateDirMode) == 0;
-            if (!made && errno != EEXIST) {
-                *error = std::strerror(errno);
-                descend(fd, -1);
-                break;
-            }
-        } else if (found && S_ISLNK(st.st_mode)) {
-            char target[PATH_MAX];
-            ssize_t length = readlinkat(fd, part.c_str(), target, sizeof target - 1);
-            if (!safeFromOthers(st.st_uid, st.st_mode, false)) {
-                *error = changeableByOthers(next, st);
-                descend(fd, -1);
-            } else if (length <= 0 || ++links > kMaxLinkDepth) {
-                *error = std::strerror(length <= 0 ? errno : ELOOP);
-                descend(fd, -1);
-            } else {
-                std::vector<std::string> through = pathParts(std::string(target, size_t(length)));
-                parts.insert(parts.begin(), through.begin(), through.end());
-                if (target[0] == '/') {
-                    level = "/";
-                    descend(fd, openLevel(AT_FDCWD, level, level, error));
-                }
-            }
-            continue;
-        }
-        // Not tightening: a umask without the owner's bits would leave it
-        // unusable, and no one else could reach it meanwhile.
-        if (made)
-            fchmodat(fd, part.c_str(), kPrivateDirMode, 0);
-        descend(fd, openLevel(fd, part, next, error));
-        level = next;
-    }
-    if (fd < 0)
-        return false;
-    _path = dir;
-    _handle = fd;
-    return true;
-}
-
-NewFileResult PrivateDirectory::saveNew(const std::string& name, const uint8_t* data, size_t size,
-                                        std::string* error)
-{
-    QuietSignals quiet;
-    int dirFd = int(_handle);
-    int fd = openat(dirFd, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kPrivateMode);
-    if (fd < 0 && errno == EEXIST)
-        return NewFileResult::Taken;
-    if (fd < 0) {
-        *error = reason("cannot create it");
-        return NewFileResult::Failed;
-    }
-    struct stat made {};
-    // The umask may have taken even the owner's write.
-    bool ok = fchmod(fd, kPrivateMode) == 0 && fstat(fd, &made) == 0;
-    if (!ok)
-        *error = reason("cannot set the permissions");
-    ok = ok && writeAll(fd, data, size, error);
-    if (ok && fsync(fd) != 0) {
-        *error = reason("flush to disk failed");
-        ok = false;
-    }
-    if (::close(fd) != 0 && ok) {
-        *error = reason("close failed");
-        ok = false;
-    }
-    struct stat named {};
-    bool stillNamed = fstatat(dirFd, name.c_str(), &named, AT_SYMLINK_NOFOLLOW) == 0 && sameFile(named, made);
-    if (ok && !stillNamed) {
-        *error = "it was replaced while being written";
-        ok = false;
-    }
-    if (!ok && stillNamed)
-        unlinkat(dirFd, name.c_str(), 0);
-    if (ok)
-        syncDirectory(dirFd);
-    return ok ? NewFileResult::Saved : NewFileResult::Failed;
-}
-
-void PrivateDirectory::remove(const std::string& name)
-{
-    if (_handle >= 0)
-        unlinkat(int(_handle), name.c_str(), 0);
-}

@@ -1,6 +1,7 @@
 #include "Printable.h"
 
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #ifdef _WIN32
 #include <windows.h>
@@ -50,6 +51,31 @@ size_t _sequence(const std::string& text, size_t at, char32_t& code)
         return 0;
     return length;
 }
+
+#ifdef _WIN32
+// Command-line paths arrive in the ANSI code page.
+std::wstring _widen(const std::string& text)
+{
+    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+    std::wstring wide(size_t(length > 0 ? length : 0), L'\0');
+    if (length > 0)
+        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
+    return wide;
+}
+
+// Whether stderr is a console, which takes text through the wide API.
+bool _errorIsConsole(HANDLE& handle)
+{
+    DWORD mode = 0;
+    handle = GetStdHandle(STD_ERROR_HANDLE);
+    return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
+}
+
+bool _isControl(wchar_t c)
+{
+    return c < kFirstPrintable || (c >= kDelete && c <= kLastC1);
+}
+#endif
 
 #ifndef _WIN32
 // The value of the first locale variable that is set and not empty, as
@@ -113,4 +139,57 @@ bool consoleIsUtf8()
             charset += static_cast<char>(std::tolower(static_cast<unsigned char>(name[i])));
     return charset == "utf8";
 #endif
+}
+
+bool printsAsIs(const std::string& text, bool utf8)
+{
+    if (utf8)
+        return printable(text, true) == text;
+    for (char c : text) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < kFirstPrintable || (byte >= kDelete && byte <= kLastC1))
+            return false;
+    }
+    return true;
+}
+
+std::string pasteable(const std::string& text, bool& escaped)
+{
+#ifdef _WIN32
+    HANDLE console;
+    if (_errorIsConsole(console)) {
+        std::wstring wide = _widen(text);
+        bool control = false;
+        for (wchar_t c : wide)
+            control = control || _isControl(c);
+        escaped = escaped || control;
+        // Escaped to plain ASCII, which every code page reads alike.
+        return control ? printable(text, false) : text;
+    }
+    std::string shown = printable(text);
+    escaped = escaped || shown != text;
+    return shown;
+#else
+    const bool utf8 = consoleIsUtf8();
+    if (printsAsIs(text, utf8))
+        return text;
+    escaped = true;
+    return printable(text, utf8);
+#endif
+}
+
+void printErrorLine(const std::string& line)
+{
+    std::fflush(stdout);
+#ifdef _WIN32
+    HANDLE console;
+    if (_errorIsConsole(console)) {
+        std::fflush(stderr);
+        std::wstring wide = _widen(line + "\n");
+        DWORD written = 0;
+        if (WriteConsoleW(console, wide.data(), DWORD(wide.size()), &written, nullptr))
+            return;
+    }
+#endif
+    std::fprintf(stderr, "%s\n", line.c_str());
 }

@@ -7,9 +7,8 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
-#include "BackupChoice.h"
 #include "Printable.h"
-#include "SafeSave.h"
+#include "PrivateDirectory.h"
 #include "SettingsArea.h"
 
 namespace {
@@ -32,11 +31,13 @@ constexpr char kSeparator = '/';
 
 constexpr const char* kUnknownSerial = "unknown";
 constexpr const char* kExtension = ".dat";
-constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSS";
+constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSSZ";
+constexpr char kUtcMark = 'Z';
 constexpr size_t kDateDigits = 8;        // YYYYMMDD
 constexpr size_t kTimeDigits = 6;        // HHMMSS
 constexpr size_t kMaxCounterDigits = 9;  // fits an unsigned long anywhere
 constexpr int kNameTries = 1000;
+constexpr long long kSecondsPerDay = 86400;
 
 BackupKeeper g_keeper = nullptr;
 
@@ -91,9 +92,32 @@ std::string _unresolvedDir()
 }
 
 // The name of the n-th try for `stem`: STEM.dat, STEM-1.dat, ...
-std::string _nameFor(const std::string& stem, int n)
+std::string _nameFor(const std::string& stem, unsigned long n)
 {
     return (n == 0 ? stem : stem + "-" + std::to_string(n)) + kExtension;
+}
+
+bool _isLeapYear(int year)
+{
+    return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
+}
+
+int _daysInMonth(int year, int month)
+{
+    static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return month == 2 && _isLeapYear(year) ? 29 : kDays[month - 1];
+}
+
+// Days from 1970-01-01 to the given date of the Gregorian calendar
+// (timegm is no standard function, and mktime works in local time).
+long long _daysSinceEpoch(int year, int month, int day)
+{
+    const int shifted = month <= 2 ? year - 1 : year;  // years counted from March
+    const long long era = (shifted >= 0 ? shifted : shifted - 399) / 400;
+    const long long yearOfEra = shifted - era * 400;
+    const long long dayOfYear = (153LL * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
 }
 
 // Stores `size` bytes of `data` under the first free name for `stem` in
@@ -125,6 +149,11 @@ bool _fail(const std::string& path, const std::string& reason)
 }
 
 } // namespace
+
+std::string settingsBackupPath(const std::string& dir, const std::string& name)
+{
+    return _join(dir, name);
+}
 
 std::string claimBackupPath(const std::string& dir, const std::string& stem, std::string& tried,
                             std::string& reason)
@@ -179,9 +208,11 @@ std::string settingsBackupStem(const std::string& serial, std::time_t when)
 {
     std::string stem = settingsBackupSerial(serial);
 
+    // UTC: backups made in two time zones, or across a change of daylight
+    // saving time, still sort by when they were made.
     char stamp[kStampSize] = "";
-    const std::tm* local = std::localtime(&when);
-    if (local == nullptr || std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", local) == 0)
+    const std::tm* utc = std::gmtime(&when);
+    if (utc == nullptr || std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%SZ", utc) == 0)
         stamp[0] = '\0';
     return stem + stamp;
 }
@@ -201,19 +232,58 @@ bool parseSettingsBackupName(const std::string& name, SettingsBackupName& parsed
     const bool counted = words.size() == 4;
     if ((words.size() != 3 && !counted) || words[0].empty() ||
         !std::all_of(words[0].begin(), words[0].end(), [](char c) { return _isAsciiAlnum(c) || c == '_'; }) ||
-        !_allDigits(words[1], kDateDigits, kDateDigits) || !_allDigits(words[2], kTimeDigits, kTimeDigits) ||
-        (counted && !_allDigits(words[3], 1, kMaxCounterDigits)))
+        !_allDigits(words[1], kDateDigits, kDateDigits))
+        return false;
+    const bool utc = !words[2].empty() && words[2].back() == kUtcMark;
+    if (utc)
+        words[2].pop_back();
+    if (!_allDigits(words[2], kTimeDigits, kTimeDigits) || (counted && !_allDigits(words[3], 1, kMaxCounterDigits)))
         return false;
     parsed.serial = words[0];
     parsed.stamp = words[1] + words[2];
+    parsed.utc = utc;
     parsed.counter = counted ? std::stoul(words[3]) : 0;
     return true;
 }
 
-bool backupSettings(Samba& samba, std::string* made)
+std::string settingsBackupFileName(const SettingsBackupName& name)
 {
-    if (made != nullptr)
-        made->clear();
+    const std::string stem = name.serial + "-" + name.stamp.substr(0, kDateDigits) + "-" + name.stamp.substr(kDateDigits) +
+                       (name.utc ? std::string(1, kUtcMark) : "");
+    return _nameFor(stem, name.counter);
+}
+
+bool settingsBackupInstant(const SettingsBackupName& name, std::time_t& when)
+{
+    if (!_allDigits(name.stamp, kDateDigits + kTimeDigits, kDateDigits + kTimeDigits))
+        return false;
+    int field[6];  // year, month, day, hour, minute, second
+    for (int i = 0; i < 6; ++i)
+        field[i] = std::stoi(name.stamp.substr(i == 0 ? 0 : 2 + 2 * size_t(i), i == 0 ? 4 : 2));
+    const int year = field[0], month = field[1], day = field[2];
+    if (month < 1 || month > 12 || day < 1 || day > _daysInMonth(year, month) || field[3] > 23 || field[4] > 59 ||
+        field[5] > 60)
+        return false;
+    if (name.utc) {
+        when = std::time_t(_daysSinceEpoch(year, month, day) * kSecondsPerDay + field[3] * 3600LL +
+                           field[4] * 60LL + field[5]);
+        return true;
+    }
+    std::tm local{};
+    local.tm_year = year - 1900;
+    local.tm_mon = month - 1;
+    local.tm_mday = day;
+    local.tm_hour = field[3];
+    local.tm_min = field[4];
+    local.tm_sec = field[5];
+    local.tm_isdst = -1;  // whatever the zone's rules say for that day
+    when = std::mktime(&local);
+    return when != std::time_t(-1);
+}
+
+bool backupSettings(Samba& samba, SettingsBackupMade& made)
+{
+    made = {};
     if (_variable(kNoBackupVariable) == "1")
         return true;
 
@@ -230,7 +300,6 @@ bool backupSettings(Samba& samba, std::string* made)
     std::string serial = adapterSerialNumber(samba);
     uint8_t image[kSettingsAreaSize];
     readSettingsArea(samba, image);
-    reportSettingsAreaRead(image, [&] { return serial; });
 
     std::string tried;
     std::string name = _saveUnderFreeName(held, dir, settingsBackupStem(serial, std::time(nullptr)), image,
@@ -243,7 +312,8 @@ bool backupSettings(Samba& samba, std::string* made)
         return _fail(path, reason);
     }
     std::printf("Adapter setting backed up to %s\n", printable(path).c_str());
-    if (made != nullptr)
-        *made = path;
+    made.path = path;
+    made.serial = serial;
+    made.area.assign(image, image + sizeof image);
     return true;
 }

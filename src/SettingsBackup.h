@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <string>
+#include <vector>
 
 #include "SambaXcon.h"
 
@@ -29,21 +30,34 @@ std::string settingsBackupSerial(const std::string& serial);
 
 // The backup's name without its counter and extension: the serial number
 // with every byte that is not an ASCII letter or digit made '_' ("unknown"
-// when no letter or digit is left), then the local time `when` as
-// -YYYYMMDD-HHMMSS.
+// when no letter or digit is left), then the instant `when` in UTC as
+// -YYYYMMDD-HHMMSSZ (an offset such as -0500 would read as a counter).
 std::string settingsBackupStem(const std::string& serial, std::time_t when);
+
+// `name` in the directory `dir`, joined with the separator `dir` already
+// uses (on Windows either may stand).
+std::string settingsBackupPath(const std::string& dir, const std::string& name);
 
 // A backup's name taken apart by parseSettingsBackupName.
 struct SettingsBackupName {
     std::string serial;         // as settingsBackupSerial writes it
     std::string stamp;          // YYYYMMDDHHMMSS
+    bool utc = false;           // the stamp ends in Z; without, it is local time
     unsigned long counter = 0;  // the N of a -N name; 0 without one
 };
 
-// Whether the file name `name` is one a backup gets: SERIAL-YYYYMMDD-HHMMSS.dat
-// or SERIAL-YYYYMMDD-HHMMSS-N.dat, SERIAL of ASCII letters, digits and '_',
-// N of 1 to 9 digits. Fills `parsed` when it is.
+// Whether the file name `name` is one a backup gets: SERIAL-YYYYMMDD-HHMMSSZ.dat
+// or SERIAL-YYYYMMDD-HHMMSSZ-N.dat, or the same without the Z (names of
+// earlier versions, in local time), SERIAL of ASCII letters, digits and
+// '_', N of 1 to 9 digits. Fills `parsed` when it is.
 bool parseSettingsBackupName(const std::string& name, SettingsBackupName& parsed);
+
+// The file name of `name`, as parseSettingsBackupName reads it back.
+std::string settingsBackupFileName(const SettingsBackupName& name);
+
+// The instant the stamp of `name` stands for: UTC with its Z, local time
+// without. False for a stamp that is no date and time (month 13, hour 24).
+bool settingsBackupInstant(const SettingsBackupName& name, std::time_t& when);
 
 // Claims the first free name of DIR/STEM.dat, DIR/STEM-1.dat, ... by
 // creating it empty and exclusively, so two runs never share one; DIR must
@@ -72,6 +86,13 @@ using BackupKeeper = bool (*)(std::string& path, const uint8_t* data, size_t siz
 // Sets the keeper (null: none, the default).
 void setBackupKeeper(BackupKeeper keeper);
 
+// What backupSettings read from the adapter and where it kept it.
+struct SettingsBackupMade {
+    std::string path;           // the backup; "" when backups are turned off
+    std::string serial;         // the adapter's serial number, read first
+    std::vector<uint8_t> area;  // the area as read; empty when backups are off
+};
+
 // Unless PELAGOXCON_NO_BACKUP is "1": opens the backup directory, creating
 // it and its missing parents (0700 from the start) when missing, and
 // refuses it unless backupDirIsSafe would pass it; then reads the serial
@@ -80,12 +101,12 @@ void setBackupKeeper(BackupKeeper keeper);
 // claimed exclusively and written through the descriptor that claimed it,
 // relative to the directory held open, so two runs never share one and no
 // link is followed; the file is 0600), then hands it to the keeper when one
-// is set. Prints "Adapter setting backed up to PATH", after the way back of
-// an area that holds no settings (reportSettingsAreaRead). Returns false, after
+// is set. Prints "Adapter setting backed up to PATH". Returns false, after
 // printing "Failed to back up adapter setting to PATH, abort" (PATH the
 // directory when the directory is at fault) and the reason on stderr, when
 // the directory or the file cannot be made or the keeper fails; no file is
 // left behind then. Monitor failures (a short or over-long read) propagate
-// as SambaError before any file is made. On success `made` (when given)
-// receives the backup's path, empty when backups are turned off.
-bool backupSettings(Samba& samba, std::string* made = nullptr);
+// as SambaError before any file is made. On success `made` holds what was
+// read and saved (all empty when backups are turned off); whether the area
+// held settings is the caller's to say (BackupChoice.h).
+bool backupSettings(Samba& samba, SettingsBackupMade& made);

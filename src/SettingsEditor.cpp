@@ -27,6 +27,10 @@ constexpr size_t kMaxEntryDigits = 3;
 // Longer status lines (a file name of hundreds of characters) are cut.
 constexpr size_t kStatusLineSize = 512;
 
+constexpr const char* kLineSeparator = " \u00B7 ";  // a middle dot
+constexpr const char* kChangeArrow = " \u2192 ";
+constexpr const char* kDefaultWord = "default";
+
 // A console line's printf format filled in.
 std::string formatted(const char* format, ...)
 {
@@ -43,6 +47,11 @@ std::string focalText(const EEPROM_LENS_SPEC& lens)
     if (lens.focal_wide == lens.focal_tele)
         return std::to_string(lens.focal_wide) + "mm";
     return std::to_string(lens.focal_wide) + "-" + std::to_string(lens.focal_tele) + "mm";
+}
+
+std::string valueText(int8_t stored)
+{
+    return isAfDefault(stored) ? kDefaultWord : std::to_string(decodeAfCorrection(stored));
 }
 
 // Parses an entry: true with *isDefault, or with *value in range.
@@ -91,6 +100,7 @@ SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std
     _name = name;
     _opened.clear();
     _focal.clear();
+    _lensIds.clear();
     _result = openSettingsImage();
 
     switch (_result) {
@@ -104,12 +114,14 @@ SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std
     case SettingsOpened::Current: {
         EF_LENS_CTRL ctrl{};
         readLensCtrl(&ctrl);
+        _lastMountedId = ctrl.last_ef_lens_id;
         int listed = listedLensCount(ctrl);
         for (int number = 1; number <= listed; ++number) {
             EEPROM_LENS_SPEC lens{};
             readLensSpec(number, &lens);
             _opened.push_back(lensCorrections(lens));
             _focal.push_back(focalText(lens));
+            _lensIds.push_back(lens.lens_id);
         }
         if (listed == 0) {
             _status = kNoLensText;
@@ -135,6 +147,18 @@ std::string SettingsEditor::focalLength(int lens) const
     return isEntry(lens, 0) ? _focal[lens - 1] : std::string();
 }
 
+std::string SettingsEditor::lensIdText(int lens) const
+{
+    if (!isEntry(lens, 0))
+        return std::string();
+    return formatted("ID 0x%04X", static_cast<unsigned>(_lensIds[lens - 1]));
+}
+
+bool SettingsEditor::lastMounted(int lens) const
+{
+    return isEntry(lens, 0) && _lensIds[lens - 1] == _lastMountedId;
+}
+
 bool SettingsEditor::entryValue(int lens, int field, int* value) const
 {
     if (!isEntry(lens, field) || isAfDefault(_current[lens - 1][field]))
@@ -157,6 +181,75 @@ bool SettingsEditor::setEntry(int lens, int field, const std::string& text)
         return false;
     _current[lens - 1][field] = isDefault ? kAfDefault : encodeAfCorrection(value);
     return true;
+}
+
+bool SettingsEditor::entryChanged(int lens, int field) const
+{
+    return isEntry(lens, field) && _current[lens - 1][field] != _opened[lens - 1][field];
+}
+
+bool SettingsEditor::lensChanged(int lens) const
+{
+    return isEntry(lens, 0) && _current[lens - 1] != _opened[lens - 1];
+}
+
+int SettingsEditor::changeCount() const
+{
+    int count = 0;
+    for (int lens = 1; lens <= lensCount(); ++lens) {
+        for (int field = 0; field < kAfFieldCount; ++field)
+            count += entryChanged(lens, field) ? 1 : 0;
+    }
+    return count;
+}
+
+std::string SettingsEditor::changeCountText() const
+{
+    int count = changeCount();
+    if (count == 0)
+        return std::string();
+    return std::to_string(count) + (count == 1 ? " unsaved change" : " unsaved changes");
+}
+
+void SettingsEditor::undoLens(int lens)
+{
+    if (isEntry(lens, 0))
+        _current[lens - 1] = _opened[lens - 1];
+}
+
+std::vector<std::string> SettingsEditor::changeLines() const
+{
+    std::vector<std::string> lines;
+    for (int lens = 1; lens <= lensCount(); ++lens) {
+        for (int field = 0; field < kAfFieldCount; ++field) {
+            if (!entryChanged(lens, field))
+                continue;
+            lines.push_back("Lens " + std::to_string(lens) + " (" + _focal[lens - 1] + ")" + kLineSeparator +
+                            kFieldLabels[field] + ": " + valueText(_opened[lens - 1][field]) + kChangeArrow +
+                            valueText(_current[lens - 1][field]));
+        }
+    }
+    return lines;
+}
+
+std::vector<std::string> SettingsEditor::lensLines() const
+{
+    std::vector<std::string> lines;
+    for (int lens = 1; lens <= lensCount(); ++lens) {
+        std::string line = "Lens " + std::to_string(lens) + " (" + _focal[lens - 1] + ")";
+        for (int field = 0; field < kAfFieldCount; ++field)
+            line += kLineSeparator + std::string(kFieldLabels[field]) + ": " + valueText(_current[lens - 1][field]);
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+void SettingsEditor::markSaved()
+{
+    if (!edited() || _tooLarge)
+        return;
+    _original = image();
+    _opened = _current;
 }
 
 std::vector<uint8_t> SettingsEditor::image() const
@@ -187,9 +280,9 @@ std::string SettingsEditor::openFailedStatus(const std::string& name)
     return formatted(kOpenFailedFormat, name.c_str());
 }
 
-std::string SettingsEditor::savedStatus() const
+std::string SettingsEditor::downloadedStatus() const
 {
-    return "Adapter setting was saved as " + _name;
+    return "Downloaded " + _name + ". Your browser may have added a number to the name.";
 }
 
 const char* SettingsEditor::fieldLabel(int field)

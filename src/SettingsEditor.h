@@ -35,6 +35,10 @@ public:
 
     // "50mm" for a fixed focal length, "24-70mm" for a zoom; "" when out of range.
     std::string focalLength(int lens) const;
+    // The lens's ID as the adapter records it, "ID 0x0201"; "" when out of range.
+    std::string lensIdText(int lens) const;
+    // Whether the lens's ID is the one the adapter recorded as last mounted.
+    bool lastMounted(int lens) const;
 
     // The entry as an input shows it: "" for default, else the decimal value.
     std::string entryText(int lens, int field) const;
@@ -48,6 +52,26 @@ public:
 
     // True when any lens's entries differ from those it was opened with.
     bool edited() const { return _current != _opened; }
+    // Whether one field, or any field of a lens, differs from the file.
+    bool entryChanged(int lens, int field) const;
+    bool lensChanged(int lens) const;
+    // The number of fields that differ from the file, and the line that
+    // counts them: "" at 0, "1 unsaved change", "N unsaved changes".
+    int changeCount() const;
+    std::string changeCountText() const;
+    // Sets a lens's entries back to the file's.
+    void undoLens(int lens);
+
+    // One line per changed field, in lens and field order, old value first:
+    // "Lens 2 (24-70mm) · All range: -5 → -3" ("default" for none).
+    std::vector<std::string> changeLines() const;
+    // One line per lens with its four values as they are now:
+    // "Lens 1 (50mm) · All range: 3 · Tele/near to 1/2: default · ...".
+    std::vector<std::string> lensLines() const;
+
+    // Takes the file a completed save wrote (image()) as the file opened:
+    // nothing is left changed, and later edits start from it.
+    void markSaved();
     // Whether the opened file held an emulated EEPROM; false when it had to
     // be formatted (or before any file), so its image is no settings to
     // give an adapter.
@@ -68,8 +92,9 @@ public:
     // The Status line when the file `name` could not be read at all.
     static std::string openFailedStatus(const std::string& name);
 
-    // The Status line once the saved file has been handed to the user.
-    std::string savedStatus() const;
+    // The Status line once the saved file has been handed to the browser,
+    // which may have saved it under another name.
+    std::string downloadedStatus() const;
 
     // The column heading of a field ("All range", ...); "" when out of range.
     static const char* fieldLabel(int field);
@@ -85,6 +110,8 @@ private:
     std::vector<AfCorrections> _opened;   // stored bytes per lens when opened
     std::vector<AfCorrections> _current;  // stored bytes per lens now
     std::vector<std::string> _focal;
+    std::vector<uint16_t> _lensIds;
+    uint16_t _lastMountedId = 0;
 };
 
 // The refusal shown at an input whose text setEntry did not take.

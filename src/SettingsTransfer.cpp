@@ -11,7 +11,7 @@
 #include "ConsoleInput.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
-#include "PelagoXcon.h"
+#include "DriverValues.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SafeSave.h"
@@ -99,9 +99,10 @@ BlockResult settingsWrite(Samba& samba, const char* file)
         std::fputs("\n", stdout);
         return BlockResult::Aborted;
     }
-    std::string backup;
-    if (!backupSettings(samba, &backup))
+    SettingsBackupMade backup;
+    if (!backupSettings(samba, backup))
         return BlockResult::Aborted;
+    reportBackupRead(backup, true);  // the write puts the area right
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
     std::string restore = restorableBackup(backup);
@@ -160,11 +161,12 @@ BlockResult settingsClear(Samba& samba)
     if (count != 0)
         image[kResetCountOffset] = static_cast<uint8_t>(static_cast<unsigned>(count) + kResetCountBias);
     timer_start();  // the clearing prints no time; kept for the shared timer state
-    std::string backup;
-    if (!backupSettings(samba, &backup)) {
+    SettingsBackupMade backup;
+    if (!backupSettings(samba, backup)) {
         showProgress();
         return BlockResult::Aborted;
     }
+    reportBackupRead(backup, true);
 
     stopIfInterrupted();  // the last moment at which nothing is changed yet
     setAdapterState(AdapterState::SettingsErased, restorableBackup(backup));

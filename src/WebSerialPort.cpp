@@ -26,7 +26,14 @@ constexpr int kJsOpenNotFound = 1;
 constexpr int kJsWriteBufferFull = -2;
 constexpr int kJsWaitTimedOut = 0;
 
+SerialPort::OpenResult g_lastOpenResult = SerialPort::OpenOk;
+
 } // namespace
+
+SerialPort::OpenResult webSerialLastOpenResult()
+{
+    return g_lastOpenResult;
+}
 
 WebSerialPort::WebSerialPort(const std::string& name, bool isUsb)
     : SerialPort(name), _isUsb(isUsb), _timeoutMs(kWaitForever)
@@ -50,10 +57,12 @@ bool WebSerialPort::open(int baud, int data, Parity parity, StopBit stop)
     int result = pelago_serial_open(baud);
     if (result != kJsOpenOk) {
         _openResult = result == kJsOpenNotFound ? OpenNotFound : OpenFailed;
+        g_lastOpenResult = _openResult;
         return false;
     }
     _open = true;
     _openResult = OpenOk;
+    g_lastOpenResult = _openResult;
     _timeoutMs = kWaitForever;
     return true;
 }

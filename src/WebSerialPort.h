@@ -7,6 +7,10 @@
 
 #include "SerialPort.h"
 
+// How the last open of a WebSerialPort went (OpenOk before any): a port the
+// browser refused is told apart from one that opened and stayed silent.
+SerialPort::OpenResult webSerialLastOpenResult();
+
 class WebSerialPort : public SerialPort {
 public:
     // `name` is how messages call the port; the port behind it is the one

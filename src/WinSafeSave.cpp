@@ -1,4 +1,5 @@
 #include "SafeSave.h"
+#include "PrivateDirectory.h"
 
 #include <windows.h>
 
@@ -7,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <system_error>
+#include <vector>
 
 namespace {
 
@@ -14,7 +16,7 @@ constexpr int kTempNameTries = 100;
 constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                                   FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-constexpr DWORD kMaxWrite = 1u << 30;  // WriteFile takes a DWORD count
+constexpr DWORD kMaxWrite = 1u << 30;  // WriteFile and ReadFile take a DWORD count
 const wchar_t kDevicePrefix[] = L"\\\\.\\";
 
 // The system's own words for `code`, without the trailing line end.
@@ -46,6 +48,19 @@ std::wstring widen(const std::string& text)
     MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
     wide.resize(size_t(length - 1));
     return wide;
+}
+
+// Names the system lists, in the ANSI code page every other path of the
+// tool uses; a character it lacks becomes '?'.
+std::string narrow(const std::wstring& text)
+{
+    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
+    if (length <= 0)
+        return "";
+    std::string bytes(size_t(length), '\0');
+    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0], length, nullptr, nullptr);
+    bytes.resize(size_t(length - 1));
+    return bytes;
 }
 
 std::wstring directoryOf(const std::wstring& path)
@@ -366,4 +381,41 @@ NewFileResult PrivateDirectory::saveNew(const std::string& name, const uint8_t* 
 void PrivateDirectory::remove(const std::string& name)
 {
     DeleteFileW(entryOf(_path, name).c_str());
+}
+
+std::vector<std::string> PrivateDirectory::names() const
+{
+    std::vector<std::string> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = _handle != -1 ? FindFirstFileW(entryOf(_path, "*").c_str(), &entry) : INVALID_HANDLE_VALUE;
+    if (search == INVALID_HANDLE_VALUE)
+        return found;
+    do {
+        std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..")
+            found.push_back(narrow(name));
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+}
+
+bool PrivateDirectory::readExact(const std::string& name, uint8_t* data, size_t size) const
+{
+    // The link itself, never what it names; a device or a pipe is no file.
+    Handle file(_handle != -1 ? CreateFileW(entryOf(_path, name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr)
+                              : INVALID_HANDLE_VALUE);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file.valid() || GetFileType(file.get()) != FILE_TYPE_DISK || !GetFileInformationByHandle(file.get(), &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0 ||
+        info.nFileSizeHigh != 0 || info.nFileSizeLow != size)
+        return false;
+    for (size_t done = 0; done < size;) {
+        DWORD chunk = size - done > kMaxWrite ? kMaxWrite : DWORD(size - done);
+        DWORD got = 0;
+        if (!ReadFile(file.get(), data + done, chunk, &got, nullptr) || got == 0)
+            return false;
+        done += got;
+    }
+    return true;
 }

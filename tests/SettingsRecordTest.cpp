@@ -171,6 +171,25 @@ TEST_F(Editor, SavesTheOpenedBytesUntilSomethingDiffers)
     EXPECT_EQ(editor.entryText(1, 2), "-1");
 }
 
+TEST_F(Editor, ChangesReadFromOldToNewAndASaveLeavesNone)
+{
+    EXPECT_EQ(editor.lensIdText(1), "ID 0x0007");
+    EXPECT_FALSE(editor.lastMounted(1));  // the control record names lens ID 1
+    editor.setEntry(1, 0, "");
+    editor.setEntry(1, 3, "-127");
+    EXPECT_EQ(editor.changeCountText(), "2 unsaved changes");
+    EXPECT_EQ(editor.changeLines(), (std::vector<std::string>{
+                                        "Lens 1 (24-70mm) \u00B7 All range: -5 \u2192 default",
+                                        "Lens 1 (24-70mm) \u00B7 3/4 to wide/infinity: default \u2192 -127"}));
+    std::vector<uint8_t> saved = editor.image();
+    editor.markSaved();
+    EXPECT_EQ(editor.changeCount(), 0);
+    EXPECT_EQ(editor.image(), saved);
+    EXPECT_EQ(editor.lensLines(), (std::vector<std::string>{
+                                      "Lens 1 (24-70mm) \u00B7 All range: default \u00B7 Tele/near to 1/2: default "
+                                      "\u00B7 1/2 to 3/4: default \u00B7 3/4 to wide/infinity: -127"}));
+}
+
 TEST_F(Editor, FileThatIsNoSettingsSavesAsTheWholeFormattedAreaOrNotAtAll)
 {
     const std::vector<uint8_t> shortFile(100, 0);

@@ -4,8 +4,10 @@
 // only picks the port, hands files to the module, shows what it prints and
 // keeps the backups it makes.
 import { loadCore, onCoreOutput, withString } from './core.js';
-import { loadImage, currentImage, currentFileName, saveRefusal, showStatus, ask, mayDiscardEdits }
-  from './editor.js';
+import {
+  loadImage, currentImage, currentFileName, saveRefusal, showStatus, ask, mayDiscardEdits, hasImage,
+  confirmWrite, writtenToAdapter, EDITOR_CHANGED,
+} from './editor.js';
 import { hasWebSerial } from './serial-support.js';
 import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes } from './backups.js';
 
@@ -20,6 +22,12 @@ const LOG_DRAW_MS = 100;
 const OUTCOME_COMPLETED = 0;
 const WAY_INSTALL_FIRMWARE = 1;
 const WAY_WRITE_BACKUP = 2;
+// adapter_connection (src/web/AdapterApi.h): no port chosen, not opened, no answer.
+const CONNECTION_FAILED = [2, 3, 4];
+const CONNECTION_NO_ANSWER = 4;
+// Where an action's progress shows: beside the buttons that start it.
+const LENSES = 'lenses';
+const MAINTENANCE = 'maintenance';
 const FRAMED_TEXT =
   'This page is shown inside another site; open it in its own tab to reach the adapter.';
 const PORT_HELD_TEXT = 'This page still holds the port; reload the page to free it.';
@@ -39,6 +47,7 @@ let runStart = null;  // where the running action's command line goes in the Log
 let storageKept = true;  // the browser keeps backups (IndexedDB opens)
 let installOffered = false;  // "Install firmware anyway" is the way back
 let newestBackup = '';  // marked after a read that found no valid settings
+let place = LENSES;  // the part whose action runs or ran last
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
 // but hide the controls in a browser without Web Serial.
@@ -49,6 +58,8 @@ export async function initAdapter(doc = document) {
     link: doc.getElementById('link'),
     connect: doc.getElementById('connect'),
     disconnect: doc.getElementById('disconnect'),
+    connection: doc.getElementById('connection'),
+    noAnswerHelp: doc.getElementById('no-answer-help'),
     reset: doc.getElementById('reset-adapter'),
     identity: doc.getElementById('identity'),
     firmware: doc.getElementById('firmware-file'),
@@ -58,6 +69,12 @@ export async function initAdapter(doc = document) {
     read: doc.getElementById('read-settings'),
     write: doc.getElementById('write-settings'),
     progress: doc.getElementById('progress'),
+    progressSlots: {
+      [LENSES]: doc.getElementById('lens-progress'),
+      [MAINTENANCE]: doc.getElementById('maintenance-progress'),
+    },
+    status: doc.getElementById('status'),
+    maintenanceStatus: doc.getElementById('maintenance-status'),
     log: doc.getElementById('log'),
     backups: doc.getElementById('backups'),
     noBackups: doc.getElementById('no-backups'),
@@ -92,19 +109,25 @@ export async function initAdapter(doc = document) {
   core.pelagoCommand = logCommand;
   el.connect.addEventListener('click', connect);
   el.disconnect.addEventListener('click', () => act(disconnect));
-  el.reset.addEventListener('click', () => act(() => runAction('adapter_reset')));
+  el.reset.addEventListener('click', () => act(() => runAction('adapter_reset'), MAINTENANCE));
   el.firmware.addEventListener('change', () => {
     const file = el.firmware.files[0];
     el.firmwareName.textContent = file ? file.name : 'No file chosen';
     updateControls();
   });
-  el.update.addEventListener('click', () => act(() => updateFirmware('adapter_update_firmware')));
-  el.install.addEventListener('click', () => act(() => updateFirmware('adapter_install_firmware')));
+  el.update.addEventListener('click', () => act(() => updateFirmware('adapter_update_firmware'), MAINTENANCE));
+  el.install.addEventListener('click', () => act(() => updateFirmware('adapter_install_firmware'), MAINTENANCE));
   el.read.addEventListener('click', async () => {
     // Asked before the port is opened: the read replaces the editor's file.
     if (!busy && await mayDiscardEdits()) act(readSettings);
   });
-  el.write.addEventListener('click', () => act(writeSettings));
+  el.write.addEventListener('click', askAndWriteSettings);
+  doc.addEventListener(EDITOR_CHANGED, () => updateControls());
+  // A maintenance action's outcome also shows beside its buttons, far from
+  // the Status; screen readers hear it once, from the Status.
+  new MutationObserver(() => {
+    if (place === MAINTENANCE) el.maintenanceStatus.textContent = el.status.textContent;
+  }).observe(el.status, { childList: true, characterData: true, subtree: true });
   // A port's disconnect event bubbles up here with the port as its target.
   navigator.serial.addEventListener('disconnect', (event) => {
     if (event.target !== core.pelagoSerial.port) return;
@@ -131,7 +154,7 @@ function updateControls() {
   el.disconnect.disabled = busy || !connected;
   el.reset.disabled = busy || !connected;
   el.read.disabled = busy || !connected;
-  el.write.disabled = busy || !connected;
+  el.write.disabled = busy || !connected || !hasImage();
   el.firmware.disabled = busy || !connected;
   el.update.disabled = busy || !connected || !el.firmware.files.length;
   el.install.hidden = !installOffered;
@@ -144,10 +167,15 @@ function updateControls() {
 }
 
 // Runs `task` as the one operation of the page: every control that would
-// start another is disabled, and leaving the page asks first.
-async function act(task) {
+// start another is disabled, and leaving the page asks first. Its progress
+// and outcome show in `part` (LENSES or MAINTENANCE).
+async function act(task, part = LENSES) {
   if (busy) return;
   busy = true;
+  place = part;
+  el.progressSlots[part].append(el.progress);
+  el.maintenanceStatus.hidden = part !== MAINTENANCE;
+  el.maintenanceStatus.textContent = '';
   updateControls();
   try {
     await task();
@@ -158,6 +186,7 @@ async function act(task) {
     if (portLost) await forgetPort();
     if (core.pelagoSerial.held) showStatus(PORT_HELD_TEXT);
     busy = false;
+    el.progress.hidden = true;
     updateControls();
   }
 }
@@ -169,7 +198,9 @@ function connect() {
       // Asked first, straight from the click: the picker needs the gesture.
       port = await navigator.serial.requestPort();
     } catch (error) {
-      showStatus('No port was chosen');
+      core._adapter_no_port_chosen();
+      showConnection();
+      showStatus(core.UTF8ToString(core._adapter_connection_text()));
       return;
     }
     await core.pelagoSerial.choose(port);
@@ -178,6 +209,7 @@ function connect() {
     newestBackup = '';  // named for the adapter connected before
     const status = await runAction('adapter_connect');
     connected = status === 0;
+    showConnection();
     if (connected) {
       el.identity.textContent = identityBlock(run);
     } else {
@@ -189,9 +221,20 @@ function connect() {
 // Releases the port (reader, writer, the port itself) and forgets it.
 async function forgetPort() {
   await core.pelagoSerial.forget();
+  core._adapter_port_released();
   connected = false;
   portLost = false;
   el.identity.textContent = 'Not connected';
+  showConnection();
+}
+
+// The Connection line beside Connect, as the module says it, and what to
+// check when the adapter did not answer.
+function showConnection() {
+  const connection = core._adapter_connection();
+  el.connection.textContent = core.UTF8ToString(core._adapter_connection_text());
+  el.connection.dataset.state = CONNECTION_FAILED.includes(connection) ? 'failed' : '';
+  el.noAnswerHelp.hidden = connection !== CONNECTION_NO_ANSWER;
 }
 
 async function disconnect() {
@@ -214,23 +257,32 @@ async function updateFirmware(action) {
   else if (core._adapter_way_back() & WAY_INSTALL_FIRMWARE) installOffered = true;
 }
 
-async function writeSettings() {
+// "Write settings to adapter": what the write changes is asked about
+// first, unless the file is refused anyway.
+async function askAndWriteSettings() {
+  if (busy) return;
   const refusal = currentFileName() ? saveRefusal() : '';
   if (refusal) {
     showStatus(refusal);
     return;
   }
-  const image = currentImage();
-  if (!image) {
+  if (!hasImage()) {
     showStatus('Open a settings file or read the settings from the adapter first');
     return;
   }
+  if (core._editor_holds_settings() && !await confirmWrite()) return;
+  await act(writeSettings);
+}
+
+async function writeSettings() {
+  const image = currentImage();
   const path = writeModuleFile(SETTINGS_DIR, currentFileName(), image);
   try {
     await runAction('adapter_write_settings', path, core._editor_holds_settings());
   } finally {
     core.FS.unlink(path);
   }
+  if (core._adapter_outcome() === OUTCOME_COMPLETED) writtenToAdapter();
 }
 
 async function readSettings() {
@@ -257,7 +309,7 @@ async function readSettings() {
   newestBackup = core._adapter_way_back() & WAY_WRITE_BACKUP
     ? core.UTF8ToString(core._adapter_way_back_file()) : '';
   await renderBackups();
-  loadImage(bytes, name);
+  loadImage(bytes, name, true);
   // Opened in the editor all the same, but the copy the page promises is missing.
   showStatus(verdict !== 'Done' ? verdict
     : kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
@@ -274,7 +326,7 @@ async function writeBackup(backup) {
     core.FS.writeFile(path, backup.bytes);
     await runAction('adapter_write_settings', path, 1);
     if (core._adapter_outcome() === OUTCOME_COMPLETED && backup.name === newestBackup) newestBackup = '';
-  });
+  }, MAINTENANCE);
 }
 
 async function removeBackup(backup) {
@@ -290,7 +342,7 @@ async function removeBackup(backup) {
     if (backup.name === newestBackup) newestBackup = '';
     await renderBackups();
     showStatus('Done');
-  });
+  }, MAINTENANCE);
 }
 
 // Runs one exported action of the module, its output going to the Log;
@@ -305,6 +357,7 @@ async function runAction(name, path, isSettings) {
   pendingNode.before(runStart);
   showStatus('Working…');
   showProgress('', 0, 1);
+  el.progress.hidden = false;
   const args = [path, isSettings].filter((arg) => arg !== undefined);
   const types = args.map((arg) => (typeof arg === 'string' ? 'string' : 'number'));
   const status = await core.ccall(name, 'number', types, args, { async: true });

@@ -1,6 +1,5 @@
-// The page's entry: the adapter section's browser check, the offline copy,
-// the editor, then the adapter part (which loads settings into the editor).
-import { showSerialSupport } from './serial-support.js';
+// The page's entry: the offline copy, the editor, then the adapter part
+// (which loads settings into the editor).
 import { startOffline } from './offline.js';
 import { loadCore } from './core.js';
 import { initEditor, startEditor } from './editor.js';
@@ -9,7 +8,6 @@ import { initAdapter } from './adapter.js';
 // Tells start-check.js that the module runs.
 document.documentElement.dataset.started = '';
 
-showSerialSupport();
 startOffline();
 initEditor()
   .then(() => loadCore())

@@ -1,15 +1,20 @@
-// The lens editor: opens a settings file, shows one row per lens with its
-// four corrections and a drawing of them, and downloads the edited file.
-// The core decides everything (lens list, decoding, the range check, the
-// formatting of a blank area, the bytes saved, the status texts); this
-// module renders what it says and forwards what the user types.
+// The lens editor: opens a settings file or the area read from the
+// adapter, shows one row per lens with its four corrections and a drawing
+// of them, marks what changed, and downloads the edited file. The core
+// decides everything (lens list, IDs, decoding, the range check, what
+// changed and how the change reads, the bytes saved, the status texts);
+// this module renders what it says and forwards what the user types.
 import { loadCore, withBytes, withString, copyBytes } from './core.js';
-import { drawCorrections } from './chart.js';
+import { drawCorrections, drawKey } from './chart.js';
+
+// Fired on the document when a file opens or the count of changes moves.
+export const EDITOR_CHANGED = 'pelago-editor-changed';
 
 let core = null;
 let fileName = '';
 let opened = false;
 let elements = null;
+let rows = [];  // per lens: {inputs, cells, undo, redraw}
 
 // Wires the editor to the page; resolves once the core is loaded. Its file
 // input stays disabled until startEditor, once the whole page is ready.
@@ -21,11 +26,26 @@ export async function initEditor(documentRef = document) {
     download: documentRef.getElementById('download'),
     status: documentRef.getElementById('status'),
     table: documentRef.getElementById('lenses'),
+    legend: documentRef.getElementById('legend'),
+    changes: documentRef.getElementById('changes'),
     discardDialog: documentRef.getElementById('discard-edits-dialog'),
+    writeDialog: documentRef.getElementById('write-settings-dialog'),
+    writeNote: documentRef.getElementById('write-settings-note'),
+    writeList: documentRef.getElementById('write-settings-list'),
   };
   core = await loadCore();
   elements.fileInput.addEventListener('change', openChosenFile);
   elements.download.addEventListener('click', downloadImage);
+  // Asks only while something would be lost.
+  window.addEventListener('beforeunload', (event) => {
+    if (!hasChanges()) return;
+    event.preventDefault();
+    event.returnValue = '';
+  });
+  for (const [selector, value] of [['.entry-min', core._editor_entry_min()], ['.entry-max', core._editor_entry_max()]]) {
+    for (const shown of documentRef.querySelectorAll(selector)) shown.textContent = String(value);
+  }
+  drawKey(documentRef.getElementById('chart-key'));
 }
 
 // Lets the user open files: the page's last step of starting, so that the
@@ -36,17 +56,53 @@ export function startEditor() {
 }
 
 // Loads a settings image into the editor as if the file `name` had been
-// opened (the adapter part hands over an area read from the adapter).
-export function loadImage(bytes, name) {
+// opened; `fromAdapter` when it is the area just read from the adapter.
+export function loadImage(bytes, name, fromAdapter = false) {
   requireCore();
+  const open = fromAdapter ? core._editor_open_read : core._editor_open;
   withString(core, name, (namePointer) =>
-    withBytes(core, bytes, (pointer, size) => core._editor_open(pointer, size, namePointer)));
+    withBytes(core, bytes, (pointer, size) => open(pointer, size, namePointer)));
   fileName = name;
   opened = true;
   elements.fileName.textContent = name;
   elements.download.disabled = false;
   renderTable();
   showStatus(text(core._editor_status()));
+  showChanges();
+}
+
+// Whether a file (or an area read) is open.
+export function hasImage() {
+  return opened;
+}
+
+// Whether the editor holds changes not yet written or downloaded.
+export function hasChanges() {
+  return opened && core._editor_edited() === 1;
+}
+
+// Asks "Write these changes to the adapter?" with the core's list of what
+// the write changes; resolves true for "Write".
+export function confirmWrite() {
+  requireCore();
+  const note = text(core._editor_write_note());
+  const lines = text(core._editor_write_lines()).split('\n').filter((line) => line);
+  elements.writeNote.textContent = note;
+  elements.writeNote.hidden = !note;
+  elements.writeList.replaceChildren(...lines.map((line) => {
+    const item = elements.document.createElement('li');
+    item.textContent = line;
+    return item;
+  }));
+  elements.writeList.hidden = lines.length === 0;
+  return ask(elements.writeDialog);
+}
+
+// After a completed write: the adapter holds what the editor shows.
+export function writtenToAdapter() {
+  requireCore();
+  core._editor_written_to_adapter();
+  refreshAll();
 }
 
 // Asks in `dialog` (a <dialog> whose buttons have the values "confirm" and
@@ -149,7 +205,8 @@ function downloadImage() {
   link.click();
   link.remove();
   setTimeout(() => URL.revokeObjectURL(url), 0);
-  showStatus(text(core._editor_saved_status()));
+  showStatus(text(core._editor_downloaded()));
+  refreshAll();
 }
 
 function fieldLabels() {
@@ -179,77 +236,180 @@ function renderTable() {
   const body = elements.table.tBodies[0];
   head.replaceChildren();
   body.replaceChildren();
+  rows = [];
   elements.table.hidden = count === 0;
+  elements.legend.hidden = count === 0;
   if (count === 0) return;
 
   const headRow = head.insertRow();
-  for (const title of ['Lens', 'Focal length', ...labels, 'Across the range']) {
+  for (const title of ['Lens', 'Focal length', ...labels, 'Across the range', 'Changes']) {
     const cell = doc.createElement('th');
     cell.scope = 'col';
     cell.textContent = title;
     headRow.append(cell);
   }
-  headRow.lastChild.className = 'chart-heading';
+  headRow.cells[headRow.cells.length - 2].className = 'chart-heading';
+  headRow.lastChild.className = 'actions-heading';
 
   const range = { min: core._editor_entry_min(), max: core._editor_entry_max() };
   for (let lens = 1; lens <= count; lens++) {
     const row = body.insertRow();
     const number = doc.createElement('th');
     number.scope = 'row';
-    number.textContent = String(lens);
-    row.append(number);
-    const focal = row.insertCell();
-    focal.className = 'focal';
-    focal.textContent = text(core._editor_focal_length(lens));
+    const word = doc.createElement('span');
+    word.className = 'card-only';
+    word.textContent = 'Lens ';
+    number.append(word, String(lens));
+    row.append(number, lensCell(lens));
     const chartCell = doc.createElement('td');
     chartCell.className = 'chart';
-    const redraw = () => drawCorrections(chartCell, `Lens ${lens}`, labels, lensValues(lens, labels), range);
-    labels.forEach((label, field) => row.append(entryCell(lens, field, `Lens ${lens} ${label}`, redraw)));
-    row.append(chartCell);
-    redraw();
+    const state = { inputs: [], cells: [], undo: null };
+    state.redraw = () => drawCorrections(chartCell, `Lens ${lens}`, labels, lensValues(lens, labels), range);
+    labels.forEach((label, field) => row.append(entryCell(lens, field, label, state)));
+    row.append(chartCell, actionsCell(lens, state));
+    rows.push(state);
+    state.redraw();
   }
 }
 
-function entryCell(lens, field, name, redraw) {
+// The focal length, the lens's ID and, for the lens on the adapter last,
+// the core's mark for it.
+function lensCell(lens) {
+  const doc = elements.document;
+  const cell = doc.createElement('td');
+  cell.className = 'focal';
+  const focal = doc.createElement('span');
+  focal.className = 'focal-length';
+  focal.textContent = text(core._editor_focal_length(lens));
+  const id = doc.createElement('span');
+  id.className = 'lens-id';
+  id.textContent = text(core._editor_lens_id(lens));
+  cell.append(focal, ' ', id);
+  if (core._editor_last_mounted(lens)) {
+    const mark = doc.createElement('span');
+    mark.className = 'mounted';
+    mark.textContent = text(core._editor_last_mounted_text());
+    cell.append(' ', mark);
+  }
+  return cell;
+}
+
+// "Undo changes to lens N", shown while the lens has changes; the cell
+// keeps room for more of the lens's own buttons.
+function actionsCell(lens, state) {
+  const doc = elements.document;
+  const cell = doc.createElement('td');
+  cell.className = 'lens-actions';
+  const undo = doc.createElement('button');
+  undo.type = 'button';
+  undo.className = 'secondary';
+  undo.textContent = 'Undo changes';
+  undo.setAttribute('aria-label', `Undo changes to lens ${lens}`);
+  undo.hidden = true;
+  undo.addEventListener('click', () => {
+    core._editor_undo_lens(lens);
+    for (const input of state.inputs) clearRefusal(input);
+    refreshLens(lens);
+    // The button goes away; the lens's first field takes the focus.
+    state.inputs[0].focus();
+  });
+  state.undo = undo;
+  cell.append(undo);
+  return cell;
+}
+
+// Shows what the core holds for the lens: values, change marks, Undo.
+function refreshLens(lens) {
+  const state = rows[lens - 1];
+  state.inputs.forEach((input, field) => {
+    input.value = text(core._editor_entry_text(lens, field));
+    const changed = core._editor_entry_changed(lens, field) === 1;
+    state.cells[field].classList.toggle('changed', changed);
+    describe(input);
+  });
+  state.undo.hidden = core._editor_lens_changed(lens) !== 1;
+  state.redraw();
+  showChanges();
+}
+
+function refreshAll() {
+  rows.forEach((_, index) => refreshLens(index + 1));
+  showChanges();
+}
+
+// The count of changes above the table, hidden when there are none.
+function showChanges() {
+  const line = opened ? text(core._editor_changes_text()) : '';
+  elements.changes.textContent = line;
+  elements.changes.hidden = !line;
+  elements.document.dispatchEvent(new Event(EDITOR_CHANGED));
+}
+
+// A field's description: its refusal while refused, and whether it changed.
+function describe(input) {
+  const ids = [];
+  if (input.hasAttribute('aria-invalid')) ids.push(input.dataset.refusal);
+  if (input.closest('.entry').classList.contains('changed')) ids.push('changed-note');
+  if (ids.length) input.setAttribute('aria-describedby', ids.join(' '));
+  else input.removeAttribute('aria-describedby');
+}
+
+function clearRefusal(input) {
+  input.removeAttribute('aria-invalid');
+  const message = elements.document.getElementById(input.dataset.refusal);
+  message.textContent = '';
+  message.hidden = true;
+}
+
+function entryCell(lens, field, label, state) {
   const doc = elements.document;
   const cell = doc.createElement('td');
   cell.className = 'entry';
+  // The column heading says it in the table; a lens card says it here.
+  const shownLabel = doc.createElement('span');
+  shownLabel.className = 'field-label';
+  shownLabel.setAttribute('aria-hidden', 'true');
+  shownLabel.textContent = label;
+  const box = doc.createElement('span');
+  box.className = 'entry-box';
   const input = doc.createElement('input');
   input.type = 'text';
   input.autocomplete = 'off';
   input.spellcheck = false;
   input.size = 4;
   input.placeholder = 'default';
-  input.setAttribute('aria-label', name);
+  input.setAttribute('aria-label', `Lens ${lens} ${label}`);
   input.value = text(core._editor_entry_text(lens, field));
   const message = doc.createElement('span');
   message.className = 'refusal';
   message.id = `refusal-${lens}-${field}`;
   message.setAttribute('role', 'alert');
   message.hidden = true;
+  input.dataset.refusal = message.id;
 
   input.addEventListener('change', () => {
     const accepted = withString(core, input.value, (pointer) => core._editor_set_entry(lens, field, pointer));
-    const refused = !accepted;
     // A refused entry is never written: the field shows what is kept.
     input.value = text(core._editor_entry_text(lens, field));
-    message.textContent = refused ? text(core._editor_refusal_text()) : '';
-    message.hidden = !refused;
-    if (refused) {
-      input.setAttribute('aria-invalid', 'true');
-      input.setAttribute('aria-describedby', message.id);
-      // Back to the field once the browser has moved on, to retype it.
-      setTimeout(() => { input.focus(); input.select(); }, 0);
-    } else {
-      input.removeAttribute('aria-invalid');
-      input.removeAttribute('aria-describedby');
-      redraw();
+    if (accepted) {
+      clearRefusal(input);
+      refreshLens(lens);
+      return;
     }
+    message.textContent = text(core._editor_refusal_text());
+    message.hidden = false;
+    input.setAttribute('aria-invalid', 'true');
+    describe(input);
+    // Back to the field once the browser has moved on, to retype it.
+    setTimeout(() => { input.focus(); input.select(); }, 0);
   });
   // The refusal stays with the field: shown while it has the focus, so it
   // never covers the fields the user moves on to.
   input.addEventListener('blur', () => { message.hidden = true; });
   input.addEventListener('focus', () => { message.hidden = !input.hasAttribute('aria-invalid'); });
-  cell.append(input, message);
+  box.append(input);
+  cell.append(shownLabel, box, message);
+  state.inputs.push(input);
+  state.cells.push(cell);
   return cell;
 }

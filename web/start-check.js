@@ -6,6 +6,11 @@
   var NEEDS_SERVER = 'This copy of the page needs a web server. Open PelagoXcon.html instead: it works from disk.';
   var firstError = null;
 
+  // Known before the first paint, so that the page keeps its layout when
+  // the module starts: without a serial port to reach (no Web Serial, or
+  // framed by another site), the adapter's controls never show.
+  if (!navigator.serial || window.top !== window) document.documentElement.classList.add('no-serial');
+
   function started() {
     return document.documentElement.hasAttribute('data-started');
   }

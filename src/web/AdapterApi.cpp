@@ -1,38 +1,41 @@
 #include "AdapterApi.h"
 
 #include <emscripten/emscripten.h>
+#include <sys/stat.h>
 
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <fstream>
 #include <string>
-#include <system_error>
 #include <vector>
+
+#include <sys/stat.h>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "DeviceRoad.h"
+#include "EditorApi.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
 #include "Printable.h"
 #include "Progress.h"
 #include "SettingsBackup.h"
+#include "SettingsEditor.h"
 #include "SettingsFile.h"
 #include "SettingsOpen.h"
 #include "WebPortFactory.h"
+#include "WebSerialPort.h"
 #include "nvm.h"
 
 namespace {
 
 constexpr const char* kProgramName = "PelagoXcon";
 constexpr const char* kBackupDir = "/backups";
+constexpr mode_t kBackupDirMode = 0700;
 constexpr const char* kBackupExtension = ".dat";
-constexpr size_t kStampDateDigits = 8;  // YYYYMMDD of a backup's name
 constexpr int kReasonSize = 512;
 constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
@@ -52,6 +55,8 @@ std::string g_wayBackFile;     // a name in kBackupDir
 std::string g_recoveryText;
 std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
+AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
+std::string g_connectedTo;     // the serial number of the adapter connected
 
 const char* _handOut(std::string text)
 {
@@ -91,9 +96,25 @@ EM_JS(void, pelago_report_progress, (const char* label, uint32_t done, uint32_t 
 
 namespace {
 
+// Paths here are the module's own, '/'-separated; <filesystem> would
+// cost the page more than the rest of this file.
+std::string _dirName(const std::string& path)
+{
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
 std::string _baseName(const std::string& path)
 {
-    return std::filesystem::path(path).filename().string();
+    return path.substr(path.rfind('/') + 1);
+}
+
+// The name without its extension: "a.dat" gives "a", ".dat" stays.
+std::string _stem(const std::string& path)
+{
+    std::string name = _baseName(path);
+    size_t dot = name.rfind('.');
+    return dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
 }
 
 // Another tab may have stored a backup of the same name meanwhile; the
@@ -109,9 +130,7 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
         return false;
     if (*kept && _baseName(path) != kept) {
         std::string moved = std::string(kBackupDir) + "/" + kept;
-        std::error_code error;
-        std::filesystem::rename(path, moved, error);
-        if (!error)
+        if (std::rename(path.c_str(), moved.c_str()) == 0)
             path = moved;
     }
     return true;
@@ -128,8 +147,7 @@ void _reportProgress(const char* label, uint32_t done, uint32_t total)
 // environment is built at start-up, in no set order with our own.
 void _setUp()
 {
-    std::error_code ignored;
-    std::filesystem::create_directories(kBackupDir, ignored);
+    mkdir(kBackupDir, kBackupDirMode);  // there already after the first action
     setenv(kBackupDirVariable, kBackupDir, 1);
     setBackupKeeper(_keepBackup);
     setProgressObserver(_reportProgress);
@@ -168,7 +186,7 @@ AdapterOutcome _roadOutcome()
     return ADAPTER_FAILED;
 }
 
-void _collectWaysBack(bool afterCompletion);
+void _collectWaysBack();
 
 // Runs the console's driver with `options` after "-p PORT", keeping the
 // lens editor's image, which the driver blanks at its start. `hook` runs
@@ -196,19 +214,54 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
     g_outcome = _roadOutcome();
-    // A completed write or update put right what its own backup read found
-    // broken; only a completed read leaves the area as it found it.
-    _collectWaysBack(options.front() == "-s");
+    // A write or a firmware update may have changed the settings area, even
+    // when it failed; what the editor read no longer stands for it.
+    const std::string& action = options.front();
+    if (action == "-u" || action == "-f" || action == "-I")
+        editor_forget_adapter();
+    // The console names a way back only where one is due, completed runs
+    // included (an adapter without firmware after -i, an area -f erased).
+    _collectWaysBack();
     std::fflush(stdout);
     std::fflush(stderr);
     return status;
 }
 
-// "YYYY-MM-DD HH:MM:SS" of a parsed stamp.
-std::string _shownStamp(const std::string& stamp)
+// When the backup `parsed` was made, in the page's own time zone as
+// "YYYY-MM-DD HH:MM:SS"; a stamp that is no date is shown as it stands.
+std::string _shownStamp(const SettingsBackupName& parsed)
 {
+    const std::string& stamp = parsed.stamp;
+    std::time_t made = 0;
+    char shown[sizeof "YYYY-MM-DD HH:MM:SS"] = "";
+    const std::tm* local = settingsBackupInstant(parsed, made) ? std::localtime(&made) : nullptr;
+    if (local != nullptr && std::strftime(shown, sizeof shown, "%Y-%m-%d %H:%M:%S", local) != 0)
+        return shown;
     return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + stamp.substr(8, 2) +
            ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+// " Its lenses: 24-70mm, 50mm." for the backup `name` in kBackupDir, as
+// the lens editor would list them; "" when it cannot be read or holds no
+// lens list. The editor's image is kept, as across an action.
+std::string _backupLenses(const std::string& name)
+{
+    FilePtr in(std::fopen((std::string(kBackupDir) + "/" + name).c_str(), "rb"));
+    uint8_t bytes[kSettingsFileSize];
+    if (!in || std::fread(bytes, 1, sizeof bytes, in.get()) != sizeof bytes)
+        return "";
+    std::vector<uint8_t> editorImage(g_eeprom, g_eeprom + kFlashImageSize);
+    SettingsEditor backup;
+    const bool listed = backup.open(bytes, sizeof bytes, name) == SettingsOpened::Current;
+    std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
+    if (!listed)
+        return "";
+    if (backup.lensCount() == 0)
+        return " It holds no lens.";
+    std::string lenses = " Its lenses: ";
+    for (int lens = 1; lens <= backup.lensCount(); ++lens)
+        lenses += (lens > 1 ? ", " : "") + backup.focalLength(lens);
+    return lenses + ".";
 }
 
 std::string _pressWrite(const std::string& name)
@@ -218,25 +271,27 @@ std::string _pressWrite(const std::string& name)
 
 constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
 constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
+constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Update firmware\"";
 
 // Whether `path` is one of the backups the page lists.
 bool _isListedBackup(const std::string& path)
 {
-    return std::filesystem::path(path).parent_path() == kBackupDir;
+    return _dirName(path) == kBackupDir;
 }
 
 // The ways back the console's driver named in this run, each with the
 // button that takes it where the console prints a command; the console
-// decides which are due, so the page and the console never disagree. None
-// after a completed action unless `afterCompletion`.
-void _collectWaysBack(bool afterCompletion)
+// decides which are due, so the page and the console never disagree.
+void _collectWaysBack()
 {
-    if (g_outcome == ADAPTER_COMPLETED && !afterCompletion)
-        return;
     bool interrupted = g_outcome == ADAPTER_INTERRUPTED;
     for (const WayBack& way : offeredWaysBack()) {
         std::string press;
-        if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
+        if (way.kind == WayBackKind::NoFirmware && way.file.empty()) {
+            // Connect found it: the install is offered once a file is chosen and refused.
+            press = kChooseFirmware;
+            g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
+        } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
             press = kPressInstall;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
         } else if (!way.file.empty() && _isListedBackup(way.file)) {
@@ -295,7 +350,57 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_backup_dir()
 
 EMSCRIPTEN_KEEPALIVE int adapter_connect()
 {
-    return _run({"-i"});
+    int status = _run({"-i"});
+    g_connectedTo.clear();
+    if (webSerialPortName().empty()) {
+        g_connection = ADAPTER_NO_PORT_CHOSEN;
+    } else if (status == kStatusOk) {
+        g_connection = ADAPTER_CONNECTED;
+        g_connectedTo = lastAdapterSerialNumber();
+    } else {
+        // The browser refusing the port is told apart from a port that
+        // opened and stayed silent: the two need different help.
+        g_connection = webSerialLastOpenResult() == SerialPort::OpenOk ? ADAPTER_NO_ANSWER : ADAPTER_PORT_NOT_OPENED;
+    }
+    return status;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_no_port_chosen()
+{
+    g_connection = ADAPTER_NO_PORT_CHOSEN;
+}
+
+EMSCRIPTEN_KEEPALIVE void adapter_port_released()
+{
+    // A Connect that failed still says why; a connection made is over.
+    if (!g_connectedTo.empty())
+        g_connection = ADAPTER_NOT_CONNECTED;
+    g_connectedTo.clear();
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_connection()
+{
+    return g_connection;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_connection_text()
+{
+    switch (g_connection) {
+    case ADAPTER_CONNECTED:
+        return _handOut("Connected to the adapter " + printable(g_connectedTo));
+    case ADAPTER_NO_PORT_CHOSEN:
+        // The picker closed; a connection made before still holds.
+        if (!g_connectedTo.empty())
+            return _handOut("No port was chosen; still connected to the adapter " + printable(g_connectedTo));
+        return "No port was chosen";
+    case ADAPTER_PORT_NOT_OPENED:
+        return "The port could not be opened";
+    case ADAPTER_NO_ANSWER:
+        return "The adapter did not answer";
+    case ADAPTER_NOT_CONNECTED:
+        break;
+    }
+    return "Not connected";
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_reset()
@@ -373,27 +478,27 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
 {
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed)) {
-        std::string stem = std::filesystem::path(name).stem().string();
-        return _handOut(stem + "-1" + kBackupExtension);
+        return _handOut(_stem(name) + "-1" + kBackupExtension);
     }
-    return _handOut(parsed.serial + "-" + parsed.stamp.substr(0, kStampDateDigits) + "-" +
-                    parsed.stamp.substr(kStampDateDigits) + "-" + std::to_string(parsed.counter + 1) +
-                    kBackupExtension);
+    ++parsed.counter;
+    return _handOut(settingsBackupFileName(parsed));
 }
 
 EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
 {
     std::string adapter = printable(lastAdapterSerialNumber());
     std::string shown = printable(name);
+    std::string lenses = _backupLenses(name);
     SettingsBackupName parsed;
     if (!parseSettingsBackupName(name, parsed))
         return _handOut("Write " + shown + " to the adapter " + adapter +
-                        "? Its name does not say which adapter it is of, nor when it was made.");
-    std::string when = _shownStamp(parsed.stamp);
+                        "? Its name does not say which adapter it is of, nor when it was made." + lenses);
+    std::string when = _shownStamp(parsed);
     if (parsed.serial == settingsBackupSerial(lastAdapterSerialNumber()))
         return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
-                        when + ". The adapter's settings are backed up again first.");
+                        when + "." + lenses + " The adapter's settings are backed up again first.");
     return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
-                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own.");
+                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." +
+                    lenses);
 }
 }

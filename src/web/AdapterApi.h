@@ -36,6 +36,16 @@ enum AdapterWayBack {
     ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the backups
 };
 
+// adapter_connection's values: how Connect ended, for the page's
+// Connection line.
+enum AdapterConnection {
+    ADAPTER_NOT_CONNECTED = 0,    // none yet, or the port was let go
+    ADAPTER_CONNECTED = 1,
+    ADAPTER_NO_PORT_CHOSEN = 2,   // the browser's picker closed without a port
+    ADAPTER_PORT_NOT_OPENED = 3,  // the browser would not open it (held elsewhere, no permission, gone)
+    ADAPTER_NO_ANSWER = 4,        // it opened, but no adapter answered on it
+};
+
 // How the chosen port is driven (WebLink): 0 Automatic, 1 USB, 2 Serial.
 void adapter_set_link(int link);
 
@@ -46,8 +56,22 @@ const char* adapter_port_name();
 // The directory of the module's file system where backups are kept.
 const char* adapter_backup_dir();
 
-// Connects and shows the identity, as `-p PORT -i`.
+// Connects and shows the identity, as `-p PORT -i`; adapter_connection()
+// then says how it went.
 int adapter_connect();
+
+// The page tells how the port went otherwise: the picker closed without
+// one (a connection made before is kept), or the port was let go
+// (Disconnect, the port went away, a failed Connect), which ends a
+// connection made.
+void adapter_no_port_chosen();
+void adapter_port_released();
+
+// How Connect ended last (AdapterConnection), and the line that says it:
+// "Connected to the adapter SERIAL", "No port was chosen", "The port could
+// not be opened", "The adapter did not answer", "Not connected".
+int adapter_connection();
+const char* adapter_connection_text();
 
 // Resets the adapter, as `-p PORT -R`.
 int adapter_reset();
@@ -67,7 +91,7 @@ int adapter_install_firmware(const char* path);
 int adapter_write_settings(const char* path, int isSettings);
 
 // Saves the adapter's settings area as `-p PORT -s FILE` does, FILE being
-// a new backup name (SERIAL-YYYYMMDD-HHMMSS[-N].dat, the serial number read
+// a new backup name (SERIAL-YYYYMMDD-HHMMSSZ[-N].dat, the time in UTC, the serial number read
 // on the same connection as the area) in adapter_backup_dir();
 // adapter_read_path() then names it. Nothing is left there when the read
 // fails. An area that holds no valid settings still completes, with a way
@@ -91,14 +115,18 @@ const char* adapter_way_back_file();
 // The lines (one per line end) that tell the page's user the adapter's
 // state after the last action and the button that recovers it, as the
 // console says them with its command; "" when there is nothing to recover.
+// A completed action may have some too: Connect to an adapter without
+// firmware, an update that erased an area holding no settings.
 const char* adapter_recovery_text();
 
 // The name the console takes for a backup when `name` is taken:
-// SERIAL-YYYYMMDD-HHMMSS-N.dat with the next N.
+// SERIAL-YYYYMMDD-HHMMSSZ-N.dat with the next N (no Z for names of
+// earlier versions, made in local time).
 const char* adapter_next_backup_name(const char* name);
 
 // The question before backup `name` (a file name in adapter_backup_dir())
-// is written to the adapter last connected: the backup's adapter and
-// date, and whether it is of another adapter.
+// is written to the adapter last connected: the backup's adapter, its date
+// in the page's time zone, whether it is of another adapter, and its lenses
+// (when the file is in adapter_backup_dir()).
 const char* adapter_write_backup_question(const char* name);
 }

@@ -92,7 +92,7 @@ std::vector<std::string> DeviceHarness::commands(const std::string& prefix)
 std::string maskTimes(const std::string& text)
 {
     static const std::regex seconds("done in +[0-9]+\\.[0-9]{3} seconds");
-    static const std::regex stamp("-[0-9]{8}-[0-9]{6}(-[0-9]+)?\\.dat");
+    static const std::regex stamp("-[0-9]{8}-[0-9]{6}Z?(-[0-9]+)?\\.dat");
     return std::regex_replace(std::regex_replace(text, seconds, "done in T seconds"), stamp, "-STAMP$1.dat");
 }
 

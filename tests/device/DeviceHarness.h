@@ -71,7 +71,7 @@ private:
 };
 
 // Replaces the seconds of every "done in %5.3f seconds" with "T", and the
-// time stamp of every backup name (-YYYYMMDD-HHMMSS) with "-STAMP".
+// time stamp of every backup name (-YYYYMMDD-HHMMSSZ) with "-STAMP".
 std::string maskTimes(const std::string& text);
 // The 4096-byte settings area (or any range) of a flash snapshot.
 std::vector<uint8_t> flashRange(const std::vector<uint8_t>& flash, uint32_t addr, uint32_t size);

@@ -396,6 +396,9 @@ TEST_P(InfoTest, BlankFlashPrintsAllOnes)
     // Escaped in any locale: a lone 0xFF is no UTF-8.
     EXPECT_EQ(maskTimes(r.out), infoBlock("\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF\\xFF", "0xFFFF", "0xFFFF", "0xFF",
                                           255, 255, "\\xFF", 255));
+    // No firmware, as an interrupted update leaves it: the way back -f names.
+    EXPECT_EQ(r.err, "Try to open USB device ... The adapter has no firmware (an interrupted update?); install FILE "
+                     "anyway with: PelagoXcon -p " + h().port() + " -I -f FILE\n");
 }
 
 // The first thing in `out` a terminal of the locale's character set would

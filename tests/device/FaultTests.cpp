@@ -115,6 +115,33 @@ TEST_P(FaultTest, FourNaksPerBlockStillSucceed)
     EXPECT_EQ(flashRange(h().adapter().flashSnapshot(), 0x1000, plain.size()), plain);
 }
 
+// Root opens a port past its exclusive flag, so a second run gets as far as
+// the lock before it is refused; its close is no hang-up of the first run's
+// line. The second run goes in while the adapter holds the first one's
+// answer to a programming step, which may take seconds.
+TEST_P(FaultTest, ASecondRunRefusedAsInUseLeavesTheFirstOnesUpdateWhole)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "the effective UID is not 0 (an ordinary user's second open fails at once)";
+    std::vector<uint8_t> plain = patternBytes(64 * kBlocks, 84);
+    std::string file;
+    sim::AdapterSim* adapter = nullptr;
+    ProcessResult second;
+    sim::SimOptions options;
+    options.onCommand = [&](unsigned) {
+        std::string command = adapter->commandLog().back();
+        if (second.exitStatus < 0 && command[0] == 'Y' && command.rfind("Y20000000", 0) != 0)
+            second = runProcess(PELAGO_EXE, {"-p", adapter->ptyPath(), "-f", file}, "", 4s);
+    };
+    adapter = &h().startSim(options);
+    file = writeFirmware(h(), "f.fw", plain);
+    ProcessResult r = h().runOnPort({"-f", file}, 60s);
+    EXPECT_EQ(second.exitStatus, 1) << second.err;
+    EXPECT_NE(second.err.find("The port is in use by "), std::string::npos) << second.err;
+    EXPECT_EQ(r.exitStatus, 0) << r.err;
+    EXPECT_EQ(flashRange(adapter->flashSnapshot(), 0x1000, plain.size()), plain);
+}
+
 namespace {
 
 // Whether the tty at `path` still has its exclusive-open flag set, which
@@ -142,6 +169,9 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
     std::string settings = h().path("user.dat");
     writeFile(settings, settingsFileBytes(80));
     std::string firmware = writeFirmware(h(), "f.fw", patternBytes(64 * 64, 81));
+    sim::MkfwOptions withSettings;
+    withSettings.settingsHandling = 2;  // erases the settings as byte 1 does
+    std::string firmwareWithSettings = writeFirmware(h(), "s.fw", patternBytes(64 * 64, 83), withSettings);
     const std::string saved = h().path("saved.dat");
     // A name the restore command must quote to survive being pasted.
     const std::string backupDir = h().path("the user's backups");
@@ -160,6 +190,7 @@ TEST_P(FaultTest, InterruptedTransfersSayWhatStateTheAdapterIsIn)
         {"firmware", {"-f", firmware}, "Updating firmware", SIGINT,
          "Interrupted: the adapter's firmware is erased or partly written; write it again with: PelagoXcon -p " +
              h().port() + " -I -f " + firmware},
+        {"firmware with settings", {"-I", "-f", firmwareWithSettings}, "Updating firmware", SIGINT, erased},
         {"after an update", {"-u", settings, "-i", "-R"}, "Adapter setting verified", SIGINT,
          "Interrupted: the adapter was changed as asked; the actions after that were not run"},
     };

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -321,9 +322,15 @@ TEST(SettingsClear, UnreadableInputAbortsBeforeTouchingTheAdapter)
     std::remove(path.c_str());
 }
 
-// Every way back as its line says it, shell-quoted, with and without a signal.
+// Every way back as its line says it, shell-quoted, with and without a signal;
+// in a locale that is not UTF-8, a path's bytes as they are unless a control
+// among them makes it one to type by hand.
 TEST(WayBackLine, NamesWhatRestoresTheAdapter)
 {
+    const char* locale = std::getenv("LC_ALL");
+    const std::string localeBefore = locale ? locale : "";
+    setenv("LC_ALL", "C", 1);
+    const std::string byHand = "\nType the path in that command by hand: it holds control characters, shown as \\xHH";
     const std::string port = "/dev/pts/3";
     const std::string firmware = "The adapter's firmware is erased or partly written; write it again with: ";
     const std::string settings = "The adapter's settings are erased or partly written; restore them with: ";
@@ -347,11 +354,20 @@ TEST(WayBackLine, NamesWhatRestoresTheAdapter)
         {WayBackKind::SettingsBlank, "",
          "The adapter's settings area is blank; restore a setting file saved earlier with: "
          "PelagoXcon -p /dev/pts/3 -u FILE"},
+        {WayBackKind::SettingsErased, "/home/Jos\xC3\xA9/b.dat",
+         settings + "PelagoXcon -p /dev/pts/3 -u '/home/Jos\xC3\xA9/b.dat'"},
+        {WayBackKind::FirmwareErased, "fw\x1B]2;x\x07.bin",
+         firmware + "PelagoXcon -p /dev/pts/3 -I -f 'fw\\x1B]2;x\\x07.bin'" + byHand},
+        {WayBackKind::SettingsErased, "b\x9B" "2J.dat", settings + "PelagoXcon -p /dev/pts/3 -u 'b\\x9B2J.dat'" + byHand},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(wayBackLine({c.kind, port, c.file}, false), c.says);
         EXPECT_EQ(wayBackLine({c.kind, port, c.file}, true), "Interrupted: t" + c.says.substr(1));
     }
+    if (locale)
+        setenv("LC_ALL", localeBefore.c_str(), 1);
+    else
+        unsetenv("LC_ALL");
 }
 
 // Interruptions in process, where a signal can strike any command: the

@@ -92,36 +92,14 @@ public:
     bool save(const std::string& target, rlim_t limit) override
     {
         // In a child: a limit that killed the process must not take the test with it.
-        int pipeFds[2];
-        if (pipe(pipeFds) != 0)
-            return false;
         Bytes data = expected();
-        pid_t pid = fork();
-        if (pid == 0) {
-            close(pipeFds[0]);
-            alarm(kChildSeconds);
-            if (user >= 0 && (setgroups(0, nullptr) != 0 || setresgid(gid_t(user), gid_t(user), gid_t(user)) != 0 ||
-                              setresuid(uid_t(user), uid_t(user), uid_t(user)) != 0))
-                _exit(2);
+        ChildOutcome saved = runInChild(user, kChildSeconds, [&](std::string& error) {
             FileSizeLimit limited(limit);
-            std::string error;
-            bool ok = safeSave(target, data.data(), data.size(), &error);
-            ssize_t ignored = write(pipeFds[1], error.data(), error.size());
-            (void)ignored;
-            _exit(ok ? 0 : 1);
-        }
-        close(pipeFds[1]);
-        std::string error;
-        char buffer[256];
-        for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;)
-            error.append(buffer, size_t(n));
-        close(pipeFds[0]);
-        int status = 0;
-        waitpid(pid, &status, 0);
-        EXPECT_TRUE(WIFEXITED(status)) << "the save ended by signal " << WTERMSIG(status);
-        bool ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
-        EXPECT_EQ(error.empty(), ok) << "reason: " << error;
-        return ok;
+            return safeSave(target, data.data(), data.size(), &error);
+        });
+        EXPECT_TRUE(WIFEXITED(saved.status)) << "the save ended by signal " << WTERMSIG(saved.status);
+        EXPECT_EQ(saved.text.empty(), saved.ok) << "reason: " << saved.text;
+        return saved.ok;
     }
 };
 

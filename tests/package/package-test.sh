@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Checks what a user installs: the man pages, the Debian package, the
-# Windows zip and the web zip, each made afresh from a build tree into a
-# scratch directory. PAGE is the one-file web page both packages ship.
+# Windows zip, the web zip and cmake --install, each made afresh from a
+# build tree into a scratch directory. PAGE is the one-file web page both
+# packages ship.
 #   package-test.sh manpages PELAGO_EXE SIM_EXE DOC_DIR
 #   package-test.sh deb BUILD_DIR PELAGO_EXE PAGE
 #   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE PAGE
 #   package-test.sh web WASM_BUILD_DIR PAGE_SOURCE_DIR
+#   package-test.sh install BUILD_DIR PAGE
 # make_package, as scripts/package makes the packages.
 source "$(dirname "$0")/../../scripts/lib/common.sh"
 set -Eeuo pipefail
@@ -189,12 +191,34 @@ check_page_in_menu() {
     done <<<$'Name=PelagoXcon\nExec=pelagoxcon-page\nCategories=Graphics;Photography;\nIcon=pelagoxcon'
     [ -f "$root/usr/share/icons/hicolor/scalable/apps/pelagoxcon.svg" ] || fail "no icon in the hicolor theme"
 
-    mkdir "$SCRATCH/stand-in"
+    check_launcher "$root/usr"
+}
+
+# The launcher opens the page under its own prefix PREFIX, wherever that is.
+check_launcher() {
+    mkdir -p "$SCRATCH/stand-in"
     printf '#!/bin/sh\nprintf "%%s\\n" "$@" >"%s"\n' "$SCRATCH/opened" >"$SCRATCH/stand-in/xdg-open"
     chmod +x "$SCRATCH/stand-in/xdg-open"
-    PATH="$SCRATCH/stand-in:$PATH" "$root/usr/bin/pelagoxcon-page" || fail "pelagoxcon-page exited $?"
-    [ "$(cat "$SCRATCH/opened")" = /usr/share/pelagoxcon/PelagoXcon.html ] ||
-        fail "pelagoxcon-page opened '$(cat "$SCRATCH/opened")', not the installed page"
+    PATH="$SCRATCH/stand-in:$PATH" "$1/bin/pelagoxcon-page" || fail "pelagoxcon-page exited $?"
+    [ "$(cat "$SCRATCH/opened")" = "$1/share/pelagoxcon/PelagoXcon.html" ] ||
+        fail "pelagoxcon-page opened '$(cat "$SCRATCH/opened")', not the page installed beside it"
+}
+
+# cmake --install into a prefix of the user's: the tool, the virtual adapter
+# and their man pages always; the page and its launcher only when built.
+check_install() {
+    local build="$1" page="$2" prefix="$SCRATCH/prefix" file
+    cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
+    for file in bin/PelagoXcon bin/pelagoxcon-virtual-adapter share/man/man1/PelagoXcon.1.gz \
+                share/man/man1/pelagoxcon-virtual-adapter.1.gz; do
+        [ -f "$prefix/$file" ] || fail "cmake --install left out $file"
+    done
+    if [ ! -f "$page" ]; then
+        [ ! -e "$prefix/bin/pelagoxcon-page" ] || fail "a launcher was installed without a page"
+        return
+    fi
+    same_file "$prefix/share/pelagoxcon/PelagoXcon.html" "$page"
+    check_launcher "$prefix"
 }
 
 # The installed README speaks of what an installed user has: the installed
@@ -307,6 +331,7 @@ case "${1:-}" in
     deb) check_deb "$2" "$3" "$4" ;;
     zip) check_zip "$2" "$3" "$4" ;;
     web) check_web "$2" "$3" ;;
-    *) fail "usage: $0 manpages|deb|zip|web ARGS..." ;;
+    install) check_install "$2" "$3" ;;
+    *) fail "usage: $0 manpages|deb|zip|web|install ARGS..." ;;
 esac
 echo "ok: $1"

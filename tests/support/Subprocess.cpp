@@ -1,6 +1,7 @@
 #include "Subprocess.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
@@ -251,4 +252,32 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
     Subprocess child(path, argv, env);
     child.start(input);
     return child.finish(timeout);
+}
+
+ChildOutcome runInChild(long uid, unsigned seconds, const std::function<bool(std::string&)>& work)
+{
+    ChildOutcome outcome;
+    int fds[2];
+    if (pipe(fds) != 0)
+        return outcome;
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        alarm(seconds);
+        if (uid >= 0 && (setgroups(0, nullptr) != 0 || setresgid(gid_t(uid), gid_t(uid), gid_t(uid)) != 0 ||
+                         setresuid(uid_t(uid), uid_t(uid), uid_t(uid)) != 0))
+            _exit(2);
+        std::string text;
+        bool ok = work(text);
+        bool told = write(fds[1], text.data(), text.size()) == ssize_t(text.size());
+        _exit(ok && told ? 0 : 1);
+    }
+    close(fds[1]);
+    char buffer[512];
+    for (ssize_t n; (n = read(fds[0], buffer, sizeof buffer)) > 0;)
+        outcome.text.append(buffer, size_t(n));
+    close(fds[0]);
+    waitpid(pid, &outcome.status, 0);
+    outcome.ok = WIFEXITED(outcome.status) && WEXITSTATUS(outcome.status) == 0;
+    return outcome;
 }

@@ -77,3 +77,15 @@ ProcessResult runProcess(const std::string& path, const std::vector<std::string>
                          const std::string& input = "",
                          std::chrono::milliseconds timeout = std::chrono::seconds(20),
                          const std::string& argv0 = "", const std::vector<std::string>& env = {});
+
+// What runInChild's child said and how it ended.
+struct ChildOutcome {
+    bool ok = false;   // it ran `work` and `work` returned true
+    int status = 0;    // as waitpid gives it
+    std::string text;  // what `work` put in its string
+};
+
+// Runs `work` in a forked child, as user and group `uid` without
+// supplementary groups (-1: as this process), ended by SIGALRM after
+// `seconds`: what it does to its process (limits, a signal) stays there.
+ChildOutcome runInChild(long uid, unsigned seconds, const std::function<bool(std::string&)>& work);

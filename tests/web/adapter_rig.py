@@ -136,6 +136,8 @@ class AdapterPage:
         return self.browser.by_label(name)
 
     def text(self, name):
+        if name == "Log":  # inside "Details", which stays closed
+            return self.driver.execute_script("return document.getElementById('log').textContent.trim()")
         return self.browser.by_name(name).text
 
     def status(self):

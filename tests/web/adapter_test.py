@@ -17,7 +17,7 @@ from selenium.webdriver.support.expected_conditions import alert_is_present
 
 APP_AREA = (0x1000, 0x1F000)
 SETTINGS_AREA = (0x1F000, 0x20000)
-BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+BACKUP_NAME = re.compile(r"^QE012345-\d{8}-\d{6}Z(-\d+)?\.dat$")
 OPEN_REFUSED = ("The port could not be opened: close any other program or browser tab that uses it; "
                 "on Linux your user needs the port's group (see the README); on Windows check the "
                 "port's driver in Device Manager")
@@ -26,6 +26,8 @@ FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write 
                      "press \"Install firmware anyway\"")
 NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
                "press \"Install firmware anyway\"")
+CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install FILE anyway with: "
+                         "choose it as \"Firmware file\", then press \"Update firmware\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
@@ -120,12 +122,31 @@ class AdapterPart(unittest.TestCase):
                                "the dialog stayed open")
         return text
 
+    def progress(self):
+        """The progress bar, also while it is hidden (before and after an action)."""
+        return self.page.driver.find_element(webpage.By.ID, "progress")
+
+    def answer_write(self, button="Write"):
+        """The lines the question before a write lists, answered with `button`."""
+        lines = [item.text for item in self.page.driver.find_elements(
+            webpage.By.CSS_SELECTOR, "#write-settings-list li")]
+        self.answer(button)
+        return lines
+
+    def write(self, during=None):
+        """Writes the editor's settings, answering "Write" to the question first."""
+        def answered():
+            self.answer("Write")
+            if during:
+                during()
+        self.page.act("Write settings to adapter", during=answered)
+
     def reload_at(self, percent):
         """Reloads the page once the running transfer is at `percent`, as a
         user closing the tab would, and waits for the new page."""
         driver = self.page.driver
         def reached():
-            done = re.match(r"Updating .* (\d+)%$", self.page.named("Progress").get_attribute("aria-valuetext"))
+            done = re.match(r"Updating .* (\d+)%$", self.progress().get_attribute("aria-valuetext"))
             return done and int(done.group(1)) >= percent
 
         try:
@@ -205,7 +226,7 @@ class AdapterPart(unittest.TestCase):
                 busy = {}
 
                 def while_writing():
-                    busy["enabled"] = [b for b in ("Connect", "Disconnect", "Reset adapter",
+                    busy["enabled"] = [b for b in ("Connect", "Disconnect", "Restart adapter",
                                                    "Update firmware", "Read settings from adapter",
                                                    "Write settings to adapter")
                                        if self.page.named(b).is_enabled()]
@@ -221,7 +242,7 @@ class AdapterPart(unittest.TestCase):
                 self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
                 # The line starts with a tab, which engines render apart.
                 self.assertIn("Firmware update OK", [line.strip() for line in self.page.log_lines()])
-                self.assertEqual(self.page.named("Progress").get_attribute("aria-valuenow"), "100")
+                self.assertEqual(self.progress().get_attribute("aria-valuenow"), "100")
                 self.adapter.stop()
                 self.assertEqual(area(self.adapter.flash(), APP_AREA)[:len(plain)], plain)
                 self.assert_port_released()
@@ -235,11 +256,14 @@ class AdapterPart(unittest.TestCase):
         self.page.named("Lens 2 All range").send_keys(Keys.CONTROL, "a", Keys.NULL, Keys.BACKSPACE,
                                                        "-9", Keys.TAB)
         read_name = self.backups()[0]
-        self.page.named("Download settings file").click()
-        tuned = self.page.browser.downloaded(read_name)
-        self.page.browser.clear_downloads()
-
-        self.page.act("Write settings to adapter")
+        opens = len(self.page.serial_log()["opens"])
+        listed = []
+        self.page.act("Write settings to adapter", during=lambda: listed.append(self.answer_write("Cancel")))
+        self.assertEqual(len(self.page.serial_log()["opens"]), opens, "Cancel opened the port")
+        self.page.act("Write settings to adapter", during=lambda: listed.append(self.answer_write()))
+        self.assertEqual(listed, [["Lens 2 (24-70mm) \u00b7 All range: -5 \u2192 -9"]] * 2)
+        self.assertFalse(self.page.driver.find_element(webpage.By.ID, "changes").is_displayed(),
+                         "a completed write left changes unsaved")
         log = self.page.log_lines()
         self.assertEqual(self.page.status(), "Done", "\n".join(log))
         self.assertIn("Adapter setting verified", log)
@@ -249,6 +273,8 @@ class AdapterPart(unittest.TestCase):
         self.assertRegex(backup, BACKUP_NAME)
         self.assertEqual(len(self.page.browser.downloaded(backup)), 4096)
         self.page.screenshot("adapter.png")
+        self.page.named("Download settings file").click()
+        tuned = self.page.browser.downloaded(read_name)
         self.adapter.stop()
         written = area(self.adapter.flash(), SETTINGS_AREA)
 
@@ -313,7 +339,8 @@ class AdapterPart(unittest.TestCase):
                     self.page.choose_file("Open settings file", file)
                 elif button == "Write settings to adapter":
                     self.page.act("Read settings from adapter")
-                self.page.act(button)
+                asked = button == "Write settings to adapter" and not file  # refused files are not asked about
+                self.page.act(button, during=(lambda: self.answer("Write")) if asked else None)
                 status, log = self.page.status(), self.page.log_lines()
                 self.assertNotEqual(status, "Done")
                 if isinstance(failure, re.Pattern):
@@ -334,7 +361,7 @@ class AdapterPart(unittest.TestCase):
         self.page.driver.execute_script(
             "IDBObjectStore.prototype.add = function () {"
             " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
-        self.page.act("Write settings to adapter")
+        self.write()
         self.assertRegex(self.page.status(),
                          r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
@@ -360,12 +387,16 @@ class AdapterPart(unittest.TestCase):
                     self.page.choose_file("Firmware file", path)
                 else:
                     self.page.act("Read settings from adapter")
-                self.page.act(button, during=(lambda: self.reload_at(percent)) if percent else None)
+                if firmware_update:
+                    self.page.act(button, during=(lambda: self.reload_at(percent)) if percent else None)
+                else:
+                    self.write(during=(lambda: self.reload_at(percent)) if percent else None)
                 if not percent:  # the way back is named at once; the adapter comes back
                     way_back = self.page.status()
                     self.start(state=self.adapter.state)
                     self.page.act("Connect")
-                    self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
+                    self.assertEqual(self.page.status(), CONNECTED_NO_FIRMWARE if firmware_update else "Done",
+                                     self.page.text("Log"))
                 elif firmware_update:  # the next update is refused and names the way back
                     self.page.act("Connect")
                     self.page.choose_file("Firmware file", path)
@@ -391,7 +422,8 @@ class AdapterPart(unittest.TestCase):
                     asked = {}
                     self.page.act(f"Write {match.group(1)} to adapter",
                                   during=lambda: asked.update(text=self.answer("Write to adapter")))
-                    self.assertIn("It is this adapter's backup of", asked["text"])
+                    self.assertRegex(asked["text"], r"It is this adapter's backup of \d{4}-\d\d-\d\d \d\d:\d\d:\d\d\. "
+                                                    r"Its lenses: \d+(-\d+)?mm")
                 self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
                 self.adapter.stop()
                 if firmware_update:
@@ -429,7 +461,7 @@ class AdapterPart(unittest.TestCase):
         read = self.backups()[0]
         taken = read.replace(".dat", "-1.dat")
         self.assertEqual(self.page.driver.execute_async_script(STORE_AS_ANOTHER_TAB, taken), "stored")
-        self.page.act("Write settings to adapter")
+        self.write()
         stored = read.replace(".dat", "-2.dat")
         self.assertIn(f"Adapter setting backed up to /backups/{stored}", self.page.log_lines())
         self.assertEqual(len(self.page.browser.downloaded(stored)), 4096)
@@ -444,7 +476,7 @@ class AdapterPart(unittest.TestCase):
             with self.subTest(answer=answer):
                 self.start()
                 self.page.load(ADAPTER_USB, no_storage=True)
-                self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter", "section").text)
+                self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter maintenance", "section").text)
                 self.page.act("Connect")
                 self.page.act("Read settings from adapter")
                 offered = {}
@@ -458,7 +490,7 @@ class AdapterPart(unittest.TestCase):
                     self.page.screenshot("adapter-no-storage.png")
                     button.click()
 
-                self.page.act("Write settings to adapter", during=press)
+                self.write(during=press)
                 self.assertRegex(offered["name"], r"^Download backup QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
                 self.assertFalse(offered["erased"], "erased before the backup was downloaded")
                 erased = "\nX" in "\n" + self.adapter.commands()
@@ -470,6 +502,7 @@ class AdapterPart(unittest.TestCase):
                 self.assert_port_released()
 
     def test_read_asks_before_discarding_edits_and_names_the_adapter_it_reads(self):
+        listed = []
         self.start("--serial", "QEAAAAAA")
         self.connect()
         self.page.choose_file("Open settings file", os.path.join(webpage.SAMPLES_DIR, "lenses.dat"))
@@ -478,6 +511,11 @@ class AdapterPart(unittest.TestCase):
         entry.send_keys(Keys.CONTROL, "a")  # Ctrl let go by ending the call, in every driver
         entry.send_keys(Keys.BACKSPACE, "5", Keys.TAB)
         opens = len(self.page.serial_log()["opens"])
+        # Not read from this adapter: every lens is listed with what it would have.
+        self.page.act("Write settings to adapter", during=lambda: listed.extend(self.answer_write("Cancel")))
+        self.assertEqual(len(listed), 4)
+        self.assertEqual(listed[0], " \u00b7 ".join(["Lens 1 (50mm)", "All range: 5", "Tele/near to 1/2: default",
+                                                   "1/2 to 3/4: default", "3/4 to wide/infinity: default"]))
         self.page.act("Read settings from adapter", during=lambda: self.answer("Cancel"))
         self.assertEqual(len(self.page.serial_log()["opens"]), opens, "the port was opened")
         self.assertEqual(self.page.named("Lens 1 All range").get_attribute("value"), "5")
@@ -488,22 +526,40 @@ class AdapterPart(unittest.TestCase):
         self.assertRegex(read, r"^QEBBBBBB-")
         self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
 
+    def connection(self):
+        """The Connection line, and whether what to check is shown below it."""
+        return (self.page.text("Connection"),
+                self.page.driver.find_element(webpage.By.ID, "no-answer-help").is_displayed())
+
     def test_reset_and_a_port_that_will_not_open(self):
         self.start()
         self.connect()
-        self.page.act("Reset adapter")
+        self.assertEqual(self.connection(), ("Connected to the adapter QE012345", False))
+        self.page.act("Restart adapter")
         self.assertEqual(self.page.status(), "Done")
         self.assertEqual(self.page.log_lines(), cli(self.adapter, "-R")[1].splitlines())
         self.page.server.refuse_open = True
         self.page.act("Connect")
         self.assertEqual(self.page.status(), OPEN_REFUSED)
-        self.assertFalse(self.page.named("Reset adapter").is_enabled())
+        self.assertEqual(self.connection(), ("The port could not be opened", False))
+        self.page.screenshot("adapter-refused.png")
+        self.assertFalse(self.page.named("Restart adapter").is_enabled())
         self.page.server.refuse_open = False
+        # A port that opens where nothing answers.
+        silent, line = os.openpty()
+        self.addCleanup(os.close, silent)
+        self.addCleanup(os.close, line)
+        self.page.server.pty_path = os.ttyname(line)
+        self.page.act("Connect")
+        self.assertEqual(self.connection(), ("The adapter did not answer", True))
+        self.assertIn("dialout", self.page.driver.find_element(webpage.By.ID, "no-answer-help").text)
+        self.page.server.pty_path = self.adapter.pty
         self.page.act("Connect")
         self.assertEqual(self.page.status(), "Done")
         self.page.act("Disconnect")
         self.assertEqual((self.page.status(), self.page.text("Adapter identity")), ("Done", "Not connected"))
-        self.assertFalse(self.page.named("Reset adapter").is_enabled())
+        self.assertEqual(self.connection(), ("Not connected", False))
+        self.assertFalse(self.page.named("Restart adapter").is_enabled())
         self.assert_port_released()
         self.page.load(ADAPTER_USB, fail_close=True)
         self.page.act("Connect")

@@ -23,6 +23,10 @@ PAGE = 64
 PAGES_PER_ROW = 4
 AREA_PAGES = 64
 LENS_NUM_USED = 118  # EEPROM offset of the lens count
+LAST_LENS_ID = 114  # EEPROM offset of the last mounted lens's ID
+SAMPLE_IDS = ["ID 0x0095", "ID 0x00A1", "ID 0x0064", "ID 0x00B7"]
+DOWNLOADED = "Downloaded {}. Your browser may have added a number to the name."
+PHONE = (390, 844)
 
 
 def sample():
@@ -92,12 +96,13 @@ class EditorPage(unittest.TestCase):
         return self.browser.by_name("Status").text
 
     def table_rows(self):
-        table = self.browser.by_name("Lenses", "table")
-        rows = []
-        for row in table.find_elements(webpage.By.CSS_SELECTOR, "tbody tr"):
-            cells = row.find_elements(webpage.By.CSS_SELECTOR, "th, td")
-            rows.append((cells[0].text, cells[1].text))
-        return rows
+        """(number, focal length, ID, whether marked last mounted) per lens."""
+        table = self.browser.driver.find_element(webpage.By.ID, "lenses")
+        return [tuple(self.browser.driver.execute_script("""
+            const [number, focal] = arguments[0].cells;
+            return [number.textContent.replace(/\\D/g, ''), focal.querySelector('.focal-length').textContent,
+                    focal.querySelector('.lens-id').textContent, !!focal.querySelector('.mounted')];""", row))
+                for row in table.find_elements(webpage.By.CSS_SELECTOR, "tbody tr")]
 
     def entry(self, lens, field):
         return self.browser.by_label(f"Lens {lens} {field}")
@@ -123,7 +128,8 @@ class EditorPage(unittest.TestCase):
         self.open_file("lenses.dat", sample())
         self.assertEqual(self.status(), "lenses.dat: 4 lenses")
         expected = cli_listing(sample())
-        self.assertEqual(self.table_rows(), [(str(n), focal) for n, (focal, _) in enumerate(expected, 1)])
+        self.assertEqual(self.table_rows(), [(str(n), focal, lens_id, n == 4) for n, ((focal, _), lens_id)
+                                             in enumerate(zip(expected, SAMPLE_IDS), 1)])
         for lens, (_, values) in enumerate(expected, 1):
             shown = [self.entry(lens, field).get_attribute("value") for field in FIELDS]
             self.assertEqual(shown, values, f"lens {lens}")
@@ -155,7 +161,7 @@ class EditorPage(unittest.TestCase):
                     self.assertNotEqual(got, data)
                     self.assertEqual(got, webpage.cli_tuned(data, answers + ["0"]))
                     self.assertEqual(self.download("lenses.dat"), got, "a second download differs")
-                self.assertEqual(self.status(), "Adapter setting was saved as lenses.dat")
+                self.assertEqual(self.status(), DOWNLOADED.format("lenses.dat"))
 
     def test_refused_entries_change_nothing(self):
         self.load_page()
@@ -173,6 +179,73 @@ class EditorPage(unittest.TestCase):
         self.assertEqual(self.download("lenses.dat"), sample())
         self.type_entry(2, "1/2 to 3/4", "-3")
         self.assertIsNone(self.entry(2, "1/2 to 3/4").get_attribute("aria-invalid"))
+
+    def changed(self):
+        """'lens field' of every field marked as changed, and its mark's parts."""
+        return self.browser.driver.execute_script("""
+            return [...document.querySelectorAll('#lenses input')].filter((input) =>
+              input.closest('.changed') && getComputedStyle(input.parentElement, '::after').content !== 'none'
+              && (input.getAttribute('aria-describedby') || '').includes('changed-note'))
+              .map((input) => input.getAttribute('aria-label'));""")
+
+    def leaving_asks(self):
+        return self.browser.driver.execute_script(
+            "const e = new Event('beforeunload', {cancelable: true}); window.dispatchEvent(e); return e.defaultPrevented;")
+
+    def test_changes_are_marked_counted_and_undone(self):
+        if self.opening != webpage.SERVED:
+            self.skipTest("the marks are the same from disk")
+        self.load_page()
+        self.open_file("lenses.dat", sample())
+        changes = self.browser.driver.find_element(webpage.By.ID, "changes")
+        self.assertEqual((changes.is_displayed(), self.leaving_asks()), (False, False))
+        self.type_entry(2, "All range", "-6")
+        self.assertEqual((changes.text, self.leaving_asks()), ("1 unsaved change", True))
+        self.type_entry(2, "Tele/near to 1/2", "")  # 1 to default
+        self.type_entry(4, "1/2 to 3/4", "0")  # the value it has: no change
+        self.type_entry(1, "3/4 to wide/infinity", "7")
+        self.type_entry(1, "3/4 to wide/infinity", "")  # and back
+        self.assertEqual(changes.text, "2 unsaved changes")
+        self.assertEqual(self.changed(), ["Lens 2 All range", "Lens 2 Tele/near to 1/2"])
+        undo = self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, ".lens-actions button")
+        self.assertEqual([b.is_displayed() for b in undo], [False, True, False, False])
+        self.screenshot("editor-changes.png")
+        self.browser.by_label("Undo changes to lens 2").click()
+        self.assertEqual([self.entry(2, f).get_attribute("value") for f in FIELDS[:2]], ["-5", "1"])
+        self.assertEqual((changes.is_displayed(), self.changed(), self.leaving_asks()), (False, [], False))
+        self.type_entry(3, "All range", "-1")
+        got = self.download("lenses.dat")
+        self.assertEqual((changes.is_displayed(), self.changed(), self.leaving_asks()), (False, [], False))
+        # Edits after a download start from what was downloaded.
+        self.type_entry(3, "1/2 to 3/4", "2")
+        self.assertEqual(self.download("lenses.dat"), webpage.cli_tuned(got, ["3", "-1", "", "2", "", "0"]))
+
+    def test_on_a_phone_each_lens_is_a_card(self):
+        self.load_page()
+        self.browser.set_viewport(*PHONE)
+        self.addCleanup(self.browser.set_viewport)
+        self.open_file("lenses.dat", sample())
+        self.type_entry(3, "3/4 to wide/infinity", "300")
+        self.browser.wait(lambda: self.browser.driver.find_element(webpage.By.ID, "refusal-3-3").is_displayed(),
+                          "no refusal shown")
+        self.screenshot("phone-editor.png")
+        layout = self.browser.driver.execute_script("""
+            const box = (e) => e.getBoundingClientRect();
+            const input = document.querySelector('[aria-label="Lens 3 3/4 to wide/infinity"]');
+            const refusal = document.getElementById(input.dataset.refusal);
+            const cards = document.querySelector('.table-wrap');
+            return {page: document.documentElement.scrollWidth, view: innerWidth,
+                    cards: cards.scrollWidth - cards.clientWidth,
+                    right: Math.max(...[...document.querySelectorAll('#lenses input, #lenses svg, #lenses button')]
+                                    .filter((e) => e.getClientRects().length).map((e) => box(e).right)),
+                    labels: [...input.closest('tr').querySelectorAll('.field-label')].map((l) => l.innerText),
+                    refusal: [box(refusal).top >= box(input).bottom, box(refusal).right <= innerWidth,
+                              refusal.scrollWidth <= refusal.clientWidth, refusal.innerText]};""")
+        self.assertLessEqual(layout["page"], layout["view"], "the page scrolls sideways")
+        self.assertLessEqual(layout["right"], layout["view"], "a lens is cut off at the right")
+        self.assertEqual(layout["cards"], 0, "a lens card is wider than the page")
+        self.assertEqual(layout["labels"], FIELDS)
+        self.assertEqual(layout["refusal"], [True, True, True, REFUSAL])
 
     def test_a_file_longer_than_a_settings_file_is_never_saved(self):
         # The console keeps such a file (a firmware file, perhaps) at "y".
@@ -201,14 +274,17 @@ class EditorPage(unittest.TestCase):
             ("none.dat", ex02_no_lens, "No lens available for AF tune, quit", None),
             ("many.dat", patched(sample(), LENS_NUM_USED, b"\x64"),
              "Note: 100 lenses recorded, only the first 78 fit in the adapter setting", None),
+            ("first.dat", patched(sample(), LAST_LENS_ID, b"\x95\x00"), "first.dat: 4 lenses", None),
         ]
         self.load_page()
         for name, data, status, expected in cases:
             with self.subTest(name=name):
                 self.open_file(name, data)
                 self.assertEqual(self.status(), status)
-                rows = len(self.table_rows()) if name == "many.dat" else 0
-                self.assertEqual(rows, 78 if name == "many.dat" else 0)
+                rows = self.table_rows()
+                self.assertEqual(len(rows), {"many.dat": 78, "first.dat": 4}.get(name, 0))
+                if name == "first.dat":  # the mark follows the ID, not the lens's place
+                    self.assertEqual([mounted for *_, mounted in rows], [True, False, False, False])
                 self.assertEqual(self.download(name), data if expected is None else expected)
 
     def test_nothing_acts_before_the_module_is_ready(self):
@@ -256,8 +332,8 @@ class EditorPage(unittest.TestCase):
         driver = self.browser.driver
         driver.execute_script("document.body.innerHTML = '<iframe src=\"index.html\"></iframe>';")
         framed = ("const d = document.querySelector('iframe').contentDocument;"
-                  "const a = d && d.getElementById('adapter');"
-                  "return a ? [a.innerText, d.getElementById('adapter-controls').getClientRects().length] : ['', 0];")
+                  "const a = d && d.getElementById('adapter-controls');"
+                  "return a ? [d.body.innerText, a.getClientRects().length] : ['', 0];")
         self.browser.wait(lambda: FRAMED in driver.execute_script(framed)[0], "the framed page did not say so")
         self.assertEqual(driver.execute_script(framed)[1], 0, "the framed page shows its adapter controls")
 
@@ -270,8 +346,8 @@ class EditorPage(unittest.TestCase):
         script = self.browser.preload("delete Navigator.prototype.serial;") if offered else None
         try:
             self.load_page()
-            adapter = self.browser.by_name("Adapter", "section")
-            self.assertIn(NO_SERIAL, adapter.text)
+            lenses = self.browser.by_name("Your lenses", "section")
+            self.assertIn(NO_SERIAL, " ".join(lenses.text.split()))
             self.screenshot("no-web-serial.png")
             self.open_file("lenses.dat", sample())
             self.assertEqual(len(self.table_rows()), 4)

@@ -146,7 +146,8 @@ class ServedSite(unittest.TestCase):
 
 class Accessible(unittest.TestCase):
     """axe-core over the editor with a file open, the adapter part after a
-    read, each dialog open, and the new-build banner."""
+    read, edits marked, each dialog open, a Connect with no answer, the
+    phone layout and the new-build banner."""
 
     @classmethod
     def setUpClass(cls):
@@ -178,6 +179,22 @@ class Accessible(unittest.TestCase):
                 page.browser.wait(lambda: open_dialogs(), f"{verb} asked nothing")
             return reach
 
+        def edit():
+            entry = page.named("Lens 2 All range")
+            entry.send_keys(webpage.Keys.CONTROL, "a")
+            entry.send_keys(webpage.Keys.BACKSPACE, "-3", webpage.Keys.TAB)
+
+        def no_answer():
+            silent, line = os.openpty()
+            self.addCleanup(os.close, silent)
+            self.addCleanup(os.close, line)
+            page.server.pty_path = os.ttyname(line)
+            page.act("Connect")
+
+        def phone():
+            page.browser.set_viewport(390, 844)
+            self.addCleanup(page.browser.set_viewport)
+
         def edits_dialog():
             # The question Read and "Open settings file" ask over unsaved edits.
             page.driver.execute_script("document.getElementById('discard-edits-dialog').showModal()")
@@ -199,9 +216,13 @@ class Accessible(unittest.TestCase):
             ("editor with a file open", open_sample),
             ("adapter connected", lambda: page.act("Connect")),
             ("adapter after a read", lambda: page.act("Read settings from adapter")),
+            ("edits marked", edit),
+            ("write-settings dialog", lambda: page.named("Write settings to adapter").click()),
             ("write-backup dialog", backup_dialog("Write")),
             ("delete-backup dialog", backup_dialog("Delete")),
             ("discard-edits dialog", edits_dialog),
+            ("Connect with no answer", no_answer),
+            ("phone layout", phone),
             ("new-build banner", banner),
         ]
         page.load(ADAPTER_USB)

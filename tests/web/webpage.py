@@ -185,6 +185,11 @@ class _Browser:
     def unload(self, handle):
         pass
 
+    def set_viewport(self, width=None, height=None):
+        """Lays the page out width × height CSS pixels, as a phone shows it;
+        without them, as the window does."""
+        self.driver.set_window_rect(0, 0, width or 1280, height or 1000)
+
     def screenshot(self, name):
         """The page as `name` in this engine's screenshot directory, when one is set."""
         if SCREENSHOT_DIR:
@@ -245,6 +250,13 @@ class ChromiumBrowser(_Browser):
     def unload(self, handle):
         self.driver.execute_cdp_cmd("Page.removeScriptToEvaluateOnNewDocument",
                                     {"identifier": handle})
+
+    def set_viewport(self, width=None, height=None):
+        if width:
+            self.driver.execute_cdp_cmd("Emulation.setDeviceMetricsOverride", {
+                "width": width, "height": height, "deviceScaleFactor": 1, "mobile": True})
+        else:
+            self.driver.execute_cdp_cmd("Emulation.clearDeviceMetricsOverride", {})
 
     def bypass_policy(self):
         """Lifts the page's Content-Security-Policy, for a test's WebSocket."""
@@ -377,6 +389,11 @@ class FirefoxBrowser(_Browser):
 
     def unload(self, handle):
         self.driver.command("script.removePreloadScript", {"script": handle})
+
+    def set_viewport(self, width=None, height=None):
+        """For the page loaded now: each load opens a new tab."""
+        self.driver.command("browsingContext.setViewport", {
+            "context": self.driver.context, "viewport": {"width": width, "height": height} if width else None})
 
 
 class BidiError(WebDriverException):
