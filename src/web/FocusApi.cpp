@@ -4,18 +4,19 @@
 
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
+#include <new>
 #include <string>
 #include <vector>
 
+#include "AdapterApi.h"
 #include "EditorApi.h"
 #include "Focus.h"
 #include "SettingsEditor.h"
 
 namespace {
 
-// Far enough apart for the focus to move measurably, near enough that both
-// values stay in the lens's zone of sensible corrections.
+// Far enough apart for the focus to move measurably from one value to the
+// other on most lenses; the owner may take another.
 constexpr int kSecondValueStep = 20;
 // A check photo shows focus on the target when it lies this close, as a
 // share of the sharp zone.
@@ -131,6 +132,34 @@ EMSCRIPTEN_KEEPALIVE const char* focus_zone_note(int field)
         return "";
     return handOut(std::string("Before the photos, set the lens inside this zone (") + editor_field_label(field) +
                    ") and keep it there.");
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_value_state(int lens, int field, int value)
+{
+    // A write sends the whole settings area: only when it is this
+    // adapter's, with nothing else changed in it, does it write this value alone.
+    if (adapter_connection() != ADAPTER_CONNECTED || !editor_holds_connected_adapters_area() || editor_edited())
+        return FOCUS_VALUE_BY_HAND;
+    int held = 0;
+    return editor_entry_value(lens, field, &held) && held == value ? FOCUS_VALUE_HELD : FOCUS_VALUE_WRITABLE;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_value_text(int lens, int field, int value)
+{
+    const std::string number = std::to_string(value);
+    switch (focus_value_state(lens, field, value)) {
+    case FOCUS_VALUE_HELD:
+        return handOut("The adapter holds " + number + " in this field: take the photos.");
+    case FOCUS_VALUE_WRITABLE: {
+        const std::string held = editor_entry_text(lens, field);
+        return handOut(held.empty() ? "The field is at default now, which is no correction and not the same as 0: write " +
+                                          number + " first."
+                                    : "The adapter holds " + held + " in this field: write " + number + " first.");
+    }
+    default:
+        return handOut(std::string("Set \u201C") + editor_field_label(field) + "\u201D of lens " + std::to_string(lens) +
+                       " to " + number + " and write it to the adapter, then take the photos.");
+    }
 }
 
 EMSCRIPTEN_KEEPALIVE void focus_clear_samples()

@@ -50,6 +50,18 @@ const char* focus_value_refusal();
 // for the whole range.
 const char* focus_zone_note(int field);
 
+// focus_value_state's values: whether the page can put `value` into the
+// lens's field on the adapter for the photos.
+enum FocusValueState {
+    FOCUS_VALUE_BY_HAND = 0,   // the owner sets it and writes it (not connected, not
+                               // this adapter's settings, or other changes unsaved)
+    FOCUS_VALUE_WRITABLE = 1,  // "Write VALUE to the adapter" writes it
+    FOCUS_VALUE_HELD = 2,      // the adapter holds it already
+};
+int focus_value_state(int lens, int field, int value);
+// The line telling the owner how the photos at `value` are to be taken.
+const char* focus_value_text(int lens, int field, int value);
+
 // --- The value proposed ------------------------------------------------
 
 // The measured photos the proposal is made from, one call per photo that
