@@ -8,7 +8,8 @@
 // window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}, bridge:
 // "HOST:PORT" (for a page from disk)} first and reads
 // window.__fakeSerialLog. With no_storage the page finds no IndexedDB (a
-// private window); with fail_close the port never closes.
+// private window); with fail_close the port never closes; with hang_close
+// neither the reader's cancel nor the port's close ever ends.
 (function () {
   "use strict";
   const config = window.__fakeSerialConfig || {};
@@ -54,7 +55,10 @@
       let controller = null;
       this.readable = new ReadableStream({
         start(c) { controller = c; },
-        cancel() { controller = null; },
+        cancel() {
+          controller = null;
+          if (config.hang_close) return new Promise(function () { });
+        },
       });
       ws.onmessage = function (e) {
         if (controller) controller.enqueue(new Uint8Array(e.data));
@@ -78,6 +82,7 @@
     }
 
     async close() {
+      if (config.hang_close) return new Promise(function () { });
       if (config.fail_close) throw new DOMException("The port could not be closed.", "NetworkError");
       if ((this.readable && this.readable.locked) || (this.writable && this.writable.locked))
         throw new TypeError("Cannot close a locked stream");
