@@ -9,7 +9,9 @@
 // "HOST:PORT" (for a page from disk)} first and reads
 // window.__fakeSerialLog. With no_storage the page finds no IndexedDB (a
 // private window); with fail_close the port never closes; with hang_close
-// neither the reader's cancel nor the port's close ever ends.
+// neither the reader's cancel nor the port's close ever ends. With old_tab
+// the backups store stays open as the page's first version held it, never
+// letting go for a newer one, until window.__oldTab.close().
 (function () {
   "use strict";
   const config = window.__fakeSerialConfig || {};
@@ -115,5 +117,9 @@
     return granted ? [granted] : [];
   };
   Object.defineProperty(navigator, "serial", { value: serial, configurable: true });
+  if (config.old_tab) {
+    const open = indexedDB.open("pelagoxcon", 1);
+    open.onsuccess = function () { window.__oldTab = open.result; };
+  }
   if (config.no_storage) Object.defineProperty(window, "indexedDB", { value: undefined, configurable: true });
 })();
