@@ -89,12 +89,19 @@ class ServedSite(unittest.TestCase):
         self.assertIn("PelagoXcon " + VERSION, self.driver.find_element(webpage.By.TAG_NAME, "footer").text)
         self.assertEqual(self.browser.errors(), [])
 
-    def test_loads_with_the_server_gone(self):
-        self.visit()
-        self.site.close()
-        self.driver.refresh()
-        self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
-        self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
+    def test_loads_again_and_with_the_server_gone(self):
+        for pretty_urls in (False, True):  # a host that sends /index.html on to /
+            with self.subTest(pretty_urls=pretty_urls):
+                if pretty_urls:  # on another port: an origin with no worker yet
+                    self.site = webpage.Site(self.site_dir, pretty_urls)
+                    self.addCleanup(self.site.close)
+                self.visit()
+                self.driver.refresh()
+                self.browser.wait(lambda: self.status() == READY, "the page did not load again")
+                self.site.close()
+                self.driver.refresh()
+                self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
+                self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
 
     def rebuild(self):
         """Changes a module of the served copy and writes its worker again,
