@@ -1,7 +1,7 @@
 // The page's entry: the adapter section's browser check, the offline copy,
 // the editor, then the adapter part (which loads settings into the editor).
 import { showSerialSupport } from './serial-support.js';
-import { startOffline } from './offline.js';
+import { startOffline, showVersion } from './offline.js';
 import { loadCore } from './core.js';
 import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
@@ -14,7 +14,7 @@ startOffline();
 initEditor()
   .then(() => loadCore())
   .then((core) => {
-    document.getElementById('version').textContent = core.UTF8ToString(core._pelago_version());
+    showVersion(core.UTF8ToString(core._pelago_version()));
   })
   .then(() => initAdapter())
   // Every control is disabled until now, with Status "Loading…": a click

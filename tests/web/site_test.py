@@ -109,7 +109,8 @@ class ServedSite(unittest.TestCase):
         [old] = self.caches()
         with open(os.path.join(self.site_dir, "app.js"), "a") as f:
             f.write("// rebuilt\n")
-        subprocess.run(["cmake", f"-DSITE_DIR={self.site_dir}", f"-DTEMPLATE={ROOT}/web/sw.js",
+        files = ";".join(name for name in os.listdir(self.site_dir) if name != "sw.js")
+        subprocess.run(["cmake", f"-DSITE_DIR={self.site_dir}", f"-DFILES={files}", f"-DTEMPLATE={ROOT}/web/sw.js",
                         f"-DVERSION={VERSION}", "-P", f"{ROOT}/cmake/SiteWorker.cmake"],
                        check=True, capture_output=True, timeout=60)
         return old
@@ -149,6 +150,9 @@ class ServedSite(unittest.TestCase):
         self.assertIsNone(self.js(f"{registration}.then((r) => r.waiting)"))
         self.assertEqual(self.caches(), [old])
         self.assertNotIn("rebuilt", self.app_js())
+        footer = self.driver.find_element(webpage.By.TAG_NAME, "footer")
+        self.browser.wait(lambda: f"PelagoXcon {VERSION} (the offline copy could not be updated)" in footer.text,
+                          "the failed update was not reported")
 
 
 class Accessible(unittest.TestCase):
