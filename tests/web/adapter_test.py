@@ -52,13 +52,9 @@ gone.onsuccess = () => {
 };"""
 # A newer copy of the page opening the store; then a fresh start for the next cases.
 NEWER_COPY_OPENS = """
-const done = arguments[0];
-const open = indexedDB.open('pelagoxcon', 3);
+const [done, open] = [arguments[0], indexedDB.open('pelagoxcon', 3)];
 open.onblocked = () => done('blocked');
-open.onsuccess = () => {
-  open.result.close();
-  indexedDB.deleteDatabase('pelagoxcon').onsuccess = () => done('opened');
-};"""
+open.onsuccess = () => { open.result.close(); indexedDB.deleteDatabase('pelagoxcon').onsuccess = () => done('opened'); };"""
 # Another tab's backup, stored behind the page's back.
 STORE_AS_ANOTHER_TAB = """
 const [name, done] = arguments;

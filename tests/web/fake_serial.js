@@ -57,10 +57,7 @@
       let controller = null;
       this.readable = new ReadableStream({
         start(c) { controller = c; },
-        cancel() {
-          controller = null;
-          if (config.hang_close) return new Promise(function () { });
-        },
+        cancel() { controller = null; return config.hang_close ? new Promise(function () { }) : undefined; },
       });
       ws.onmessage = function (e) {
         if (controller) controller.enqueue(new Uint8Array(e.data));

@@ -113,7 +113,6 @@ class _PrettyUrlHandler(_SiteHandler):
             return super().do_GET()
         self.send_response(308)
         self.send_header("Location", "/")
-        self.send_header("Content-Length", "0")
         self.end_headers()
 
 
