@@ -1,6 +1,6 @@
 // The page's entry: the offline copy, the editor, then the adapter part
 // (which loads settings into the editor).
-import { startOffline } from './offline.js';
+import { startOffline, showVersion } from './offline.js';
 import { loadCore } from './core.js';
 import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
@@ -12,7 +12,7 @@ startOffline();
 initEditor()
   .then(() => loadCore())
   .then((core) => {
-    document.getElementById('version').textContent = core.UTF8ToString(core._pelago_version());
+    showVersion(core.UTF8ToString(core._pelago_version()));
   })
   .then(() => initAdapter())
   // Every control is disabled until now, with Status "Loading…": a click
