@@ -1,13 +1,15 @@
 # Writes the site's service worker from its template: one cache per build,
 # named from the version and a hash of every file it caches, with each
 # file's SHA-256 so that the worker can refuse a mix of two builds.
-# Every regular file under SITE_DIR is cached, but the worker itself.
+# FILES names the site's files (in SITE_DIR, the worker aside): the worker
+# caches exactly these, and any other file in SITE_DIR is removed.
 #
-#   cmake -DSITE_DIR=DIR -DTEMPLATE=web/sw.js -DVERSION=X.Y -P SiteWorker.cmake
+#   cmake -DSITE_DIR=DIR "-DFILES=a.html;b.js" -DTEMPLATE=web/sw.js -DVERSION=X.Y -P SiteWorker.cmake
 #
 # The worker is written to SITE_DIR/sw.js; the same files give the same
 # bytes, so browsers keep an unchanged build's worker and cache.
-foreach(required SITE_DIR TEMPLATE VERSION)
+cmake_minimum_required(VERSION 3.25)
+foreach(required SITE_DIR FILES TEMPLATE VERSION)
   if(NOT DEFINED ${required})
     message(FATAL_ERROR "SiteWorker.cmake needs -D${required}=...")
   endif()
@@ -16,12 +18,18 @@ endforeach()
 set(worker_name sw.js)
 set(hash_digits 16)
 
-file(GLOB_RECURSE files LIST_DIRECTORIES false RELATIVE ${SITE_DIR} ${SITE_DIR}/*)
-list(REMOVE_ITEM files ${worker_name})
+set(files ${FILES})
 list(SORT files)
-if(NOT files)
-  message(FATAL_ERROR "no site files in ${SITE_DIR}")
+if(NOT files OR ${worker_name} IN_LIST files)
+  message(FATAL_ERROR "FILES must name the site's files, the worker aside: ${FILES}")
 endif()
+
+file(GLOB present LIST_DIRECTORIES false RELATIVE ${SITE_DIR} ${SITE_DIR}/*)
+foreach(name ${present})
+  if(NOT name IN_LIST files AND NOT name STREQUAL worker_name)
+    file(REMOVE ${SITE_DIR}/${name})
+  endif()
+endforeach()
 
 # The template takes part in the hash: a changed worker never shares a cache
 # name with the one it replaces.

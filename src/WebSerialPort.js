@@ -18,6 +18,9 @@ mergeInto(LibraryManager.library, {
     BUFFER_SIZE: 65536,
     // How long the page's own releases give queued bytes to reach the port.
     FLUSH_MS: 5000,
+    // How long a release waits for the reader's cancel, and then for the
+    // port's close: a port that never answers must not hold the page.
+    CLOSE_MS: 5000,
 
     port: null,
     line: null,
@@ -59,6 +62,7 @@ mergeInto(LibraryManager.library, {
       } catch (e) {
         return e && e.name === "NotFoundError" ? pelagoSerial.OPEN_NOT_FOUND : pelagoSerial.OPEN_FAILED;
       }
+      pelagoSerial.held = false;  // a close that ended late has let it go after all
       let reader, writer;
       try {
         reader = port.readable.getReader();
@@ -218,7 +222,8 @@ mergeInto(LibraryManager.library, {
       await line.lastWrite;
     },
 
-    // Resolves true with `promise`, or false after `ms` without it.
+    // Resolves true once `promise` settles (either way), or false after `ms`
+    // without it.
     within: function (promise, ms) {
       let timer;
       return Promise.race([
@@ -235,7 +240,8 @@ mergeInto(LibraryManager.library, {
     // open (here or after a new choice) finds it free. The bytes still
     // queued go to the port first: the writer is closed, which flushes,
     // and is aborted only when that has not ended within `ms` (a port that
-    // takes nothing). The port's close is waited for.
+    // takes nothing). A close that fails, or has not ended within CLOSE_MS,
+    // leaves the port held.
     release: async function (ms) {
       const line = pelagoSerial.line;
       if (!line) return;
@@ -243,18 +249,16 @@ mergeInto(LibraryManager.library, {
       pelagoSerial.line = null;
       line.failed = true;
       pelagoSerial.wakeUp(line);
-      try { await line.reader.cancel(); } catch (e) { }
+      await pelagoSerial.within(line.reader.cancel(), pelagoSerial.CLOSE_MS);
       try { line.reader.releaseLock(); } catch (e) { }
       if (!await pelagoSerial.within(line.writer.close(), ms)) {
-        try { await line.writer.abort(); } catch (e) { }
+        await pelagoSerial.within(line.writer.abort(), pelagoSerial.CLOSE_MS);
       }
       try { line.writer.releaseLock(); } catch (e) { }
-      try {
-        await line.port.close();
-        pelagoSerial.held = false;
-      } catch (e) {
-        pelagoSerial.held = true;
-      }
+      let closed = false;
+      await pelagoSerial.within(line.port.close().then(function () { closed = true; }),
+                                pelagoSerial.CLOSE_MS);
+      pelagoSerial.held = !closed;
     },
   },
 

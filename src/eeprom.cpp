@@ -3,11 +3,7 @@
 
 #include <cstring>
 
-#include "eeprom_internal.h"
-
 using namespace eeprom_detail;
-
-_eeprom_module _eeprom_instance;
 
 namespace {
 

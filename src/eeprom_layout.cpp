@@ -1,10 +1,12 @@
 // The area's structure: flash steps, formatting, the master page and the
 // page map with its duplicate-row repair.
+#include "eeprom_layout.h"
+
 #include <cstring>
 
-#include "eeprom_internal.h"
-
 using namespace eeprom_detail;
+
+_eeprom_module _eeprom_instance;
 
 namespace {
 

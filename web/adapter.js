@@ -9,7 +9,7 @@ import {
   confirmWrite, writtenToAdapter, EDITOR_CHANGED, hasChanges, setEntryText, undoLens,
 } from './editor.js';
 import { hasWebSerial } from './serial-support.js';
-import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes } from './backups.js';
+import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes, watchBackups } from './backups.js';
 
 const FIRMWARE_DIR = '/firmware';
 const SETTINGS_DIR = '/settings';
@@ -48,6 +48,7 @@ let storageKept = true;  // the browser keeps backups (IndexedDB opens)
 let installOffered = false;  // "Install firmware anyway" is the way back
 let newestBackup = '';  // marked after a read that found no valid settings
 let place = LENSES;  // the part whose action runs or ran last
+let backupsNotice = '';  // why the browser's backups are out of reach now
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
 // but hide the controls in a browser without Web Serial.
@@ -78,6 +79,7 @@ export async function initAdapter(doc = document) {
     log: doc.getElementById('log'),
     backups: doc.getElementById('backups'),
     noBackups: doc.getElementById('no-backups'),
+    noBackupsText: doc.getElementById('no-backups').textContent,
     noStorage: doc.getElementById('no-storage'),
     offer: doc.getElementById('backup-offer'),
     offerDownload: doc.getElementById('download-backup'),
@@ -142,6 +144,7 @@ export async function initAdapter(doc = document) {
     event.preventDefault();
     event.returnValue = '';
   });
+  watchBackups(showBackupsNotice);
   storageKept = await backupsKept();
   el.noStorage.hidden = storageKept;
   await mirrorBackups();
@@ -473,7 +476,7 @@ async function mirrorBackups() {
   try {
     if (storageKept) backups = await listBackups();
   } catch (error) {
-    showStatus(`This browser could not list its backups: ${error.message}`);
+    if (!backupsNotice) showStatus(`This browser could not list its backups: ${error.message}`);
   }
   const dir = backupDir();
   try {
@@ -530,7 +533,22 @@ function renderBackupList(backups) {
     }
     el.backups.append(item);
   }
-  el.noBackups.hidden = backups.length > 0 || !storageKept;
+  // In place of "None yet.", why none can be listed.
+  el.noBackups.textContent = backupsNotice || el.noBackupsText;
+  el.noBackups.hidden = !backupsNotice && (backups.length > 0 || !storageKept);
+}
+
+// Another tab holds the backups, or a newer copy of the page took them: the
+// list gives way to the reason, also in the Status; they are listed again
+// once reachable.
+function showBackupsNotice(text) {
+  backupsNotice = text;
+  if (!text) {
+    mirrorBackups();
+    return;
+  }
+  showStatus(text);
+  renderBackupList([]);
 }
 
 // The bar is drawn with the Log, so that a transfer changes the page at

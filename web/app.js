@@ -1,6 +1,6 @@
 // The page's entry: the offline copy, the editor, then the adapter part
 // (which loads settings into the editor) and the focus assistant.
-import { startOffline } from './offline.js';
+import { startOffline, showVersion } from './offline.js';
 import { loadCore } from './core.js';
 import { initEditor, startEditor } from './editor.js';
 import { initAdapter } from './adapter.js';
@@ -13,7 +13,7 @@ startOffline();
 initEditor()
   .then(() => loadCore())
   .then((core) => {
-    document.getElementById('version').textContent = core.UTF8ToString(core._pelago_version());
+    showVersion(core.UTF8ToString(core._pelago_version()));
   })
   .then(() => initAdapter())
   .then(() => initFocus())

@@ -10,7 +10,15 @@ const STORE = "backups";
 const STORED_INDEX = "stored";
 const MAX_NAME_TRIES = 1000;
 
-let dbPromise = null;
+const STRICT = { durability: "strict" };  // a backup is on disk before it counts as kept
+const BLOCKED_TEXT = "Close the other tabs of this page to reach its backups.";
+const SUPERSEDED_TEXT = "A newer copy of this page was opened; reload this tab to go on.";
+
+let dbPromise = null;  // the open request's, settling when the store opens
+let reachable = null;  // what callers get: rejects at once while the open is blocked
+let blocked = false;
+let superseded = false;  // a newer copy of the page took the store: closed for good
+let notice = () => {};
 
 // Brings a database of any older version up to DB_VERSION, keeping every
 // backup it holds.
@@ -30,8 +38,20 @@ function upgrade(request, oldVersion) {
   }
 }
 
+// Has `onNotice(text)` told why the backups are out of reach: another tab
+// holds an older copy's store open, or a newer copy took it over; with ''
+// once a blocked store has opened after all.
+export function watchBackups(onNotice) {
+  notice = onNotice;
+}
+
 function openDb() {
+  if (superseded) return Promise.reject(new Error(SUPERSEDED_TEXT));
   if (!dbPromise) {
+    // An older tab that keeps the store open holds the upgrade back until it
+    // is closed; the open waits for that, but nobody waits on the open.
+    let reportBlocked;
+    const whenBlocked = new Promise((resolve, reject) => { reportBlocked = reject; });
     dbPromise = new Promise((resolve, reject) => {
       if (!("indexedDB" in globalThis) || !globalThis.indexedDB) {
         reject(new Error("this browser keeps no data for pages (IndexedDB is unavailable)"));
@@ -45,13 +65,32 @@ function openDb() {
         return;
       }
       request.onupgradeneeded = (event) => upgrade(request, event.oldVersion);
-      request.onsuccess = () => resolve(request.result);
+      request.onsuccess = () => {
+        const db = request.result;
+        db.onversionchange = () => {
+          db.close();
+          superseded = true;
+          notice(SUPERSEDED_TEXT);
+        };
+        resolve(db);
+        reachable = dbPromise;
+        if (blocked) {
+          blocked = false;
+          notice("");
+        }
+      };
       request.onerror = () => reject(request.error);
-      request.onblocked = () => reject(new Error("another tab holds an older copy of this page open"));
+      request.onblocked = () => {
+        blocked = true;
+        reportBlocked(new Error(BLOCKED_TEXT));
+        notice(BLOCKED_TEXT);
+      };
     });
+    reachable = Promise.race([dbPromise, whenBlocked]);
+    reachable.catch(() => {});
     dbPromise.catch(() => { dbPromise = null; });
   }
-  return dbPromise;
+  return reachable;
 }
 
 // Resolves once the transaction's writes are on disk as far as the browser
@@ -71,7 +110,7 @@ export async function backupsKept() {
     await openDb();
     return true;
   } catch (error) {
-    return false;
+    return blocked;  // kept, and reachable once the other tabs are closed
   }
 }
 
@@ -81,7 +120,7 @@ export async function backupsKept() {
 export async function storeBackup(name, bytes, nextName) {
   const db = await openDb();
   for (let tries = 0; tries < MAX_NAME_TRIES; tries++) {
-    const tx = db.transaction(STORE, "readwrite");
+    const tx = db.transaction(STORE, "readwrite", STRICT);
     const request = tx.objectStore(STORE).add({ name, bytes: new Uint8Array(bytes), stored: Date.now() });
     try {
       await finished(tx);
@@ -98,7 +137,7 @@ export async function storeBackup(name, bytes, nextName) {
 // Removes backup `name`.
 export async function deleteBackup(name) {
   const db = await openDb();
-  const tx = db.transaction(STORE, "readwrite");
+  const tx = db.transaction(STORE, "readwrite", STRICT);
   tx.objectStore(STORE).delete(name);
   await finished(tx);
 }

@@ -7,6 +7,17 @@ const TAKE_OVER = 'take-over';  // the message sw.js answers with skipWaiting
 // While an action runs the adapter part makes the editor's toolbar inert;
 // a new build waits for it to end.
 const BUSY_MARK = '#editor .toolbar';
+const NOT_UPDATED = '(the offline copy could not be updated)';
+
+let version = '';  // the footer's version line, as the core names it
+let updateFailed = false;  // the last build found could not be installed
+
+// Shows `text` ("PelagoXcon X.Y") as the footer's version line, with the
+// note of a failed update after it.
+export function showVersion(text, doc = document) {
+  version = text;
+  doc.getElementById('version').textContent = updateFailed ? `${version} ${NOT_UPDATED}`.trim() : version;
+}
 
 // Registers the worker when the page is served over http(s) and the worker
 // file is there; resolves once that is settled (never rejects).
@@ -37,13 +48,22 @@ function offerNewBuilds(registration, doc) {
     if (registration.waiting && navigator.serviceWorker.controller) banner.hidden = false;
   };
   offer();
-  registration.addEventListener('updatefound', () => {
-    const worker = registration.installing;
+  // A build whose install fails (a file missing or not its own on the
+  // server) turns redundant without ever being installed.
+  const follow = (worker) => {
     if (!worker) return;
+    let installed = false;
     worker.addEventListener('statechange', () => {
-      if (worker.state === 'installed') offer();
+      if (worker.state === 'installed') installed = true;
+      if (worker.state === 'installed' || (worker.state === 'redundant' && !installed)) {
+        updateFailed = !installed;
+        showVersion(version, doc);
+        offer();
+      }
     });
-  });
+  };
+  follow(registration.installing);
+  registration.addEventListener('updatefound', () => follow(registration.installing));
   reload.addEventListener('click', () => takeNewBuild(registration));
   keepIdle(reload, doc);
 }

@@ -44,14 +44,18 @@ async function fillCache() {
   }
 }
 
-// The response for `name`, once its bytes match the build's digest.
+// The response for `name`, once its bytes match the build's digest. A host
+// may redirect (index.html to the folder): the browser refuses a redirected
+// response for a page, so the final bytes are kept as `name`'s own.
 async function fetchChecked(name) {
   const response = await fetch(new Request(name, { cache: 'reload' }));
   if (!response.ok) throw new Error(`${name}: HTTP ${response.status}`);
-  const digest = await crypto.subtle.digest('SHA-256', await response.clone().arrayBuffer());
+  const body = await response.arrayBuffer();
+  const digest = await crypto.subtle.digest('SHA-256', body);
   const hex = Array.from(new Uint8Array(digest), (b) => b.toString(16).padStart(2, '0')).join('');
   if (hex !== FILES[name]) throw new Error(`${name} is not this build's`);
-  return response;
+  const { status, statusText, headers } = response;
+  return new Response(body, { status, statusText, headers });
 }
 
 async function dropOtherBuilds() {

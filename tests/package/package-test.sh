@@ -295,12 +295,14 @@ check_one_file() {
 
 # The web zip, remade by its own rule: exactly the site's files (the page's
 # sources and the module) plus PelagoXcon.html, each the build's, and no
-# leftover of the build directory.
+# leftover of the build directory, which the worker, written anew, does not
+# list either.
 check_web() {
     local wasm="$1" sources="$2" zip top leftover
     require_page "$wasm/PelagoXcon.html"
     leftover="$wasm/web/leftover-$$.js"
     : >"$leftover"
+    rm -f "$wasm/web/sw.js"
     cmake --build "$wasm" --target pelago_web_zip >"$SCRATCH/build.log" 2>&1 || {
         rm -f "$leftover"
         cat "$SCRATCH/build.log" >&2
@@ -315,6 +317,9 @@ check_web() {
     done
     diff <(printf "$top/%s\n" "${expected[@]}" | sort) <(unzip -Z1 "$zip" | grep -v '/$' | sort) ||
         fail "the web zip holds other files than the site and PelagoXcon.html"
+    diff <(printf "%s\n" "${expected[@]}" | grep -vxE 'PelagoXcon.html|sw.js' | sort) \
+         <(sed -n "s/^  '\([^']*\)': '[0-9a-f]*',\$/\1/p" "$wasm/web/sw.js" | sort) ||
+        fail "the worker caches other files than the site's"
     unzip -q "$zip" -d "$SCRATCH/web"
     check_one_file "$wasm/PelagoXcon.html"
     for name in "${expected[@]}"; do

@@ -121,7 +121,7 @@ class AdapterPage:
 
     def load(self, port_info, **browser):
         """Loads the page with a port described by `port_info` to pick;
-        `browser` as fake_serial.js takes it (no_storage, fail_close)."""
+        `browser` as fake_serial.js takes it (no_storage, fail_close, hang_close, old_tab)."""
         if self.script:
             self.browser.unload(self.script)
         bridge = self.server.url.split("//", 1)[1].rstrip("/")

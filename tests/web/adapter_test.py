@@ -35,6 +35,8 @@ NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid set
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 PORT_HELD = "This page still holds the port; reload the page to free it."
 NO_STORAGE = "This browser keeps no backups here; each backup is offered as a download instead."
+BLOCKED = "Close the other tabs of this page to reach its backups."
+SUPERSEDED = "A newer copy of this page was opened; reload this tab to go on."
 # Stores backups as the page's first version did: no index, no time stored.
 STORE_OF_VERSION_1 = """
 const [name, bytes, done] = arguments;
@@ -50,6 +52,11 @@ gone.onsuccess = () => {
     tx.oncomplete = () => { open.result.close(); done('stored'); };
   };
 };"""
+# A newer copy of the page opening the store; then a fresh start for the next cases.
+NEWER_COPY_OPENS = """
+const [done, open] = [arguments[0], indexedDB.open('pelagoxcon', 3)];
+open.onblocked = () => done('blocked');
+open.onsuccess = () => { open.result.close(); indexedDB.deleteDatabase('pelagoxcon').onsuccess = () => done('opened'); };"""
 # Another tab's backup, stored behind the page's back.
 STORE_AS_ANOTHER_TAB = """
 const [name, done] = arguments;
@@ -447,8 +454,13 @@ class AdapterPart(unittest.TestCase):
         with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
             self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
                              "stored")
-        self.connect()
-        self.assertEqual(self.backups(), [other], "the upgraded store keeps its backups")
+        # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
+        self.page.load(ADAPTER_USB, old_tab=True)
+        self.assertIn(BLOCKED, self.page.browser.by_name("Adapter", "section").text)
+        self.page.driver.execute_script("window.__oldTab.close()")
+        self.page.browser.wait(lambda: self.backups() == [other], "the upgraded store did not keep its backups")
+        self.page.act("Connect")
+        self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.page.named(f"Delete {other}").click()
         self.assertIn(f"Delete {other}", self.answer("Cancel"))
         self.page.named(f"Write {other} to adapter").click()
@@ -470,6 +482,8 @@ class AdapterPart(unittest.TestCase):
         self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
         self.page.load(ADAPTER_USB)
         self.assertEqual(set(self.backups()), {read, taken, other})
+        self.assertEqual(self.page.driver.execute_async_script(NEWER_COPY_OPENS), "opened")
+        self.assertEqual(self.page.status(), SUPERSEDED)
 
     def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
         for answer in ("Cancel", "Download backup"):
@@ -583,9 +597,11 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual(self.connection(), ("Not connected", False))
         self.assertFalse(self.page.named("Restart adapter").is_enabled())
         self.assert_port_released()
-        self.page.load(ADAPTER_USB, fail_close=True)
-        self.page.act("Connect")
-        self.assertEqual(self.page.status(), PORT_HELD)
+        # A port that refuses to close, and one that never answers (served only: it waits out the page's bound).
+        for fault in ["fail_close"] + (["hang_close"] if self.opening == webpage.SERVED else []):
+            self.page.load(ADAPTER_USB, **{fault: True})
+            self.page.act("Connect")
+            self.assertEqual(self.page.status(), PORT_HELD, fault)
 
 
 # Firefox's file: pages run the test's navigator.serial, but its bridge is a

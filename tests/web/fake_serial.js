@@ -8,7 +8,10 @@
 // window.__fakeSerialConfig = {info: {usbVendorId, usbProductId}, bridge:
 // "HOST:PORT" (for a page from disk)} first and reads
 // window.__fakeSerialLog. With no_storage the page finds no IndexedDB (a
-// private window); with fail_close the port never closes.
+// private window); with fail_close the port never closes; with hang_close
+// neither the reader's cancel nor the port's close ever ends. With old_tab
+// the backups store stays open as the page's first version held it, never
+// letting go for a newer one, until window.__oldTab.close().
 (function () {
   "use strict";
   const config = window.__fakeSerialConfig || {};
@@ -54,7 +57,7 @@
       let controller = null;
       this.readable = new ReadableStream({
         start(c) { controller = c; },
-        cancel() { controller = null; },
+        cancel() { controller = null; return config.hang_close ? new Promise(function () { }) : undefined; },
       });
       ws.onmessage = function (e) {
         if (controller) controller.enqueue(new Uint8Array(e.data));
@@ -78,6 +81,7 @@
     }
 
     async close() {
+      if (config.hang_close) return new Promise(function () { });
       if (config.fail_close) throw new DOMException("The port could not be closed.", "NetworkError");
       if ((this.readable && this.readable.locked) || (this.writable && this.writable.locked))
         throw new TypeError("Cannot close a locked stream");
@@ -110,5 +114,9 @@
     return granted ? [granted] : [];
   };
   Object.defineProperty(navigator, "serial", { value: serial, configurable: true });
+  if (config.old_tab) {
+    const open = indexedDB.open("pelagoxcon", 1);
+    open.onsuccess = function () { window.__oldTab = open.result; };
+  }
   if (config.no_storage) Object.defineProperty(window, "indexedDB", { value: undefined, configurable: true });
 })();

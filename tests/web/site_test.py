@@ -89,12 +89,19 @@ class ServedSite(unittest.TestCase):
         self.assertIn("PelagoXcon " + VERSION, self.driver.find_element(webpage.By.TAG_NAME, "footer").text)
         self.assertEqual(self.browser.errors(), [])
 
-    def test_loads_with_the_server_gone(self):
-        self.visit()
-        self.site.close()
-        self.driver.refresh()
-        self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
-        self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
+    def test_loads_again_and_with_the_server_gone(self):
+        for pretty_urls in (False, True):  # a host that sends /index.html on to /
+            with self.subTest(pretty_urls=pretty_urls):
+                if pretty_urls:  # on another port: an origin with no worker yet
+                    self.site = webpage.Site(self.site_dir, pretty_urls)
+                    self.addCleanup(self.site.close)
+                self.visit()
+                self.driver.refresh()
+                self.browser.wait(lambda: self.status() == READY, "the page did not load again")
+                self.site.close()
+                self.driver.refresh()
+                self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
+                self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
 
     def rebuild(self):
         """Changes a module of the served copy and writes its worker again,
@@ -102,7 +109,8 @@ class ServedSite(unittest.TestCase):
         [old] = self.caches()
         with open(os.path.join(self.site_dir, "app.js"), "a") as f:
             f.write("// rebuilt\n")
-        subprocess.run(["cmake", f"-DSITE_DIR={self.site_dir}", f"-DTEMPLATE={ROOT}/web/sw.js",
+        files = ";".join(name for name in os.listdir(self.site_dir) if name != "sw.js")
+        subprocess.run(["cmake", f"-DSITE_DIR={self.site_dir}", f"-DFILES={files}", f"-DTEMPLATE={ROOT}/web/sw.js",
                         f"-DVERSION={VERSION}", "-P", f"{ROOT}/cmake/SiteWorker.cmake"],
                        check=True, capture_output=True, timeout=60)
         return old
@@ -142,6 +150,9 @@ class ServedSite(unittest.TestCase):
         self.assertIsNone(self.js(f"{registration}.then((r) => r.waiting)"))
         self.assertEqual(self.caches(), [old])
         self.assertNotIn("rebuilt", self.app_js())
+        footer = self.driver.find_element(webpage.By.TAG_NAME, "footer")
+        self.browser.wait(lambda: f"PelagoXcon {VERSION} (the offline copy could not be updated)" in footer.text,
+                          "the failed update was not reported")
 
 
 class Accessible(unittest.TestCase):

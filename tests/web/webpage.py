@@ -105,11 +105,22 @@ class _SiteHandler(http.server.SimpleHTTPRequestHandler):
         pass
 
 
+class _PrettyUrlHandler(_SiteHandler):
+    """A host with "pretty URLs": /index.html is sent on to / (308)."""
+
+    def do_GET(self):
+        if self.path.split("?")[0] != "/index.html":
+            return super().do_GET()
+        self.send_response(308)
+        self.send_header("Location", "/")
+        self.end_headers()
+
+
 class Site:
     """The site served from a free port on 127.0.0.1 in a thread."""
 
-    def __init__(self, directory):
-        handler = functools.partial(_SiteHandler, directory=directory)
+    def __init__(self, directory, pretty_urls=False):
+        handler = functools.partial(_PrettyUrlHandler if pretty_urls else _SiteHandler, directory=directory)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
