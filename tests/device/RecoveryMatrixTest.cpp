@@ -269,7 +269,7 @@ unsigned laneCount()
 }
 
 // Which ways go at point `p` of `count`: the light ones everywhere, the
-// heavy ones at every 8th point and at both ends; in a sample, all four
+// heavy ones at every 4th point and at both ends; in a sample, all four
 // at both ends and the middle only.
 bool tried(Way way, size_t p, size_t count)
 {
