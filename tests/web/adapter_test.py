@@ -223,6 +223,7 @@ class AdapterPart(unittest.TestCase):
                                  [TIMING.sub("", line) for line in console.splitlines() if line])
                 self.assert_port_released()
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_firmware_update_writes_verifies_and_resets(self):
         path, plain = firmware(self.work, "app.fw")
         for info, sim_link in ((ADAPTER_USB, "usb"), (PLAIN_SERIAL, "serial")):  # raw blocks, XMODEM
@@ -361,6 +362,7 @@ class AdapterPart(unittest.TestCase):
                 self.assertEqual("\nX" in "\n" + self.adapter.commands(), erases)
                 self.assert_port_released()
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_a_backup_the_browser_cannot_keep_stops_the_write(self):
         self.start()
         self.connect()
@@ -438,6 +440,7 @@ class AdapterPart(unittest.TestCase):
                 else:
                     self.assertEqual(area(self.adapter.flash(), SETTINGS_AREA), settings)
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_backups_ask_first_and_never_overwrite(self):
         self.start()
         other = "QE999999-20260101-120000.dat"
@@ -515,6 +518,7 @@ class AdapterPart(unittest.TestCase):
                     self.assertEqual(len(self.page.browser.downloaded(name)), 4096)
                 self.assert_port_released()
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_read_asks_before_discarding_edits_and_names_the_adapter_it_reads(self):
         listed = []
         self.start("--serial", "QEAAAAAA")

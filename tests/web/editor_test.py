@@ -144,6 +144,7 @@ class EditorPage(unittest.TestCase):
         self.screenshot("editor.png")
         self.assertEqual(self.browser.errors(), [])
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_edits_download_as_the_console_saves_them(self):
         cases = [
             # (file, [(lens, field, typed)]): a default, a negative value, a zone
@@ -200,8 +201,6 @@ class EditorPage(unittest.TestCase):
             "const e = new Event('beforeunload', {cancelable: true}); window.dispatchEvent(e); return e.defaultPrevented;")
 
     def test_changes_are_marked_counted_and_undone(self):
-        if self.opening != webpage.SERVED:
-            self.skipTest("the marks are the same from disk")
         self.load_page()
         self.open_file("lenses.dat", sample())
         changes = self.browser.driver.find_element(webpage.By.ID, "changes")
@@ -318,6 +317,7 @@ class EditorPage(unittest.TestCase):
                           "it was not changed", "no refusal shown")
         self.assertEqual(os.listdir(self.browser.downloads), [])
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_files_that_are_not_current_settings(self):
         blank = b"\xff" * 4096
         formatted = webpage.cli_tuned(blank, [])
@@ -347,6 +347,7 @@ class EditorPage(unittest.TestCase):
                     self.assertEqual([mounted for *_, mounted in rows], [True, False, False, False])
                 self.assertEqual(self.download(name), data if expected is None else expected)
 
+    @webpage.opened(webpage.SERVED, webpage.FROM_DISK)
     def test_nothing_acts_before_the_module_is_ready(self):
         if self.engine != "chromium":
             self.skipTest("turning the page's scripts off needs Chromium's DevTools protocol")
@@ -386,8 +387,6 @@ class EditorPage(unittest.TestCase):
                 self.assertEqual((shown[0] == "-5", shown[1] == "9"), (kept, not kept), shown)
 
     def test_in_a_frame_the_adapter_part_does_not_run(self):
-        if self.opening == webpage.FROM_DISK:
-            self.skipTest("the one file's policy lets no page frame it")
         self.load_page()
         driver = self.browser.driver
         driver.execute_script("document.body.innerHTML = '<iframe src=\"index.html\"></iframe>';")
@@ -418,9 +417,8 @@ class EditorPage(unittest.TestCase):
             if script:
                 self.browser.unload(script)
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_the_site_from_disk_says_to_open_the_one_file(self):
-        if self.opening != webpage.FROM_DISK:
-            self.skipTest("the site from disk is one way of opening the page")
         self.browser.driver.get("file://" + os.path.abspath(os.path.join(webpage.SITE_DIR, "index.html")))
         self.browser.wait(lambda: self.status() != "Loading…", "the site from disk stayed on Loading…")
         # Firefox alone runs the site's modules from a file: URL.

@@ -81,13 +81,32 @@ def main():
     unittest.main(module="__main__", verbosity=2)
 
 
+def opened(*openings):
+    """Marks a case to run in these openings (those of them the engine's
+    variants offer; the first variant's when none is) instead of the first
+    variant's alone: a case runs in one opening unless it is about them."""
+    def mark(case):
+        case.openings = openings
+        return case
+    return mark
+
+
 def engine_cases(base, namespace, openings):
     """One subclass of the abstract case class `base` per way of opening
     the page in ENGINE, named after both (EditorPageFirefoxFile); `base`
-    itself is removed from `namespace` so that only the variants run."""
+    itself is removed from `namespace` so that only the variants run. Each
+    case runs in the first of `openings` unless marked `opened`."""
     for opening in openings:
+        hidden = {}
+        for attribute in dir(base):
+            case = getattr(base, attribute)
+            if not attribute.startswith("test") or not callable(case):
+                continue
+            wanted = [o for o in getattr(case, "openings", ()) if o in openings] or [openings[0]]
+            if opening not in wanted:
+                hidden[attribute] = None  # not callable: unittest passes it over
         name = f"{base.__name__}{ENGINE.capitalize()}{opening.capitalize()}"
-        namespace[name] = type(name, (base,), {"engine": ENGINE, "opening": opening})
+        namespace[name] = type(name, (base,), {"engine": ENGINE, "opening": opening, **hidden})
     namespace.pop(base.__name__, None)
 
 
