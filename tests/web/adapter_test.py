@@ -545,8 +545,6 @@ class AdapterPart(unittest.TestCase):
         self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
 
     def test_the_focus_assistant_writes_its_value_as_the_page_writes(self):
-        if self.opening != webpage.SERVED:
-            self.skipTest("the same page from disk")
         self.start()
         self.connect()
         self.page.act("Read settings from adapter")

@@ -240,9 +240,8 @@ class EditorPage(unittest.TestCase):
         self.browser.wait(lambda: len(rows()) == count, "the photos were not measured")
         return dict(rows())
 
+    @webpage.opened(webpage.FROM_DISK)
     def test_the_focus_assistant_finds_the_value_as_the_console_does(self):
-        if self.opening != webpage.FROM_DISK:
-            self.skipTest("the one file runs the same module as the site")
         self.load_page()
         self.open_file("lenses.dat", sample())
         self.browser.by_label("Find the value for lens 3").click()
