@@ -86,6 +86,12 @@ bool parseEntry(const std::string& text, bool* isDefault, int* value)
 
 } // namespace
 
+bool parseCorrectionText(const std::string& text, int* value)
+{
+    bool isDefault = false;
+    return parseEntry(text, &isDefault, value) && !isDefault;
+}
+
 SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std::string& name)
 {
     size_t count = placeSettingsImage(bytes, size);

@@ -116,3 +116,7 @@ private:
 
 // The refusal shown at an input whose text setEntry did not take.
 extern const char kEntryRefusedText[];
+
+// A correction typed where a value is needed (an empty field is no value):
+// true with *value from -127 to 127, read as setEntry reads its text.
+bool parseCorrectionText(const std::string& text, int* value);

@@ -6,7 +6,7 @@
 import { loadCore, onCoreOutput, withString } from './core.js';
 import {
   loadImage, currentImage, currentFileName, saveRefusal, showStatus, ask, mayDiscardEdits, hasImage,
-  confirmWrite, writtenToAdapter, EDITOR_CHANGED,
+  confirmWrite, writtenToAdapter, EDITOR_CHANGED, hasChanges, setEntryText, undoLens,
 } from './editor.js';
 import { hasWebSerial } from './serial-support.js';
 import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes, watchBackups } from './backups.js';
@@ -261,20 +261,34 @@ async function updateFirmware(action) {
 }
 
 // "Write settings to adapter": what the write changes is asked about
-// first, unless the file is refused anyway.
+// first, unless the file is refused anyway. False when the user cancelled
+// (or another action runs), else the Status says how it ended.
 async function askAndWriteSettings() {
-  if (busy) return;
+  if (busy) return false;
   const refusal = currentFileName() ? saveRefusal() : '';
   if (refusal) {
     showStatus(refusal);
-    return;
+    return true;
   }
   if (!hasImage()) {
     showStatus('Open a settings file or read the settings from the adapter first');
-    return;
+    return true;
   }
-  if (core._editor_holds_settings() && !await confirmWrite()) return;
+  if (core._editor_holds_settings() && !await confirmWrite()) return false;
   await act(writeSettings);
+  return true;
+}
+
+// Writes `value` into one field of the settings and those to the adapter,
+// as "Write settings to adapter" does, its question and backup included;
+// the field goes back when the write did not complete. The editor holds
+// no other change (the focus assistant's rule, in the core). The Status
+// line the write ended with, '' when it was cancelled.
+export async function writeEntry(lens, field, value) {
+  if (busy || !setEntryText(lens, field, String(value))) return '';
+  const asked = await askAndWriteSettings();
+  if (hasChanges()) undoLens(lens);
+  return asked ? el.status.textContent : '';
 }
 
 async function writeSettings() {

@@ -15,6 +15,7 @@ let fileName = '';
 let opened = false;
 let elements = null;
 let rows = [];  // per lens: {inputs, cells, undo, redraw}
+const lensActions = [];  // makers of each lens's own buttons, after Undo
 
 // Wires the editor to the page; resolves once the core is loaded. Its file
 // input stays disabled until startEditor, once the whole page is ready.
@@ -307,15 +308,36 @@ function actionsCell(lens, state) {
   undo.setAttribute('aria-label', `Undo changes to lens ${lens}`);
   undo.hidden = true;
   undo.addEventListener('click', () => {
-    core._editor_undo_lens(lens);
-    for (const input of state.inputs) clearRefusal(input);
-    refreshLens(lens);
+    undoLens(lens);
     // The button goes away; the lens's first field takes the focus.
     state.inputs[0].focus();
   });
   state.undo = undo;
-  cell.append(undo);
+  cell.append(undo, ...lensActions.map((make) => make(lens)));
   return cell;
+}
+
+// Has every lens row show the button make(lens) returns, after its Undo.
+export function addLensAction(make) {
+  lensActions.push(make);
+}
+
+// Sets the lens's fields back to the file's.
+export function undoLens(lens) {
+  core._editor_undo_lens(lens);
+  for (const input of rows[lens - 1].inputs) clearRefusal(input);
+  refreshLens(lens);
+}
+
+// Takes `value` into a field as if the owner had typed it (marked and
+// counted); false when the core refuses it.
+export function setEntryText(lens, field, value) {
+  const accepted = withString(core, value, (pointer) => core._editor_set_entry(lens, field, pointer)) === 1;
+  if (accepted) {
+    clearRefusal(rows[lens - 1].inputs[field]);
+    refreshLens(lens);
+  }
+  return accepted;
 }
 
 // Shows what the core holds for the lens: values, change marks, Undo.

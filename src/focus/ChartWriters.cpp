@@ -16,26 +16,41 @@ void appendf(std::string& out, const char* format, double a, double b) {
     if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
 }
 
-}  // namespace
-
-std::string chartSvg(Paper paper) {
-    const PageSize page = pageSize(paper);
+// An SVG `width` x `height` mm with the chart's centre at (cx, cy) from its
+// top-left corner.
+std::string svgDocument(double width, double height, double cx, double cy) {
     std::string out;
     appendf(out,
             "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"%.1fmm\" height=\"%.1fmm\"",
-            page.width_mm, page.height_mm);
-    appendf(out, " viewBox=\"0 0 %.1f %.1f\">\n<title>PelagoXcon focus chart</title>\n", page.width_mm,
-            page.height_mm);
+            width, height);
+    appendf(out, " viewBox=\"0 0 %.1f %.1f\">\n<title>PelagoXcon focus chart</title>\n", width, height);
     out += "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n<path fill=\"#000\" d=\"";
     for (const Shape& s : chartInk()) {
         for (int i = 0; i < s.corners; ++i)
-            appendf(out, i == 0 ? "M%.3f %.3f" : "L%.3f %.3f", s.p[i].x + page.width_mm / 2,
-                    page.height_mm / 2 - s.p[i].y);
+            appendf(out, i == 0 ? "M%.3f %.3f" : "L%.3f %.3f", s.p[i].x + cx, cy - s.p[i].y);
         out += "Z\n";
     }
     out += "\"/>\n</svg>\n";
     return out;
+}
+
+}  // namespace
+
+std::string chartSvg(Paper paper) {
+    const PageSize page = pageSize(paper);
+    return svgDocument(page.width_mm, page.height_mm, page.width_mm / 2, page.height_mm / 2);
+}
+
+std::string chartSvgUnframed() {
+    double left = 0, right = 0, bottom = 0, top = 0;
+    for (const Shape& s : chartInk()) {
+        for (int i = 0; i < s.corners; ++i) {
+            left = std::min(left, s.p[i].x), right = std::max(right, s.p[i].x);
+            bottom = std::min(bottom, s.p[i].y), top = std::max(top, s.p[i].y);
+        }
+    }
+    return svgDocument(right - left, top - bottom, -left, top);
 }
 
 std::string chartPdf(Paper paper) {

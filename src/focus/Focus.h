@@ -76,6 +76,9 @@ const std::vector<Shape>& chartInk();
 // The chart as an SVG document or a one-page PDF, vector, at 100 %.
 std::string chartSvg(Paper paper);
 std::string chartPdf(Paper paper);
+// The chart alone, its box the ink's bounds (190 x 262 mm): at 100 % it fits
+// A4 and Letter within a printer's margins, whichever paper is loaded.
+std::string chartSvgUnframed();
 
 // --- Measuring one photo -----------------------------------------------
 

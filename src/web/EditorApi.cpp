@@ -137,6 +137,11 @@ EMSCRIPTEN_KEEPALIVE int editor_edited()
     return g_editor.edited() ? 1 : 0;
 }
 
+EMSCRIPTEN_KEEPALIVE int editor_holds_connected_adapters_area()
+{
+    return holdsConnectedAdaptersArea() ? 1 : 0;
+}
+
 EMSCRIPTEN_KEEPALIVE int editor_entry_changed(int lens, int field)
 {
     return g_editor.entryChanged(lens, field) ? 1 : 0;

@@ -53,6 +53,9 @@ const char* editor_refusal_text();
 
 // 1 when any entry differs from the opened file.
 int editor_edited();
+// 1 when the editor holds the settings area read from, or last written
+// to, the adapter connected now (as it was read or written, or edited since).
+int editor_holds_connected_adapters_area();
 // 1 when the field, or any field of the lens, differs from the file.
 int editor_entry_changed(int lens, int field);
 int editor_lens_changed(int lens);

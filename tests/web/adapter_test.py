@@ -544,6 +544,26 @@ class AdapterPart(unittest.TestCase):
         self.assertRegex(read, r"^QEBBBBBB-")
         self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
 
+    def test_the_focus_assistant_writes_its_value_as_the_page_writes(self):
+        self.start()
+        self.connect()
+        self.page.act("Read settings from adapter")
+        self.page.named("Find the value for lens 3").click()
+        dialog = self.page.browser.by_name("Find the value for lens 3 (100mm)", "dialog")
+        self.assertIn("The field is at default now, which is no correction and not the same as 0: write 0 first.",
+                      dialog.text)
+        listed = []
+        self.page.act("Write 0 to the adapter", None, during=lambda: listed.extend(self.answer_write()))
+        status = self.page.driver.find_element(webpage.By.ID, "status").text  # behind the assistant again
+        self.assertEqual((listed, status), (["Lens 3 (100mm) \u00b7 All range: default \u2192 0"], "Done"))
+        log = self.page.log_lines()
+        self.assertIn("Adapter setting verified", log)
+        self.assertEqual(len([line for line in log if line.startswith("Adapter setting backed up to ")]), 1)
+        self.page.browser.wait(lambda: "The adapter holds 0 in this field: take the photos." in dialog.text,
+                               "the assistant did not come back with the value written")
+        self.assertTrue(self.page.named("Write 20 to the adapter").is_displayed())
+        self.page.screenshot("focus-assistant-written.png")
+
     def connection(self):
         """The Connection line, and whether what to check is shown below it."""
         return (self.page.text("Connection"),

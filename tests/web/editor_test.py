@@ -3,8 +3,10 @@ the table against the console's listing, downloads byte for byte against
 `PelagoXcon -l` fed the same answers, refused entries, files that are not
 current settings, a browser without Web Serial, and the site opened from
 disk."""
+import json
 import os
 import re
+import subprocess
 import unittest
 
 import webpage
@@ -27,6 +29,11 @@ LAST_LENS_ID = 114  # EEPROM offset of the last mounted lens's ID
 SAMPLE_IDS = ["ID 0x0095", "ID 0x00A1", "ID 0x0064", "ID 0x00B7"]
 DOWNLOADED = "Downloaded {}. Your browser may have added a number to the name."
 PHONE = (390, 844)
+FOCUS_EXE = os.environ.get("PELAGO_FOCUS_EXE", "")
+CAMERA_EXE = os.environ.get("PELAGO_CAMERA_EXE", "")
+# Small photos of a scene whose best value, 14.7, lies between 0 and 20.
+SCENE = ["--width", "1000", "--height", "1000", "--aperture", "1.4", "--distance", "15", "--focus", "22",
+         "--mm-per-step", "-1.5", "--scatter", "1"]
 
 
 def sample():
@@ -206,7 +213,7 @@ class EditorPage(unittest.TestCase):
         self.type_entry(1, "3/4 to wide/infinity", "")  # and back
         self.assertEqual(changes.text, "2 unsaved changes")
         self.assertEqual(self.changed(), ["Lens 2 All range", "Lens 2 Tele/near to 1/2"])
-        undo = self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, ".lens-actions button")
+        undo = self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, ".lens-actions button[aria-label^=Undo]")
         self.assertEqual([b.is_displayed() for b in undo], [False, True, False, False])
         self.screenshot("editor-changes.png")
         self.browser.by_label("Undo changes to lens 2").click()
@@ -218,6 +225,58 @@ class EditorPage(unittest.TestCase):
         # Edits after a download start from what was downloaded.
         self.type_entry(3, "1/2 to 3/4", "2")
         self.assertEqual(self.download("lenses.dat"), webpage.cli_tuned(got, ["3", "-1", "", "2", "", "0"]))
+
+    def photo(self, value, seed, *scene):
+        path = os.path.join(self.files, f"at{value}-{seed}.jpg")
+        subprocess.run([CAMERA_EXE, *SCENE, *scene, "--value", str(value), "--seed", str(seed), path],
+                       check=True, capture_output=True, timeout=60)
+        return path
+
+    def measured(self, dialog, count):
+        """{photo name: its line} once `count` photos are measured."""
+        rows = lambda: self.browser.driver.execute_script(
+            "return [...arguments[0].querySelectorAll('.focus-photos li:not(.measuring)')].map((row) =>"
+            " [...row.querySelectorAll('.file-name, .focus-line')].map((part) => part.textContent))", dialog)
+        self.browser.wait(lambda: len(rows()) == count, "the photos were not measured")
+        return dict(rows())
+
+    @webpage.opened(webpage.FROM_DISK)
+    def test_the_focus_assistant_finds_the_value_as_the_console_does(self):
+        self.load_page()
+        self.open_file("lenses.dat", sample())
+        self.browser.by_label("Find the value for lens 3").click()
+        dialog = self.browser.by_name("Find the value for lens 3 (100mm)", "dialog")
+        self.assertIn("Set \u201cAll range\u201d of lens 3 to 0 and write it to the adapter", dialog.text)
+        self.assertEqual(self.browser.by_name("Second value", "input").get_attribute("value"), "20")
+        photos = {0: [self.photo(0, 1), self.photo(0, 2)], 20: [self.photo(20, 3), self.photo(20, 4)]}
+        unreadable = os.path.join(self.files, "notes.jpg")
+        with open(unreadable, "wb") as f:
+            f.write(b"not a photo")
+        for label, value in (("Photos at the first value", 0), ("Photos at the second value", 20)):
+            for path in photos[value] + [unreadable] * (value == 0):
+                self.browser.by_label(label).send_keys(path)
+        shown = self.measured(dialog, 5)
+        self.assertEqual(shown.pop("notes.jpg"), "this browser cannot read it as a picture")
+        for name, line in shown.items():
+            console = subprocess.run([FOCUS_EXE, "measure", "--json", os.path.join(self.files, name)],
+                                     capture_output=True, timeout=60, check=True).stdout
+            found = re.fullmatch(r"Focus lies (\d+\.\d) mm (beyond|in front of) the target \(on the chart\)\.", line)
+            self.assertAlmostEqual(float(found[1]) * (1 if found[2] == "beyond" else -1),
+                                   json.loads(console)["focus_mm"], delta=0.5, msg=name)
+        console = subprocess.run([FOCUS_EXE, "propose"] + [a for v, ps in photos.items() for p in ps
+                                                           for a in ("--at", str(v), p)],
+                                 capture_output=True, text=True, timeout=60).stdout
+        proposed = self.browser.driver.find_element(webpage.By.ID, "focus-result").text
+        value = int(re.fullmatch(r"Set the correction to (-?\d+)\.", proposed)[1])
+        self.assertLessEqual(abs(value - int(re.search(r"-?\d+", console)[0])), 1, (proposed, console))
+        self.browser.by_label(f"Use {value}").click()
+        field = self.browser.driver.find_element(webpage.By.CSS_SELECTOR, "[aria-label='Lens 3 All range']")
+        self.assertEqual((field.get_attribute("value"), self.changed()),
+                         (str(value), ["Lens 3 All range"]))
+        self.browser.by_label("Check photo").send_keys(self.photo(value, 5, "--scatter", "0"))
+        self.assertEqual(self.measured(dialog, 6)[f"at{value}-5.jpg"],
+                         f"At {value}, focus lies on the target: within a tenth of the sharp zone.")
+        self.screenshot("focus-assistant.png")
 
     def test_on_a_phone_each_lens_is_a_card(self):
         self.load_page()

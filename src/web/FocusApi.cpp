@@ -1,0 +1,220 @@
+#include "FocusApi.h"
+
+#include <emscripten/emscripten.h>
+
+#include <cmath>
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "AdapterApi.h"
+#include "EditorApi.h"
+#include "Focus.h"
+#include "SettingsEditor.h"
+
+namespace {
+
+// Far enough apart for the focus to move measurably from one value to the
+// other on most lenses; the owner may take another.
+constexpr int kSecondValueStep = 20;
+// A check photo shows focus on the target when it lies this close, as a
+// share of the sharp zone.
+constexpr double kOnTargetShare = 0.1;
+
+std::string g_text;  // the last string handed out
+std::vector<uint8_t> g_pixels;
+int g_width = 0;
+int g_height = 0;
+focus::Measurement g_measured{};
+bool g_measuredPhoto = false;  // false: there was no room for the last photo
+std::vector<focus::Sample> g_samples;
+focus::Proposal g_proposal{};
+std::string g_checkLine;
+
+const char* handOut(std::string text)
+{
+    g_text = std::move(text);
+    return g_text.c_str();
+}
+
+void setCheckLine(const char* format, int value, double a, double b)
+{
+    char line[160];
+    std::snprintf(line, sizeof line, format, value, a, b);
+    g_checkLine = line;
+}
+
+std::string measuredLine()
+{
+    if (!g_measuredPhoto)
+        return "this browser has no room left for a photo this large; close other tabs, or use a smaller photo";
+    return focus::measurementLine(g_measured);
+}
+
+} // namespace
+
+extern "C" {
+
+EMSCRIPTEN_KEEPALIVE uint8_t* focus_photo_pixels(int width, int height)
+{
+    std::vector<uint8_t>().swap(g_pixels);
+    g_width = g_height = 0;
+    if (width <= 0 || height <= 0)
+        return nullptr;
+    // A browser that decoded the photo may still leave too little memory
+    // for its grey copy: that photo is refused, the page goes on.
+    try {
+        g_pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+    g_width = width;
+    g_height = height;
+    return g_pixels.data();
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_measure()
+{
+    g_measured = focus::Measurement{};
+    g_measured.refusal = focus::Refusal::ChartNotFound;
+    g_measuredPhoto = !g_pixels.empty();
+    if (g_measuredPhoto)
+        g_measured = focus::measureGrey(g_pixels.data(), g_width, g_height, g_width);
+    std::vector<uint8_t>().swap(g_pixels);
+    return g_measured.refusal == focus::Refusal::None ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE double focus_measured_mm()
+{
+    return g_measured.refusal == focus::Refusal::None ? g_measured.focus_mm : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE double focus_measured_zone_mm()
+{
+    return g_measured.refusal == focus::Refusal::None ? g_measured.sharp_zone_mm : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_measured_line()
+{
+    return handOut(measuredLine());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_unreadable_line()
+{
+    return "this browser cannot read it as a picture";
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_first_value(int lens, int field)
+{
+    int value = 0;
+    return editor_entry_value(lens, field, &value) ? value : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_second_value(int first)
+{
+    return first + kSecondValueStep <= focus::kValueMax ? first + kSecondValueStep : first - kSecondValueStep;
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_parse_value(const char* text, int* value)
+{
+    return parseCorrectionText(text, value) ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_value_refusal()
+{
+    return "Enter a whole number from -127 to 127";
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_zone_note(int field)
+{
+    if (field <= 0 || field >= editor_field_count())
+        return "";
+    return handOut(std::string("Before the photos, set the lens inside this zone (") + editor_field_label(field) +
+                   ") and keep it there.");
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_value_state(int lens, int field, int value)
+{
+    // A write sends the whole settings area: only when it is this
+    // adapter's, with nothing else changed in it, does it write this value alone.
+    if (adapter_connection() != ADAPTER_CONNECTED || !editor_holds_connected_adapters_area() || editor_edited())
+        return FOCUS_VALUE_BY_HAND;
+    int held = 0;
+    return editor_entry_value(lens, field, &held) && held == value ? FOCUS_VALUE_HELD : FOCUS_VALUE_WRITABLE;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_value_text(int lens, int field, int value)
+{
+    const std::string number = std::to_string(value);
+    switch (focus_value_state(lens, field, value)) {
+    case FOCUS_VALUE_HELD:
+        return handOut("The adapter holds " + number + " in this field: take the photos.");
+    case FOCUS_VALUE_WRITABLE: {
+        const std::string held = editor_entry_text(lens, field);
+        return handOut(held.empty() ? "The field is at default now, which is no correction and not the same as 0: write " +
+                                          number + " first."
+                                    : "The adapter holds " + held + " in this field: write " + number + " first.");
+    }
+    default:
+        return handOut(std::string("Set \u201C") + editor_field_label(field) + "\u201D of lens " + std::to_string(lens) +
+                       " to " + number + " and write it to the adapter, then take the photos.");
+    }
+}
+
+EMSCRIPTEN_KEEPALIVE void focus_clear_samples()
+{
+    g_samples.clear();
+}
+
+EMSCRIPTEN_KEEPALIVE void focus_add_sample(int value, double focus_mm, double sharp_zone_mm)
+{
+    g_samples.push_back({value, focus_mm, sharp_zone_mm});
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_propose()
+{
+    g_proposal = focus::propose(g_samples.data(), g_samples.size());
+    return g_proposal.refusal == focus::ProposeRefusal::None ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_proposed_value()
+{
+    return g_proposal.value;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_proposal_text()
+{
+    return handOut(focus::proposalText(g_proposal));
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_check(int value)
+{
+    if (g_measured.refusal != focus::Refusal::None) {
+        g_checkLine = measuredLine();
+        return 0;
+    }
+    const double tolerance = kOnTargetShare * g_measured.sharp_zone_mm;
+    const double distance = std::fabs(g_measured.focus_mm);
+    if (distance <= tolerance) {
+        setCheckLine("At %d, focus lies on the target: within a tenth of the sharp zone.", value, 0, 0);
+        return 1;
+    }
+    setCheckLine(g_measured.focus_mm > 0
+                     ? "At %d, focus lies %.1f mm beyond the target, more than a tenth of the sharp zone (%.1f mm)."
+                     : "At %d, focus lies %.1f mm in front of the target, more than a tenth of the sharp zone (%.1f mm).",
+                 value, distance, tolerance);
+    return 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_check_line()
+{
+    return g_checkLine.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_chart_svg()
+{
+    return handOut(focus::chartSvgUnframed());
+}
+
+} // extern "C"

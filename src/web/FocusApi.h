@@ -1,0 +1,89 @@
+// The focus assistant's C interface to the web page: photos of the printed
+// chart measured from grey pixels the page writes into the module's
+// memory, the values to take them at, and the value proposed from them.
+// The page renders what these say; every rule and text is here.
+//
+// Strings returned are UTF-8, owned by the module and valid until the next
+// call of this interface; copy them at once. Lenses are numbered from 1,
+// fields 0..3 as the lens editor numbers them (src/web/EditorApi.h).
+// Values are corrections, -127 to 127. Distances are mm along the chart,
+// + beyond the target (away from the camera).
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+// --- One photo ---------------------------------------------------------
+
+// Room for one photo's grey pixels, `width` x `height` bytes, row after
+// row, sRGB-encoded as cameras store them; 0 when the module cannot hold
+// that many. The page fills it, then calls focus_measure, which frees it.
+uint8_t* focus_photo_pixels(int width, int height);
+
+// Measures the photo in focus_photo_pixels and frees its room: 1 with a
+// result, 0 when the photo cannot be trusted or there was no room for it
+// (focus_photo_pixels(0, 0) frees the room of a photo the page could not
+// copy).
+int focus_measure();
+// The last measurement: where focus lies and the length of the chart's
+// scale that is sharp (0 when refused), and its line: "Focus lies D mm
+// beyond the target (on the chart)." and the like, or why it was refused.
+double focus_measured_mm();
+double focus_measured_zone_mm();
+const char* focus_measured_line();
+// The line for a file the browser could not decode as a picture.
+const char* focus_unreadable_line();
+
+// --- The values to take photos at --------------------------------------
+
+// The first value: the field's correction, 0 when it is at default (and
+// then 0 must be written before the photos: default is no correction).
+int focus_first_value(int lens, int field);
+// The second value proposed: 20 above the first, or 20 below it when that
+// would pass the adapter's limit.
+int focus_second_value(int first);
+// A value typed: 1 with *value, else 0 and focus_value_refusal() says why.
+int focus_parse_value(const char* text, int* value);
+const char* focus_value_refusal();
+// The line that says where to set the lens before shooting for `field`; ""
+// for the whole range.
+const char* focus_zone_note(int field);
+
+// focus_value_state's values: whether the page can put `value` into the
+// lens's field on the adapter for the photos.
+enum FocusValueState {
+    FOCUS_VALUE_BY_HAND = 0,   // the owner sets it and writes it (not connected, not
+                               // this adapter's settings, or other changes unsaved)
+    FOCUS_VALUE_WRITABLE = 1,  // "Write VALUE to the adapter" writes it
+    FOCUS_VALUE_HELD = 2,      // the adapter holds it already
+};
+int focus_value_state(int lens, int field, int value);
+// The line telling the owner how the photos at `value` are to be taken.
+const char* focus_value_text(int lens, int field, int value);
+
+// --- The value proposed ------------------------------------------------
+
+// The measured photos the proposal is made from, one call per photo that
+// gave a result, after focus_clear_samples.
+void focus_clear_samples();
+void focus_add_sample(int value, double focus_mm, double sharp_zone_mm);
+// Proposes from the samples: 1 with a value, 0 refused. The lines it reads
+// as ("Set the correction to N." and, when wanted, "Check it with a photo
+// at N." or that the best value lies beyond the range), or the refusal.
+int focus_propose();
+int focus_proposed_value();
+const char* focus_proposal_text();
+
+// Judges the last measurement as a photo taken at `value`: 1 when focus
+// lies on the target, within a tenth of the sharp zone; the line saying
+// so (or the refusal) is focus_check_line().
+int focus_check(int value);
+const char* focus_check_line();
+
+// --- The chart ---------------------------------------------------------
+
+// The chart as an SVG document sized in mm, to print at 100 % on A4 or
+// Letter paper.
+const char* focus_chart_svg();
+}
