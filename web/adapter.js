@@ -212,6 +212,8 @@ function connect() {
     newestBackup = '';  // named for the adapter connected before
     const status = await runAction('adapter_connect');
     connected = status === 0;
+    // An adapter without firmware takes the install as soon as a file is chosen.
+    installOffered = Boolean(core._adapter_way_back() & WAY_INSTALL_FIRMWARE);
     showConnection();
     if (connected) {
       el.identity.textContent = identityBlock(run);

@@ -271,7 +271,7 @@ std::string _pressWrite(const std::string& name)
 
 constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
 constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
-constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Update firmware\"";
+constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Install firmware anyway\"";
 
 // Whether `path` is one of the backups the page lists.
 bool _isListedBackup(const std::string& path)
@@ -288,7 +288,7 @@ void _collectWaysBack()
     for (const WayBack& way : offeredWaysBack()) {
         std::string press;
         if (way.kind == WayBackKind::NoFirmware && way.file.empty()) {
-            // Connect found it: the install is offered once a file is chosen and refused.
+            // Connect found it: the install waits for a file to be chosen.
             press = kChooseFirmware;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
         } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {

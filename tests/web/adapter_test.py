@@ -27,7 +27,7 @@ FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write 
 NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
                "press \"Install firmware anyway\"")
 CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install FILE anyway with: "
-                         "choose it as \"Firmware file\", then press \"Update firmware\"")
+                         "choose it as \"Firmware file\", then press \"Install firmware anyway\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
@@ -401,9 +401,11 @@ class AdapterPart(unittest.TestCase):
                 if not percent:  # the way back is named at once; the adapter comes back
                     way_back = self.page.status()
                     self.start(state=self.adapter.state)
+                    self.page.load(ADAPTER_USB)
                     self.page.act("Connect")
                     self.assertEqual(self.page.status(), CONNECTED_NO_FIRMWARE if firmware_update else "Done",
                                      self.page.text("Log"))
+                    self.page.choose_file("Firmware file", path)
                 elif firmware_update:  # the next update is refused and names the way back
                     self.page.act("Connect")
                     self.page.choose_file("Firmware file", path)
