@@ -107,6 +107,10 @@ export async function initAdapter(doc = document) {
   onCoreOutput(logByte);
   core = await loadCore();
   core.pelagoKeepBackup = keepBackupBeforeErase;
+  core.pelagoAskWriteBackup = (question) => {
+    el.writeQuestion.textContent = question;
+    return ask(el.writeDialog);
+  };
   core.pelagoProgress = showProgress;
   core.pelagoCommand = logCommand;
   el.connect.addEventListener('click', connect);
@@ -320,16 +324,13 @@ async function readSettings() {
     : kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
 }
 
-// "Write NAME to adapter": the -u road with the stored backup, after the
-// question naming both adapters and the backup's date.
+// "Write NAME to adapter": the -u road with the stored backup; once
+// connected, the module asks (pelagoAskWriteBackup) naming the adapter
+// found on that connection, the backup's and its date.
 async function writeBackup(backup) {
-  el.writeQuestion.textContent = withString(core, backup.name,
-    (pointer) => core.UTF8ToString(core._adapter_write_backup_question(pointer)));
-  if (!await ask(el.writeDialog)) return;
   await act(async () => {
-    const path = `${backupDir()}/${backup.name}`;
-    core.FS.writeFile(path, backup.bytes);
-    await runAction('adapter_write_settings', path, 1);
+    core.FS.writeFile(`${backupDir()}/${backup.name}`, backup.bytes);
+    await runAction('adapter_write_backup', backup.name);
     if (core._adapter_outcome() === OUTCOME_COMPLETED && backup.name === newestBackup) newestBackup = '';
   }, MAINTENANCE);
 }

@@ -11,8 +11,6 @@
 #include <string>
 #include <vector>
 
-#include <sys/stat.h>
-
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
 #include "DeviceRoad.h"
@@ -41,6 +39,7 @@ constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter names it
+constexpr const char* kWriteDeclined = "Cancelled: nothing was written to the adapter";
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
 constexpr int kLinkSerial = 2;
@@ -57,6 +56,7 @@ std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
 AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
 std::string g_connectedTo;     // the serial number of the adapter connected
+bool g_writeDeclined = false;  // the question before a backup's write was answered no
 
 const char* _handOut(std::string text)
 {
@@ -82,6 +82,12 @@ EM_ASYNC_JS(void, pelago_keep_backup,
     }
     stringToUTF8(answer.name || "", kept, keptSize);
     stringToUTF8(answer.reason || "", reason, reasonSize);
+});
+
+// The page's question before a backup is written; 1 for yes.
+EM_ASYNC_JS(int, pelago_ask_write_backup, (const char* question), {
+    const ask = Module["pelagoAskWriteBackup"];
+    return ask && await ask(UTF8ToString(question)) ? 1 : 0;
 });
 
 EM_JS(void, pelago_log_command, (const char* line), {
@@ -173,6 +179,7 @@ void _clearOutcome()
     g_wayBack = 0;
     g_wayBackFile.clear();
     g_recoveryText.clear();
+    g_writeDeclined = false;
 }
 
 AdapterOutcome _roadOutcome()
@@ -213,11 +220,11 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     int status = pelagoMain(static_cast<int>(args.size()), argv.data());
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
-    g_outcome = _roadOutcome();
+    g_outcome = g_writeDeclined ? ADAPTER_REFUSED : _roadOutcome();
     // A write or a firmware update may have changed the settings area, even
     // when it failed; what the editor read no longer stands for it.
     const std::string& action = options.front();
-    if (action == "-u" || action == "-f" || action == "-I")
+    if ((action == "-u" || action == "-f" || action == "-I") && g_outcome != ADAPTER_REFUSED)
         editor_forget_adapter();
     // The console names a way back only where one is due, completed runs
     // included (an adapter without firmware after -i, an area -f erased).
@@ -323,6 +330,38 @@ bool _nameReadAfterAdapter(Samba& samba, std::string& file)
     file = path;
     g_readPath = path;
     return true;
+}
+
+// The question before the backup `name` is written to the adapter whose
+// serial number is `serial`: its date and lenses, and whether it is of
+// another adapter.
+std::string _writeBackupQuestion(const std::string& name, const std::string& serial)
+{
+    std::string adapter = printable(serial);
+    std::string shown = printable(name);
+    std::string lenses = _backupLenses(name);
+    SettingsBackupName parsed;
+    if (!parseSettingsBackupName(name, parsed))
+        return "Write " + shown + " to the adapter " + adapter +
+               "? Its name does not say which adapter it is of, nor when it was made." + lenses;
+    std::string when = _shownStamp(parsed);
+    if (parsed.serial == settingsBackupSerial(serial))
+        return "Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " + when + "." +
+               lenses + " The adapter's settings are backed up again first.";
+    return "Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
+           printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." + lenses;
+}
+
+// A backup's write asks first, on its own connection: the adapter behind
+// the port may not be the one Connect found.
+bool _askBeforeWritingBackup(Samba& samba, std::string& file)
+{
+    std::string question = _writeBackupQuestion(_baseName(file), adapterSerialNumber(samba));
+    if (pelago_ask_write_backup(question.c_str()))
+        return true;
+    g_writeDeclined = true;
+    std::printf("\n%s\n", kWriteDeclined);  // the connect line has no line end yet
+    return false;
 }
 
 } // namespace
@@ -484,21 +523,8 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
     return _handOut(settingsBackupFileName(parsed));
 }
 
-EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
+EMSCRIPTEN_KEEPALIVE int adapter_write_backup(const char* name)
 {
-    std::string adapter = printable(lastAdapterSerialNumber());
-    std::string shown = printable(name);
-    std::string lenses = _backupLenses(name);
-    SettingsBackupName parsed;
-    if (!parseSettingsBackupName(name, parsed))
-        return _handOut("Write " + shown + " to the adapter " + adapter +
-                        "? Its name does not say which adapter it is of, nor when it was made." + lenses);
-    std::string when = _shownStamp(parsed);
-    if (parsed.serial == settingsBackupSerial(lastAdapterSerialNumber()))
-        return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
-                        when + "." + lenses + " The adapter's settings are backed up again first.");
-    return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
-                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." +
-                    lenses);
+    return _run({"-u", std::string(kBackupDir) + "/" + name}, _askBeforeWritingBackup);
 }
 }

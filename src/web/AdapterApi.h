@@ -124,9 +124,12 @@ const char* adapter_recovery_text();
 // earlier versions, made in local time).
 const char* adapter_next_backup_name(const char* name);
 
-// The question before backup `name` (a file name in adapter_backup_dir())
-// is written to the adapter last connected: the backup's adapter, its date
-// in the page's time zone, whether it is of another adapter, and its lenses
-// (when the file is in adapter_backup_dir()).
-const char* adapter_write_backup_question(const char* name);
+// Writes backup `name` (a file name in adapter_backup_dir()) into the
+// adapter, as `-p PORT -u DIR/NAME`, once the page's
+// Module.pelagoAskWriteBackup(question), an async function, answers true.
+// The question names the adapter read on the same connection, the
+// backup's adapter and date (in the page's time zone), whether it is of
+// another adapter, and its lenses. Answered false, the run ends refused,
+// with "Cancelled: nothing was written to the adapter".
+int adapter_write_backup(const char* name);
 }

@@ -121,7 +121,8 @@ class AdapterPart(unittest.TestCase):
 
     def answer(self, button):
         """Presses `button` in the open dialog and waits until it is closed."""
-        dialog = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "dialog[open]")
+        dialog = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
+            lambda d: next(iter(d.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]")), None))
         text = dialog.text
         buttons = dialog.find_elements(webpage.By.CSS_SELECTOR, "button")
         next(b for b in buttons if b.text == button).click()
@@ -465,8 +466,8 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.page.named(f"Delete {other}").click()
         self.assertIn(f"Delete {other}", self.answer("Cancel"))
-        self.page.named(f"Write {other} to adapter").click()
-        self.assertIn("This backup is of another adapter, QE999999", self.answer("Cancel"))
+        self.page.act(f"Write {other} to adapter", during=lambda: self.assertIn(
+            "This backup is of another adapter, QE999999", self.answer("Cancel")))
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
 
         # Two tabs backing up in the same second: the second takes the next free name.
@@ -541,6 +542,13 @@ class AdapterPart(unittest.TestCase):
         read = self.backups()[0]
         self.assertRegex(read, r"^QEBBBBBB-")
         self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
+        if self.opening == webpage.SERVED:  # back to the first: a backup's question names the one now connected
+            self.start("--serial", "QEAAAAAA")
+            opens, asked = len(self.page.serial_log()["opens"]), {}
+            self.page.act(f"Write {read} to adapter", during=lambda: asked.update(text=self.answer("Cancel")))
+            self.assertIn(f"{read} to the adapter QEAAAAAA? This backup is of another adapter, QEBBBBBB", asked["text"])
+            self.assertEqual((len(self.page.serial_log()["opens"]) - opens, self.page.status()),
+                             (1, "Cancelled: nothing was written to the adapter"))
 
     def connection(self):
         """The Connection line, and whether what to check is shown below it."""
