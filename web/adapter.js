@@ -84,6 +84,8 @@ export async function initAdapter(doc = document) {
     offer: doc.getElementById('backup-offer'),
     offerDownload: doc.getElementById('download-backup'),
     offerCancel: doc.getElementById('cancel-backup'),
+    arrivedDialog: doc.getElementById('backup-arrived-dialog'),
+    arrivedQuestion: doc.getElementById('backup-arrived-question'),
     writeDialog: doc.getElementById('write-backup-dialog'),
     writeQuestion: doc.getElementById('write-backup-question'),
     deleteDialog: doc.getElementById('delete-backup-dialog'),
@@ -315,6 +317,8 @@ async function readSettings() {
       logLine(`This browser could not keep ${name}: ${error.message}`);
     }
   }
+  // A copy kept nowhere is no backup to name in a way back.
+  if (!kept) core.FS.unlink(path);
   newestBackup = core._adapter_way_back() & WAY_WRITE_BACKUP
     ? core.UTF8ToString(core._adapter_way_back_file()) : '';
   await renderBackups();
@@ -421,13 +425,12 @@ function nextBackupName(name) {
 // The module's keeper of each backup made before an erase: stored in the
 // browser, then downloaded at once; {name: the name kept under} when kept,
 // else {reason}. A browser that keeps nothing has the user download it:
-// nothing is erased until they press "Download backup NAME".
+// nothing is erased until they say the download arrived.
 async function keepBackupBeforeErase(path, bytes) {
   let name = baseName(path);
   if (!storageKept) {
-    if (!await offerBackupDownload(name)) return { reason: 'the backup was not downloaded (Cancel)' };
-    downloadBytes(name, bytes);
-    return { name };
+    const reason = await offerBackupDownload(name, bytes);
+    return reason ? { reason } : { name, downloaded: true };
   }
   try {
     name = await storeBackup(name, bytes, nextBackupName);
@@ -439,15 +442,22 @@ async function keepBackupBeforeErase(path, bytes) {
   return { name };
 }
 
-// Shows "Download backup NAME" and "Cancel" while the action waits;
-// resolves true for the download.
-function offerBackupDownload(name) {
+// Shows "Download backup NAME" and "Cancel" while the action waits, then
+// asks whether the file arrived: a browser may block or hold a download.
+// Resolves with "" once the user says it has, else with why not.
+function offerBackupDownload(name, bytes) {
   return new Promise((resolve) => {
-    const answer = (download) => {
+    const answer = async (download) => {
       el.offer.hidden = true;
       el.offerDownload.onclick = null;
       el.offerCancel.onclick = null;
-      resolve(download);
+      if (!download) {
+        resolve('the backup was not downloaded (Cancel)');
+        return;
+      }
+      downloadBytes(name, bytes);
+      el.arrivedQuestion.textContent = `Has ${name} arrived in your downloads?`;
+      resolve(await ask(el.arrivedDialog) ? '' : 'its download was not confirmed (Cancel)');
     };
     el.offerDownload.textContent = `Download backup ${name}`;
     el.offerDownload.onclick = () => answer(true);

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -57,6 +58,9 @@ bool g_readLogged = false;     // the read's hook logged its command
 AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
 std::string g_connectedTo;     // the serial number of the adapter connected
 bool g_writeDeclined = false;  // the question before a backup's write was answered no
+// Backups in kBackupDir the browser could not store, only download: their
+// way back goes through the user's downloads, not the Backups list.
+std::set<std::string> g_downloadedOnly;
 
 const char* _handOut(std::string text)
 {
@@ -67,8 +71,9 @@ const char* _handOut(std::string text)
 } // namespace
 
 // The page's keeper of a backup: the name it is kept under written to
-// `kept` and "" to `reason` once the copy is kept, else why not.
-EM_ASYNC_JS(void, pelago_keep_backup,
+// `kept` and "" to `reason` once the copy is kept, else why not; 1 when
+// the copy is only a download the user has said arrived, else 0.
+EM_ASYNC_JS(int, pelago_keep_backup,
             (const char* path, const uint8_t* data, size_t size, char* kept, int keptSize, char* reason,
              int reasonSize), {
     const keep = Module["pelagoKeepBackup"];
@@ -82,6 +87,7 @@ EM_ASYNC_JS(void, pelago_keep_backup,
     }
     stringToUTF8(answer.name || "", kept, keptSize);
     stringToUTF8(answer.reason || "", reason, reasonSize);
+    return answer.downloaded ? 1 : 0;
 });
 
 // The page's question before a backup is written; 1 for yes.
@@ -130,7 +136,7 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
 {
     char kept[kNameSize] = "";
     char why[kReasonSize] = "";
-    pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
+    const bool downloaded = pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
     *reason = why;
     if (!reason->empty())
         return false;
@@ -139,6 +145,8 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
         if (std::rename(path.c_str(), moved.c_str()) == 0)
             path = moved;
     }
+    if (downloaded)
+        g_downloadedOnly.insert(_baseName(path));
     return true;
 }
 
@@ -276,12 +284,21 @@ std::string _pressWrite(const std::string& name)
     return "press \"Write " + name + " to adapter\"";
 }
 
+// A backup the browser could not store is back in the page only when the
+// user opens their download of it.
+std::string _openDownloaded(const std::string& name)
+{
+    return "open the downloaded backup " + name +
+           " with \"Open settings file\", then press \"Write settings to adapter\"";
+}
+
 constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
 constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
 constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Install firmware anyway\"";
 
-// Whether `path` is one of the backups the page lists.
-bool _isListedBackup(const std::string& path)
+// Whether `path` is one of the page's backups (listed when stored, a
+// download only when not).
+bool _isPageBackup(const std::string& path)
 {
     return _dirName(path) == kBackupDir;
 }
@@ -301,7 +318,9 @@ void _collectWaysBack()
         } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
             press = kPressInstall;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
-        } else if (!way.file.empty() && _isListedBackup(way.file)) {
+        } else if (!way.file.empty() && _isPageBackup(way.file) && g_downloadedOnly.count(_baseName(way.file))) {
+            press = _openDownloaded(_baseName(way.file));
+        } else if (!way.file.empty() && _isPageBackup(way.file)) {
             g_wayBackFile = _baseName(way.file);
             press = _pressWrite(g_wayBackFile);
             g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;

@@ -15,7 +15,9 @@
 // Files are paths in the module's file system. Backups go to
 // adapter_backup_dir(); each backup made before an erase is handed, before
 // anything is erased, to the page's Module.pelagoKeepBackup(name, bytes):
-// an async function answering "" when the copy is kept, else the reason.
+// an async function answering {name} once the copy is stored under name,
+// {name, downloaded: true} once it is only downloaded and the user has
+// said it arrived, else {reason}; the ways back name each as it was kept.
 // Transfers report to the page's Module.pelagoProgress(label, done, total)
 // (bytes) when it is set.
 #pragma once
@@ -33,7 +35,7 @@ enum AdapterOutcome {
 // adapter_way_back's flags: what the page offers to put the adapter right.
 enum AdapterWayBack {
     ADAPTER_WAY_INSTALL_FIRMWARE = 1,  // "Install firmware anyway": adapter_install_firmware
-    ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the backups
+    ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the stored backups
 };
 
 // adapter_connection's values: how Connect ended, for the page's

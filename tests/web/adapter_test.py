@@ -30,6 +30,9 @@ CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); 
                          "choose it as \"Firmware file\", then press \"Install firmware anyway\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+DOWNLOADED_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
+                                 r"open the downloaded backup (\S+) with \"Open settings file\", "
+                                 r"then press \"Write settings to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
                                r"restore the newest backup of this adapter with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
@@ -334,7 +337,7 @@ class AdapterPart(unittest.TestCase):
             # A write that failed its verification left the area as written: the backup restores it.
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              re.compile(r"The adapter's settings are erased or partly written; restore them with: "
-                        r'press "Write QE012345-\d{8}-\d{6}\.dat to adapter"'), True),
+                        r'press "Write QE012345-\d{8}-\d{6}Z\.dat to adapter"'), True),
             (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
         ]
         for options, button, file, failure, erases in cases:
@@ -371,7 +374,7 @@ class AdapterPart(unittest.TestCase):
             " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
         self.write()
         self.assertRegex(self.page.status(),
-                         r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
+                         r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}Z\.dat, abort$")
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
 
     def test_ways_back_after_an_interrupted_update_or_write(self):
@@ -459,7 +462,7 @@ class AdapterPart(unittest.TestCase):
                              "stored")
         # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
         self.page.load(ADAPTER_USB, old_tab=True)
-        self.assertIn(BLOCKED, self.page.browser.by_name("Adapter", "section").text)
+        self.assertIn(BLOCKED, self.page.browser.by_name("Adapter maintenance", "section").text)
         self.page.driver.execute_script("window.__oldTab.close()")
         self.page.browser.wait(lambda: self.backups() == [other], "the upgraded store did not keep its backups")
         self.page.act("Connect")
@@ -489,9 +492,13 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual(self.page.status(), SUPERSEDED)
 
     def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
-        for answer in ("Cancel", "Download backup"):
-            with self.subTest(answer=answer):
-                self.start()
+        cases = [(("Cancel",), ()), (("Download backup", "It has, continue"), ())]
+        if self.opening == webpage.SERVED:  # nothing is erased before the answer; a lost link names the download
+            cases += [(("Download backup", "Cancel"), ()),
+                      (("Download backup", "It has, continue"), ("--hangup-after", "1"))]
+        for answers, options in cases:
+            with self.subTest(answers=answers, options=options):
+                self.start(*options)
                 self.page.load(ADAPTER_USB, no_storage=True)
                 self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter maintenance", "section").text)
                 self.page.act("Connect")
@@ -501,20 +508,26 @@ class AdapterPart(unittest.TestCase):
                 def press():
                     button = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
                         lambda d: next((b for b in d.find_elements(webpage.By.CSS_SELECTOR, "#backup-offer button")
-                                        if b.is_displayed() and b.text.startswith(answer)), None))
+                                        if b.is_displayed() and b.text.startswith(answers[0])), None))
                     offered["name"] = self.page.driver.find_element(webpage.By.ID, "download-backup").accessible_name
                     offered["erased"] = "\nX" in "\n" + self.adapter.commands()
                     self.page.screenshot("adapter-no-storage.png")
                     button.click()
+                    if answers[1:]:
+                        self.page.browser.wait(lambda: self.page.driver.find_elements(
+                            webpage.By.CSS_SELECTOR, "dialog[open]"), "the page did not ask")
+                        offered["erased"] |= "\nX" in "\n" + self.adapter.commands()
+                        offered["asked"] = self.answer(answers[1])
 
                 self.write(during=press)
-                self.assertRegex(offered["name"], r"^Download backup QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+                self.assertRegex(name := offered["name"].removeprefix("Download backup "), BACKUP_NAME)
                 self.assertFalse(offered["erased"], "erased before the backup was downloaded")
-                erased = "\nX" in "\n" + self.adapter.commands()
-                self.assertEqual((self.page.status() == "Done", erased), (answer != "Cancel",) * 2,
-                                 self.page.text("Log"))
-                if answer != "Cancel":
-                    name = offered["name"].split(" ")[-1]
+                erased, confirmed = "\nX" in "\n" + self.adapter.commands(), answers[-1] == "It has, continue"
+                named = DOWNLOADED_WAY_BACK.findall(self.page.status())
+                self.assertEqual((self.page.status() == "Done", erased, named),
+                                 (confirmed and not options, confirmed, [name] * bool(options)), self.page.text("Log"))
+                if confirmed:
+                    self.assertIn(f"Has {name} arrived in your downloads?", offered["asked"])
                     self.assertEqual(len(self.page.browser.downloaded(name)), 4096)
                 self.assert_port_released()
 
