@@ -329,8 +329,8 @@ async function readSettings() {
 }
 
 // "Write NAME to adapter": the -u road with the stored backup; once
-// connected, the module asks (pelagoAskWriteBackup) naming the adapter
-// found on that connection, the backup's and its date.
+// connected, the module asks first (pelagoAskWriteBackup), naming the
+// adapter found on that connection and the backup's own, date and lenses.
 async function writeBackup(backup) {
   await act(async () => {
     core.FS.writeFile(`${backupDir()}/${backup.name}`, backup.bytes);

@@ -115,8 +115,10 @@ int adapter_way_back();
 const char* adapter_way_back_file();
 
 // The lines (one per line end) that tell the page's user the adapter's
-// state after the last action and the button that recovers it, as the
+// state after the last action and the buttons that recover it, as the
 // console says them with its command; "" when there is nothing to recover.
+// A backup the browser could only download is named as a download to open
+// with "Open settings file", never as a stored backup's button.
 // A completed action may have some too: Connect to an adapter without
 // firmware, an update that erased an area holding no settings.
 const char* adapter_recovery_text();

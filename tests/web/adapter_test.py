@@ -494,8 +494,7 @@ class AdapterPart(unittest.TestCase):
     def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
         cases = [(("Cancel",), ()), (("Download backup", "It has, continue"), ())]
         if self.opening == webpage.SERVED:  # nothing is erased before the answer; a lost link names the download
-            cases += [(("Download backup", "Cancel"), ()),
-                      (("Download backup", "It has, continue"), ("--hangup-after", "1"))]
+            cases += [(("Download backup", "Cancel"), ()), (("Download backup", "It has, continue"), ("--hangup-after", "1"))]
         for answers, options in cases:
             with self.subTest(answers=answers, options=options):
                 self.start(*options)
