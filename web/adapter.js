@@ -84,6 +84,8 @@ export async function initAdapter(doc = document) {
     offer: doc.getElementById('backup-offer'),
     offerDownload: doc.getElementById('download-backup'),
     offerCancel: doc.getElementById('cancel-backup'),
+    arrivedDialog: doc.getElementById('backup-arrived-dialog'),
+    arrivedQuestion: doc.getElementById('backup-arrived-question'),
     writeDialog: doc.getElementById('write-backup-dialog'),
     writeQuestion: doc.getElementById('write-backup-question'),
     deleteDialog: doc.getElementById('delete-backup-dialog'),
@@ -107,6 +109,10 @@ export async function initAdapter(doc = document) {
   onCoreOutput(logByte);
   core = await loadCore();
   core.pelagoKeepBackup = keepBackupBeforeErase;
+  core.pelagoAskWriteBackup = (question) => {
+    el.writeQuestion.textContent = question;
+    return ask(el.writeDialog);
+  };
   core.pelagoProgress = showProgress;
   core.pelagoCommand = logCommand;
   el.connect.addEventListener('click', connect);
@@ -212,6 +218,8 @@ function connect() {
     newestBackup = '';  // named for the adapter connected before
     const status = await runAction('adapter_connect');
     connected = status === 0;
+    // An adapter without firmware takes the install as soon as a file is chosen.
+    installOffered = Boolean(core._adapter_way_back() & WAY_INSTALL_FIRMWARE);
     showConnection();
     if (connected) {
       el.identity.textContent = identityBlock(run);
@@ -323,6 +331,8 @@ async function readSettings() {
       logLine(`This browser could not keep ${name}: ${error.message}`);
     }
   }
+  // A copy kept nowhere is no backup to name in a way back.
+  if (!kept) core.FS.unlink(path);
   newestBackup = core._adapter_way_back() & WAY_WRITE_BACKUP
     ? core.UTF8ToString(core._adapter_way_back_file()) : '';
   await renderBackups();
@@ -332,16 +342,13 @@ async function readSettings() {
     : kept ? 'Done' : `This browser could not keep ${name}; download it from the editor`);
 }
 
-// "Write NAME to adapter": the -u road with the stored backup, after the
-// question naming both adapters and the backup's date.
+// "Write NAME to adapter": the -u road with the stored backup; once
+// connected, the module asks first (pelagoAskWriteBackup), naming the
+// adapter found on that connection and the backup's own, date and lenses.
 async function writeBackup(backup) {
-  el.writeQuestion.textContent = withString(core, backup.name,
-    (pointer) => core.UTF8ToString(core._adapter_write_backup_question(pointer)));
-  if (!await ask(el.writeDialog)) return;
   await act(async () => {
-    const path = `${backupDir()}/${backup.name}`;
-    core.FS.writeFile(path, backup.bytes);
-    await runAction('adapter_write_settings', path, 1);
+    core.FS.writeFile(`${backupDir()}/${backup.name}`, backup.bytes);
+    await runAction('adapter_write_backup', backup.name);
     if (core._adapter_outcome() === OUTCOME_COMPLETED && backup.name === newestBackup) newestBackup = '';
   }, MAINTENANCE);
 }
@@ -432,13 +439,12 @@ function nextBackupName(name) {
 // The module's keeper of each backup made before an erase: stored in the
 // browser, then downloaded at once; {name: the name kept under} when kept,
 // else {reason}. A browser that keeps nothing has the user download it:
-// nothing is erased until they press "Download backup NAME".
+// nothing is erased until they say the download arrived.
 async function keepBackupBeforeErase(path, bytes) {
   let name = baseName(path);
   if (!storageKept) {
-    if (!await offerBackupDownload(name)) return { reason: 'the backup was not downloaded (Cancel)' };
-    downloadBytes(name, bytes);
-    return { name };
+    const reason = await offerBackupDownload(name, bytes);
+    return reason ? { reason } : { name, downloaded: true };
   }
   try {
     name = await storeBackup(name, bytes, nextBackupName);
@@ -450,15 +456,22 @@ async function keepBackupBeforeErase(path, bytes) {
   return { name };
 }
 
-// Shows "Download backup NAME" and "Cancel" while the action waits;
-// resolves true for the download.
-function offerBackupDownload(name) {
+// Shows "Download backup NAME" and "Cancel" while the action waits, then
+// asks whether the file arrived: a browser may block or hold a download.
+// Resolves with "" once the user says it has, else with why not.
+function offerBackupDownload(name, bytes) {
   return new Promise((resolve) => {
-    const answer = (download) => {
+    const answer = async (download) => {
       el.offer.hidden = true;
       el.offerDownload.onclick = null;
       el.offerCancel.onclick = null;
-      resolve(download);
+      if (!download) {
+        resolve('the backup was not downloaded (Cancel)');
+        return;
+      }
+      downloadBytes(name, bytes);
+      el.arrivedQuestion.textContent = `Has ${name} arrived in your downloads?`;
+      resolve(await ask(el.arrivedDialog) ? '' : 'its download was not confirmed (Cancel)');
     };
     el.offerDownload.textContent = `Download backup ${name}`;
     el.offerDownload.onclick = () => answer(true);

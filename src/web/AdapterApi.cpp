@@ -8,10 +8,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <set>
 #include <string>
 #include <vector>
-
-#include <sys/stat.h>
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
@@ -41,6 +40,7 @@ constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter names it
+constexpr const char* kWriteDeclined = "Cancelled: nothing was written to the adapter";
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
 constexpr int kLinkSerial = 2;
@@ -57,6 +57,10 @@ std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
 AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
 std::string g_connectedTo;     // the serial number of the adapter connected
+bool g_writeDeclined = false;  // the question before a backup's write was answered no
+// Backups in kBackupDir the browser could not store, only download: their
+// way back goes through the user's downloads, not the Backups list.
+std::set<std::string> g_downloadedOnly;
 
 const char* _handOut(std::string text)
 {
@@ -67,8 +71,9 @@ const char* _handOut(std::string text)
 } // namespace
 
 // The page's keeper of a backup: the name it is kept under written to
-// `kept` and "" to `reason` once the copy is kept, else why not.
-EM_ASYNC_JS(void, pelago_keep_backup,
+// `kept` and "" to `reason` once the copy is kept, else why not; 1 when
+// the copy is only a download the user has said arrived, else 0.
+EM_ASYNC_JS(int, pelago_keep_backup,
             (const char* path, const uint8_t* data, size_t size, char* kept, int keptSize, char* reason,
              int reasonSize), {
     const keep = Module["pelagoKeepBackup"];
@@ -82,6 +87,13 @@ EM_ASYNC_JS(void, pelago_keep_backup,
     }
     stringToUTF8(answer.name || "", kept, keptSize);
     stringToUTF8(answer.reason || "", reason, reasonSize);
+    return answer.downloaded ? 1 : 0;
+});
+
+// The page's question before a backup is written; 1 for yes.
+EM_ASYNC_JS(int, pelago_ask_write_backup, (const char* question), {
+    const ask = Module["pelagoAskWriteBackup"];
+    return ask && await ask(UTF8ToString(question)) ? 1 : 0;
 });
 
 EM_JS(void, pelago_log_command, (const char* line), {
@@ -124,7 +136,7 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
 {
     char kept[kNameSize] = "";
     char why[kReasonSize] = "";
-    pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
+    const bool downloaded = pelago_keep_backup(path.c_str(), data, size, kept, sizeof kept, why, sizeof why);
     *reason = why;
     if (!reason->empty())
         return false;
@@ -133,6 +145,8 @@ bool _keepBackup(std::string& path, const uint8_t* data, size_t size, std::strin
         if (std::rename(path.c_str(), moved.c_str()) == 0)
             path = moved;
     }
+    if (downloaded)
+        g_downloadedOnly.insert(_baseName(path));
     return true;
 }
 
@@ -173,6 +187,7 @@ void _clearOutcome()
     g_wayBack = 0;
     g_wayBackFile.clear();
     g_recoveryText.clear();
+    g_writeDeclined = false;
 }
 
 AdapterOutcome _roadOutcome()
@@ -213,11 +228,11 @@ int _run(std::vector<std::string> options, ConnectedHook hook = nullptr, bool ho
     int status = pelagoMain(static_cast<int>(args.size()), argv.data());
     std::memcpy(g_eeprom, editorImage.data(), kFlashImageSize);
     setConnectedHook(nullptr);
-    g_outcome = _roadOutcome();
+    g_outcome = g_writeDeclined ? ADAPTER_REFUSED : _roadOutcome();
     // A write or a firmware update may have changed the settings area, even
     // when it failed; what the editor read no longer stands for it.
     const std::string& action = options.front();
-    if (action == "-u" || action == "-f" || action == "-I")
+    if ((action == "-u" || action == "-f" || action == "-I") && g_outcome != ADAPTER_REFUSED)
         editor_forget_adapter();
     // The console names a way back only where one is due, completed runs
     // included (an adapter without firmware after -i, an area -f erased).
@@ -269,12 +284,21 @@ std::string _pressWrite(const std::string& name)
     return "press \"Write " + name + " to adapter\"";
 }
 
+// A backup the browser could not store is back in the page only when the
+// user opens their download of it.
+std::string _openDownloaded(const std::string& name)
+{
+    return "open the downloaded backup " + name +
+           " with \"Open settings file\", then press \"Write settings to adapter\"";
+}
+
 constexpr const char* kPressInstall = "press \"Install firmware anyway\"";
 constexpr const char* kPressWriteSettings = "press \"Write settings to adapter\"";
-constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Update firmware\"";
+constexpr const char* kChooseFirmware = "choose it as \"Firmware file\", then press \"Install firmware anyway\"";
 
-// Whether `path` is one of the backups the page lists.
-bool _isListedBackup(const std::string& path)
+// Whether `path` is one of the page's backups (listed when stored, a
+// download only when not).
+bool _isPageBackup(const std::string& path)
 {
     return _dirName(path) == kBackupDir;
 }
@@ -288,13 +312,15 @@ void _collectWaysBack()
     for (const WayBack& way : offeredWaysBack()) {
         std::string press;
         if (way.kind == WayBackKind::NoFirmware && way.file.empty()) {
-            // Connect found it: the install is offered once a file is chosen and refused.
+            // Connect found it: the install waits for a file to be chosen.
             press = kChooseFirmware;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
         } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
             press = kPressInstall;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
-        } else if (!way.file.empty() && _isListedBackup(way.file)) {
+        } else if (!way.file.empty() && _isPageBackup(way.file) && g_downloadedOnly.count(_baseName(way.file))) {
+            press = _openDownloaded(_baseName(way.file));
+        } else if (!way.file.empty() && _isPageBackup(way.file)) {
             g_wayBackFile = _baseName(way.file);
             press = _pressWrite(g_wayBackFile);
             g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;
@@ -323,6 +349,38 @@ bool _nameReadAfterAdapter(Samba& samba, std::string& file)
     file = path;
     g_readPath = path;
     return true;
+}
+
+// The question before the backup `name` is written to the adapter whose
+// serial number is `serial`: its date and lenses, and whether it is of
+// another adapter.
+std::string _writeBackupQuestion(const std::string& name, const std::string& serial)
+{
+    std::string adapter = printable(serial);
+    std::string shown = printable(name);
+    std::string lenses = _backupLenses(name);
+    SettingsBackupName parsed;
+    if (!parseSettingsBackupName(name, parsed))
+        return "Write " + shown + " to the adapter " + adapter +
+               "? Its name does not say which adapter it is of, nor when it was made." + lenses;
+    std::string when = _shownStamp(parsed);
+    if (parsed.serial == settingsBackupSerial(serial))
+        return "Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " + when + "." +
+               lenses + " The adapter's settings are backed up again first.";
+    return "Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
+           printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." + lenses;
+}
+
+// A backup's write asks first, on its own connection: the adapter behind
+// the port may not be the one Connect found.
+bool _askBeforeWritingBackup(Samba& samba, std::string& file)
+{
+    std::string question = _writeBackupQuestion(_baseName(file), adapterSerialNumber(samba));
+    if (pelago_ask_write_backup(question.c_str()))
+        return true;
+    g_writeDeclined = true;
+    std::printf("\n%s\n", kWriteDeclined);  // the connect line has no line end yet
+    return false;
 }
 
 } // namespace
@@ -484,21 +542,8 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
     return _handOut(settingsBackupFileName(parsed));
 }
 
-EMSCRIPTEN_KEEPALIVE const char* adapter_write_backup_question(const char* name)
+EMSCRIPTEN_KEEPALIVE int adapter_write_backup(const char* name)
 {
-    std::string adapter = printable(lastAdapterSerialNumber());
-    std::string shown = printable(name);
-    std::string lenses = _backupLenses(name);
-    SettingsBackupName parsed;
-    if (!parseSettingsBackupName(name, parsed))
-        return _handOut("Write " + shown + " to the adapter " + adapter +
-                        "? Its name does not say which adapter it is of, nor when it was made." + lenses);
-    std::string when = _shownStamp(parsed);
-    if (parsed.serial == settingsBackupSerial(lastAdapterSerialNumber()))
-        return _handOut("Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " +
-                        when + "." + lenses + " The adapter's settings are backed up again first.");
-    return _handOut("Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
-                    printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." +
-                    lenses);
+    return _run({"-u", std::string(kBackupDir) + "/" + name}, _askBeforeWritingBackup);
 }
 }

@@ -15,7 +15,9 @@
 // Files are paths in the module's file system. Backups go to
 // adapter_backup_dir(); each backup made before an erase is handed, before
 // anything is erased, to the page's Module.pelagoKeepBackup(name, bytes):
-// an async function answering "" when the copy is kept, else the reason.
+// an async function answering {name} once the copy is stored under name,
+// {name, downloaded: true} once it is only downloaded and the user has
+// said it arrived, else {reason}; the ways back name each as it was kept.
 // Transfers report to the page's Module.pelagoProgress(label, done, total)
 // (bytes) when it is set.
 #pragma once
@@ -33,7 +35,7 @@ enum AdapterOutcome {
 // adapter_way_back's flags: what the page offers to put the adapter right.
 enum AdapterWayBack {
     ADAPTER_WAY_INSTALL_FIRMWARE = 1,  // "Install firmware anyway": adapter_install_firmware
-    ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the backups
+    ADAPTER_WAY_WRITE_BACKUP = 2,      // write adapter_way_back_file() from the stored backups
 };
 
 // adapter_connection's values: how Connect ended, for the page's
@@ -113,8 +115,10 @@ int adapter_way_back();
 const char* adapter_way_back_file();
 
 // The lines (one per line end) that tell the page's user the adapter's
-// state after the last action and the button that recovers it, as the
+// state after the last action and the buttons that recover it, as the
 // console says them with its command; "" when there is nothing to recover.
+// A backup the browser could only download is named as a download to open
+// with "Open settings file", never as a stored backup's button.
 // A completed action may have some too: Connect to an adapter without
 // firmware, an update that erased an area holding no settings.
 const char* adapter_recovery_text();
@@ -124,9 +128,12 @@ const char* adapter_recovery_text();
 // earlier versions, made in local time).
 const char* adapter_next_backup_name(const char* name);
 
-// The question before backup `name` (a file name in adapter_backup_dir())
-// is written to the adapter last connected: the backup's adapter, its date
-// in the page's time zone, whether it is of another adapter, and its lenses
-// (when the file is in adapter_backup_dir()).
-const char* adapter_write_backup_question(const char* name);
+// Writes backup `name` (a file name in adapter_backup_dir()) into the
+// adapter, as `-p PORT -u DIR/NAME`, once the page's
+// Module.pelagoAskWriteBackup(question), an async function, answers true.
+// The question names the adapter read on the same connection, the
+// backup's adapter and date (in the page's time zone), whether it is of
+// another adapter, and its lenses. Answered false, the run ends refused,
+// with "Cancelled: nothing was written to the adapter".
+int adapter_write_backup(const char* name);
 }

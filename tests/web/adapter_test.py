@@ -27,9 +27,12 @@ FIRMWARE_WAY_BACK = ("The adapter's firmware is erased or partly written; write 
 NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install /firmware/app.fw anyway with: "
                "press \"Install firmware anyway\"")
 CONNECTED_NO_FIRMWARE = ("The adapter has no firmware (an interrupted update?); install FILE anyway with: "
-                         "choose it as \"Firmware file\", then press \"Update firmware\"")
+                         "choose it as \"Firmware file\", then press \"Install firmware anyway\"")
 SETTINGS_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
+DOWNLOADED_WAY_BACK = re.compile(r"^The adapter's settings are erased or partly written; restore them with: "
+                                 r"open the downloaded backup (\S+) with \"Open settings file\", "
+                                 r"then press \"Write settings to adapter\"$")
 NO_VALID_SETTINGS = re.compile(r"^The adapter's settings area holds no valid settings \(an interrupted write\?\); "
                                r"restore the newest backup of this adapter with: "
                                r"press \"Write (QE012345-\S+\.dat) to adapter\"$")
@@ -121,7 +124,8 @@ class AdapterPart(unittest.TestCase):
 
     def answer(self, button):
         """Presses `button` in the open dialog and waits until it is closed."""
-        dialog = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "dialog[open]")
+        dialog = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
+            lambda d: next(iter(d.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]")), None))
         text = dialog.text
         buttons = dialog.find_elements(webpage.By.CSS_SELECTOR, "button")
         next(b for b in buttons if b.text == button).click()
@@ -334,7 +338,7 @@ class AdapterPart(unittest.TestCase):
             # A write that failed its verification left the area as written: the backup restores it.
             (("--corrupt-write", "3"), "Write settings to adapter", None,
              re.compile(r"The adapter's settings are erased or partly written; restore them with: "
-                        r'press "Write QE012345-\d{8}-\d{6}\.dat to adapter"'), True),
+                        r'press "Write QE012345-\d{8}-\d{6}Z\.dat to adapter"'), True),
             (("--stray-byte", "w:900"), "Read settings from adapter", None, "SAM-BA operation failed", False),
         ]
         for options, button, file, failure, erases in cases:
@@ -372,7 +376,7 @@ class AdapterPart(unittest.TestCase):
             " throw new DOMException('The quota has been exceeded.', 'QuotaExceededError'); };")
         self.write()
         self.assertRegex(self.page.status(),
-                         r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}\.dat, abort$")
+                         r"^Failed to back up adapter setting to /backups/QE012345-\d{8}-\d{6}Z\.dat, abort$")
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
 
     def test_ways_back_after_an_interrupted_update_or_write(self):
@@ -403,9 +407,11 @@ class AdapterPart(unittest.TestCase):
                 if not percent:  # the way back is named at once; the adapter comes back
                     way_back = self.page.status()
                     self.start(state=self.adapter.state)
+                    self.page.load(ADAPTER_USB)
                     self.page.act("Connect")
                     self.assertEqual(self.page.status(), CONNECTED_NO_FIRMWARE if firmware_update else "Done",
                                      self.page.text("Log"))
+                    self.page.choose_file("Firmware file", path)
                 elif firmware_update:  # the next update is refused and names the way back
                     self.page.act("Connect")
                     self.page.choose_file("Firmware file", path)
@@ -459,15 +465,15 @@ class AdapterPart(unittest.TestCase):
                              "stored")
         # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
         self.page.load(ADAPTER_USB, old_tab=True)
-        self.assertIn(BLOCKED, self.page.browser.by_name("Adapter", "section").text)
+        self.assertIn(BLOCKED, self.page.browser.by_name("Adapter maintenance", "section").text)
         self.page.driver.execute_script("window.__oldTab.close()")
         self.page.browser.wait(lambda: self.backups() == [other], "the upgraded store did not keep its backups")
         self.page.act("Connect")
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.page.named(f"Delete {other}").click()
         self.assertIn(f"Delete {other}", self.answer("Cancel"))
-        self.page.named(f"Write {other} to adapter").click()
-        self.assertIn("This backup is of another adapter, QE999999", self.answer("Cancel"))
+        self.page.act(f"Write {other} to adapter", during=lambda: self.assertIn(
+            "This backup is of another adapter, QE999999", self.answer("Cancel")))
         self.assertNotIn("\nX", "\n" + self.adapter.commands())
 
         # Two tabs backing up in the same second: the second takes the next free name.
@@ -489,9 +495,12 @@ class AdapterPart(unittest.TestCase):
         self.assertEqual(self.page.status(), SUPERSEDED)
 
     def test_a_browser_that_keeps_no_backups_offers_each_as_a_download(self):
-        for answer in ("Cancel", "Download backup"):
-            with self.subTest(answer=answer):
-                self.start()
+        cases = [(("Cancel",), ()), (("Download backup", "It has, continue"), ())]
+        if self.opening == webpage.SERVED:  # nothing is erased before the answer; a lost link names the download
+            cases += [(("Download backup", "Cancel"), ()), (("Download backup", "It has, continue"), ("--hangup-after", "1"))]
+        for answers, options in cases:
+            with self.subTest(answers=answers, options=options):
+                self.start(*options)
                 self.page.load(ADAPTER_USB, no_storage=True)
                 self.assertIn(NO_STORAGE, self.page.browser.by_name("Adapter maintenance", "section").text)
                 self.page.act("Connect")
@@ -501,20 +510,26 @@ class AdapterPart(unittest.TestCase):
                 def press():
                     button = webpage.WebDriverWait(self.page.driver, ACTION_S).until(
                         lambda d: next((b for b in d.find_elements(webpage.By.CSS_SELECTOR, "#backup-offer button")
-                                        if b.is_displayed() and b.text.startswith(answer)), None))
+                                        if b.is_displayed() and b.text.startswith(answers[0])), None))
                     offered["name"] = self.page.driver.find_element(webpage.By.ID, "download-backup").accessible_name
                     offered["erased"] = "\nX" in "\n" + self.adapter.commands()
                     self.page.screenshot("adapter-no-storage.png")
                     button.click()
+                    if answers[1:]:
+                        self.page.browser.wait(lambda: self.page.driver.find_elements(
+                            webpage.By.CSS_SELECTOR, "dialog[open]"), "the page did not ask")
+                        offered["erased"] |= "\nX" in "\n" + self.adapter.commands()
+                        offered["asked"] = self.answer(answers[1])
 
                 self.write(during=press)
-                self.assertRegex(offered["name"], r"^Download backup QE012345-\d{8}-\d{6}(-\d+)?\.dat$")
+                self.assertRegex(name := offered["name"].removeprefix("Download backup "), BACKUP_NAME)
                 self.assertFalse(offered["erased"], "erased before the backup was downloaded")
-                erased = "\nX" in "\n" + self.adapter.commands()
-                self.assertEqual((self.page.status() == "Done", erased), (answer != "Cancel",) * 2,
-                                 self.page.text("Log"))
-                if answer != "Cancel":
-                    name = offered["name"].split(" ")[-1]
+                erased, confirmed = "\nX" in "\n" + self.adapter.commands(), answers[-1] == "It has, continue"
+                named = DOWNLOADED_WAY_BACK.findall(self.page.status())
+                self.assertEqual((self.page.status() == "Done", erased, named),
+                                 (confirmed and not options, confirmed, [name] * bool(options)), self.page.text("Log"))
+                if confirmed:
+                    self.assertIn(f"Has {name} arrived in your downloads?", offered["asked"])
                     self.assertEqual(len(self.page.browser.downloaded(name)), 4096)
                 self.assert_port_released()
 
@@ -543,6 +558,13 @@ class AdapterPart(unittest.TestCase):
         read = self.backups()[0]
         self.assertRegex(read, r"^QEBBBBBB-")
         self.assertIn(f"-s /backups/{read}", self.page.text("Log").split("\n$ ")[-1].split("\n")[0])
+        if self.opening == webpage.SERVED:  # back to the first: a backup's question names the one now connected
+            self.start("--serial", "QEAAAAAA")
+            opens, asked = len(self.page.serial_log()["opens"]), {}
+            self.page.act(f"Write {read} to adapter", during=lambda: asked.update(text=self.answer("Cancel")))
+            self.assertIn(f"{read} to the adapter QEAAAAAA? This backup is of another adapter, QEBBBBBB", asked["text"])
+            self.assertEqual((len(self.page.serial_log()["opens"]) - opens, self.page.status()),
+                             (1, "Cancelled: nothing was written to the adapter"))
 
     def test_the_focus_assistant_writes_its_value_as_the_page_writes(self):
         self.start()

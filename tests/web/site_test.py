@@ -221,7 +221,7 @@ class Accessible(unittest.TestCase):
                     continue
                 buttons = dialog.find_elements(webpage.By.CSS_SELECTOR, "button")
                 next(b for b in buttons if b.text in ("Cancel", "Close")).click()
-            page.browser.wait(lambda: not open_dialogs(), "a dialog stayed open")
+            page.browser.wait(lambda: not open_dialogs() and page.named("Connect").is_enabled(), "a dialog stayed open")
 
         def assistant():
             # With a photo it did not count, the one state of a photo without a camera.
