@@ -178,8 +178,12 @@ class _Browser:
         return WebDriverWait(self.driver, WAIT_SECONDS).until(lambda d: condition(), message)
 
     def by_name(self, name, tag="*"):
-        """The one element whose computed accessible name is `name`."""
-        for element in self.driver.find_elements(By.CSS_SELECTOR, tag):
+        """The one element whose computed accessible name is `name`: those
+        labelled so are asked first, so a table being rebuilt elsewhere (which
+        WebKit reports as a stale query) does not stand in the way."""
+        labelled = f"//{tag}[@aria-label={_xpath_literal(name)}]"
+        queries = ((By.XPATH, labelled), (By.CSS_SELECTOR, tag))
+        for element in (e for query in queries for e in self.driver.find_elements(*query)):
             try:
                 if element.accessible_name == name:
                     return element
