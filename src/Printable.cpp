@@ -5,6 +5,8 @@
 #include <cstdlib>
 #ifdef _WIN32
 #include <windows.h>
+
+#include "WinText.h"
 #endif
 
 namespace {
@@ -52,28 +54,19 @@ size_t _sequence(const std::string& text, size_t at, char32_t& code)
     return length;
 }
 
-#ifdef _WIN32
-// Command-line paths arrive in the ANSI code page.
-std::wstring _widen(const std::string& text)
+// A C0 control, DEL or a C1 control: what a console cannot show as itself.
+bool _isControl(char32_t c)
 {
-    int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
-    std::wstring wide(size_t(length > 0 ? length : 0), L'\0');
-    if (length > 0)
-        MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
-    return wide;
+    return c < kFirstPrintable || (c >= kDelete && c <= kLastC1);
 }
 
+#ifdef _WIN32
 // Whether stderr is a console, which takes text through the wide API.
 bool _errorIsConsole(HANDLE& handle)
 {
     DWORD mode = 0;
     handle = GetStdHandle(STD_ERROR_HANDLE);
     return handle != INVALID_HANDLE_VALUE && handle != nullptr && GetConsoleMode(handle, &mode);
-}
-
-bool _isControl(wchar_t c)
-{
-    return c < kFirstPrintable || (c >= kDelete && c <= kLastC1);
 }
 #endif
 
@@ -145,11 +138,9 @@ bool printsAsIs(const std::string& text, bool utf8)
 {
     if (utf8)
         return printable(text, true) == text;
-    for (char c : text) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < kFirstPrintable || (byte >= kDelete && byte <= kLastC1))
+    for (char c : text)
+        if (_isControl(static_cast<unsigned char>(c)))
             return false;
-    }
     return true;
 }
 
@@ -158,7 +149,7 @@ std::string pasteable(const std::string& text, bool& escaped)
 #ifdef _WIN32
     HANDLE console;
     if (_errorIsConsole(console)) {
-        std::wstring wide = _widen(text);
+        std::wstring wide = widenAnsi(text);
         bool control = false;
         for (wchar_t c : wide)
             control = control || _isControl(c);
@@ -185,7 +176,7 @@ void printErrorLine(const std::string& line)
     HANDLE console;
     if (_errorIsConsole(console)) {
         std::fflush(stderr);
-        std::wstring wide = _widen(line + "\n");
+        std::wstring wide = widenAnsi(line + "\n");
         DWORD written = 0;
         if (WriteConsoleW(console, wide.data(), DWORD(wide.size()), &written, nullptr))
             return;

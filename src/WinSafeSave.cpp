@@ -1,5 +1,6 @@
 #include "SafeSave.h"
 #include "PrivateDirectory.h"
+#include "WinText.h"
 
 #include <windows.h>
 
@@ -35,32 +36,6 @@ std::string reason(const char* what, DWORD code)
 std::string lastReason(const char* what)
 {
     return reason(what, GetLastError());
-}
-
-// Command-line paths arrive in the ANSI code page; the wide API takes any
-// length and every character the file system allows.
-std::wstring widen(const std::string& text)
-{
-    int length = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-    if (length <= 0)
-        return L"";
-    std::wstring wide(size_t(length), L'\0');
-    MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], length);
-    wide.resize(size_t(length - 1));
-    return wide;
-}
-
-// Names the system lists, in the ANSI code page every other path of the
-// tool uses; a character it lacks becomes '?'.
-std::string narrow(const std::wstring& text)
-{
-    int length = WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 0)
-        return "";
-    std::string bytes(size_t(length), '\0');
-    WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &bytes[0], length, nullptr, nullptr);
-    bytes.resize(size_t(length - 1));
-    return bytes;
 }
 
 std::wstring directoryOf(const std::wstring& path)
@@ -207,7 +182,7 @@ struct Target {
 bool openTarget(const std::string& path, Target& target, std::string* error)
 {
     error->clear();
-    std::wstring wide = widen(path);
+    std::wstring wide = widenAnsi(path);
     if (wide.empty()) {
         *error = "no file name";
         return false;
@@ -298,10 +273,10 @@ constexpr DWORD kShareButDelete = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
 std::wstring entryOf(const std::string& dir, const std::string& name)
 {
-    std::wstring wide = widen(dir);
+    std::wstring wide = widenAnsi(dir);
     if (!wide.empty() && wide.back() != L'\\' && wide.back() != L'/')
         wide += L'\\';
-    return wide + widen(name);
+    return wide + widenAnsi(name);
 }
 
 } // namespace
@@ -321,7 +296,7 @@ void PrivateDirectory::close()
 bool PrivateDirectory::open(const std::string& dir, bool create, std::string* error)
 {
     close();
-    std::wstring wide = widen(dir);
+    std::wstring wide = widenAnsi(dir);
     if (create) {
         // %LOCALAPPDATA%'s own access list, inherited, keeps it the user's.
         std::error_code failure;
@@ -393,7 +368,7 @@ std::vector<std::string> PrivateDirectory::names() const
     do {
         std::wstring name = entry.cFileName;
         if (name != L"." && name != L"..")
-            found.push_back(narrow(name));
+            found.push_back(narrowAnsi(name));
     } while (FindNextFileW(search, &entry));
     FindClose(search);
     return found;
