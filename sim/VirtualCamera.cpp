@@ -180,13 +180,11 @@ void renderTile(const Scene& s, const Optics& o, DiscKernels& kernels, int x0, i
     const focus::PageSize page = focus::pageSize(s.paper);
     auto add = [&](focus::CoverageRaster& raster, const focus::Point* p, int n) {
         focus::Point q[4];
-        double lx = 1e300, hx = -1e300, ly = 1e300, hy = -1e300;
         for (int i = 0; i < n; ++i) {
             const focus::Point r = o.project(p[i]);
             q[i] = {r.x - rx0, r.y - ry0};
-            lx = std::min(lx, q[i].x), hx = std::max(hx, q[i].x), ly = std::min(ly, q[i].y), hy = std::max(hy, q[i].y);
         }
-        if (hx > 0 && lx < rw && hy > 0 && ly < rh) raster.addPolygon(q, n);
+        raster.addPolygon(q, n);
     };
     const double pw = page.width_mm / 2, ph = page.height_mm / 2;
     const focus::Point sheet[4] = {{-pw, -ph}, {pw, -ph}, {pw, ph}, {-pw, ph}};

@@ -26,13 +26,9 @@ std::string chartPng(Paper paper, int dpi) {
         CoverageRaster raster(width, rows);
         for (const Shape& s : chartInk()) {
             Point corners[4];
-            double lo = 1e300, hi = -1e300;
-            for (int i = 0; i < s.corners; ++i) {
+            for (int i = 0; i < s.corners; ++i)
                 corners[i] = {(s.p[i].x + page.width_mm / 2) * scale, (page.height_mm / 2 - s.p[i].y) * scale - top};
-                lo = std::min(lo, corners[i].y);
-                hi = std::max(hi, corners[i].y);
-            }
-            if (hi > 0 && lo < rows) raster.addPolygon(corners, s.corners);
+            raster.addPolygon(corners, s.corners);
         }
         raster.resolve(coverage);
         uint8_t* out = &pixels[static_cast<size_t>(top) * width];

@@ -3,18 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "Focus.h"
+#include "FocusInternal.h"
 
 namespace focus {
 namespace {
 
 constexpr double kPointsPerMm = 72.0 / 25.4;
-
-void appendf(std::string& out, const char* format, double a, double b) {
-    char buf[256];
-    const int n = std::snprintf(buf, sizeof buf, format, a, b);
-    if (n > 0) out.append(buf, std::min(static_cast<size_t>(n), sizeof buf - 1));
-}
 
 // An SVG `width` x `height` mm with the chart's centre at (cx, cy) from its
 // top-left corner.

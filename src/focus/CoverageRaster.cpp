@@ -10,6 +10,14 @@ CoverageRaster::CoverageRaster(int width, int height)
       _cells(static_cast<size_t>(_width + 2) * static_cast<size_t>(_height), 0.0f) {}
 
 void CoverageRaster::addPolygon(const Point* corners, int count) {
+    // A polygon off the tile adds nothing; skipped, so that its edges'
+    // contributions, which cancel, leave no rounding behind either.
+    double lx = 1e300, hx = -1e300, ly = 1e300, hy = -1e300;
+    for (int i = 0; i < count; ++i) {
+        lx = std::min(lx, corners[i].x), hx = std::max(hx, corners[i].x);
+        ly = std::min(ly, corners[i].y), hy = std::max(hy, corners[i].y);
+    }
+    if (!(hx > 0 && lx < _width && hy > 0 && ly < _height)) return;
     for (int i = 0; i < count; ++i) addLine(corners[i], corners[(i + 1) % count]);
 }
 

@@ -18,7 +18,8 @@ public:
     CoverageRaster(int width, int height);
 
     // Adds a closed polygon, corners in tile pixel coordinates, in either
-    // winding; all polygons of one raster must share the winding.
+    // winding; all polygons of one raster must share the winding. One that
+    // lies wholly off the tile is left out.
     void addPolygon(const Point* corners, int count);
 
     // The coverage of every pixel, 0 .. 1, row by row.

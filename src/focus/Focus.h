@@ -119,12 +119,22 @@ std::string measurementLine(const Measurement& m);
 // One JSON object: focus_mm, sharp_zone_mm and the quality figures.
 std::string measurementJson(const Measurement& m);
 
+// A check photo, taken with the correction at `value`, shows focus on the
+// target when it lies within this share of its sharp zone.
+constexpr double kOnTargetShare = 0.1;
+// Whether the check photo measured `m` shows focus on the target; `line`
+// says so, or how far off it lies ("At 8, focus lies 1.2 mm beyond the
+// target, ..."). A refused measurement is not on target; `line` its words.
+bool checkLine(const Measurement& m, int value, std::string& line);
+
 // --- Proposing the value -------------------------------------------------
 
 constexpr int kValueMin = -127;
 constexpr int kValueMax = 127;
 // Values closer than this cannot show how far one step moves the focus.
 constexpr int kMinValueSpread = 5;
+// Whether photos at values from `lowest` to `highest` can make a proposal.
+constexpr bool valuesSpreadEnough(int lowest, int highest) { return highest - lowest >= kMinValueSpread; }
 
 // One measured photo taken with the correction set to `value`.
 struct Sample {

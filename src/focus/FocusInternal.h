@@ -3,11 +3,15 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "Focus.h"
 
 namespace focus {
+
+// Appends printf's output for `format` to `out`, cut at 255 bytes.
+void appendf(std::string& out, const char* format, ...);
 
 struct GreyView {
     const uint8_t* pixels;

@@ -51,7 +51,7 @@ Proposal propose(const Sample* samples, size_t count) {
         }
         i = j;
     }
-    if (p.at.size() < 2 || p.at.back().value - p.at.front().value < kMinValueSpread) {
+    if (p.at.empty() || !valuesSpreadEnough(p.at.front().value, p.at.back().value)) {
         p.refusal = ProposeRefusal::TooFewValues;
         return p;
     }

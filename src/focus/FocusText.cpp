@@ -8,7 +8,6 @@
 #include "Focus.h"
 
 namespace focus {
-namespace {
 
 void appendf(std::string& out, const char* format, ...) {
     char buf[256];
@@ -18,6 +17,8 @@ void appendf(std::string& out, const char* format, ...) {
     va_end(args);
     if (n > 0) out.append(buf, static_cast<size_t>(std::min<int>(n, sizeof buf - 1)));
 }
+
+namespace {
 
 // Rounded to `decimals`, without a "-0".
 double tidy(double v, int decimals) {
@@ -36,6 +37,23 @@ std::string measurementLine(const Measurement& m) {
     std::string out;
     appendf(out, "Focus lies %.1f mm %s the target (on the chart).", std::fabs(d), d > 0 ? "beyond" : "in front of");
     return out;
+}
+
+bool checkLine(const Measurement& m, int value, std::string& line) {
+    line.clear();
+    if (m.refusal != Refusal::None) {
+        line = refusalText(m.refusal);
+        return false;
+    }
+    const double tolerance = kOnTargetShare * m.sharp_zone_mm;
+    const double distance = std::fabs(m.focus_mm);
+    if (distance <= tolerance) {
+        appendf(line, "At %d, focus lies on the target: within a tenth of the sharp zone.", value);
+        return true;
+    }
+    appendf(line, "At %d, focus lies %.1f mm %s the target, more than a tenth of the sharp zone (%.1f mm).", value,
+            distance, m.focus_mm > 0 ? "beyond" : "in front of", tolerance);
+    return false;
 }
 
 std::string measurementJson(const Measurement& m) {

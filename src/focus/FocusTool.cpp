@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <set>
 
 #include "ChartPng.h"
 #include "Focus.h"
@@ -172,9 +171,8 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
     }
     if (photos.empty()) return usageError(err, "propose needs --at V PHOTO for each photo");
     // The values alone may settle it: no photo needs reading for that.
-    std::set<int> values;
-    for (const auto& p : photos) values.insert(p.first);
-    if (values.size() < 2 || *values.rbegin() - *values.begin() < kMinValueSpread) {
+    const auto values = std::minmax_element(photos.begin(), photos.end());
+    if (!valuesSpreadEnough(values.first->first, values.second->first)) {
         std::fputs(proposalText(propose(nullptr, 0)).c_str(), err);
         return kExitRefused;
     }

@@ -2,8 +2,6 @@
 
 #include <emscripten/emscripten.h>
 
-#include <cmath>
-#include <cstdio>
 #include <new>
 #include <string>
 #include <vector>
@@ -18,9 +16,6 @@ namespace {
 // Far enough apart for the focus to move measurably from one value to the
 // other on most lenses; the owner may take another.
 constexpr int kSecondValueStep = 20;
-// A check photo shows focus on the target when it lies this close, as a
-// share of the sharp zone.
-constexpr double kOnTargetShare = 0.1;
 
 std::string g_text;  // the last string handed out
 std::vector<uint8_t> g_pixels;
@@ -36,13 +31,6 @@ const char* handOut(std::string text)
 {
     g_text = std::move(text);
     return g_text.c_str();
-}
-
-void setCheckLine(const char* format, int value, double a, double b)
-{
-    char line[160];
-    std::snprintf(line, sizeof line, format, value, a, b);
-    g_checkLine = line;
 }
 
 std::string measuredLine()
@@ -194,17 +182,7 @@ EMSCRIPTEN_KEEPALIVE int focus_check(int value)
         g_checkLine = measuredLine();
         return 0;
     }
-    const double tolerance = kOnTargetShare * g_measured.sharp_zone_mm;
-    const double distance = std::fabs(g_measured.focus_mm);
-    if (distance <= tolerance) {
-        setCheckLine("At %d, focus lies on the target: within a tenth of the sharp zone.", value, 0, 0);
-        return 1;
-    }
-    setCheckLine(g_measured.focus_mm > 0
-                     ? "At %d, focus lies %.1f mm beyond the target, more than a tenth of the sharp zone (%.1f mm)."
-                     : "At %d, focus lies %.1f mm in front of the target, more than a tenth of the sharp zone (%.1f mm).",
-                 value, distance, tolerance);
-    return 0;
+    return focus::checkLine(g_measured, value, g_checkLine) ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* focus_check_line()
