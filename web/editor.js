@@ -410,14 +410,9 @@ function entryCell(lens, field, label, state) {
   input.dataset.refusal = message.id;
 
   input.addEventListener('change', () => {
-    const accepted = withString(core, input.value, (pointer) => core._editor_set_entry(lens, field, pointer));
+    if (setEntryText(lens, field, input.value)) return;
     // A refused entry is never written: the field shows what is kept.
     input.value = text(core._editor_entry_text(lens, field));
-    if (accepted) {
-      clearRefusal(input);
-      refreshLens(lens);
-      return;
-    }
     message.textContent = text(core._editor_refusal_text());
     message.hidden = false;
     input.setAttribute('aria-invalid', 'true');
