@@ -327,6 +327,7 @@ export function undoLens(lens) {
   core._editor_undo_lens(lens);
   for (const input of rows[lens - 1].inputs) clearRefusal(input);
   refreshLens(lens);
+  showChanges();
 }
 
 // Takes `value` into a field as if the owner had typed it (marked and
@@ -336,11 +337,13 @@ export function setEntryText(lens, field, value) {
   if (accepted) {
     clearRefusal(rows[lens - 1].inputs[field]);
     refreshLens(lens);
+    showChanges();
   }
   return accepted;
 }
 
-// Shows what the core holds for the lens: values, change marks, Undo.
+// Shows what the core holds for the lens: values, change marks, Undo. The
+// count of changes is the caller's to show, once for all the lenses it refreshed.
 function refreshLens(lens) {
   const state = rows[lens - 1];
   state.inputs.forEach((input, field) => {
@@ -351,7 +354,6 @@ function refreshLens(lens) {
   });
   state.undo.hidden = core._editor_lens_changed(lens) !== 1;
   state.redraw();
-  showChanges();
 }
 
 function refreshAll() {
