@@ -210,7 +210,8 @@ function downloadImage() {
   refreshAll();
 }
 
-function fieldLabels() {
+// The corrections' names, in field order.
+export function fieldLabels() {
   const labels = [];
   for (let field = 0; field < core._editor_field_count(); field++) {
     labels.push(text(core._editor_field_label(field)));
