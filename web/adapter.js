@@ -51,11 +51,10 @@ let place = LENSES;  // the part whose action runs or ran last
 let backupsNotice = '';  // why the browser's backups are out of reach now
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
-// but hide the controls in a browser without Web Serial.
+// where no port can be reached: start-check.js hid the controls already.
 export async function initAdapter(doc = document) {
   el = {
     doc,
-    controls: doc.getElementById('adapter-controls'),
     link: doc.getElementById('link'),
     connect: doc.getElementById('connect'),
     disconnect: doc.getElementById('disconnect'),
@@ -97,15 +96,10 @@ export async function initAdapter(doc = document) {
   };
   // Another site framing the page could lend it its own serial permission.
   if (window.top !== window) {
-    el.controls.hidden = true;
     el.notice.textContent = FRAMED_TEXT;
-    el.notice.hidden = false;
     return;
   }
-  if (!hasWebSerial()) {
-    el.controls.hidden = true;
-    return;
-  }
+  if (!hasWebSerial()) return;
   onCoreOutput(logByte);
   core = await loadCore();
   core.pelagoKeepBackup = keepBackupBeforeErase;
