@@ -203,7 +203,7 @@ function connect() {
     } catch (error) {
       core._adapter_no_port_chosen();
       showConnection();
-      showStatus(core.UTF8ToString(core._adapter_connection_text()));
+      showStatus(el.connection.textContent);
       return;
     }
     await core.pelagoSerial.choose(port);
@@ -267,13 +267,13 @@ async function updateFirmware(action) {
 // (or another action runs), else the Status says how it ended.
 async function askAndWriteSettings() {
   if (busy) return false;
-  const refusal = currentFileName() ? saveRefusal() : '';
-  if (refusal) {
-    showStatus(refusal);
-    return true;
-  }
   if (!hasImage()) {
     showStatus('Open a settings file or read the settings from the adapter first');
+    return true;
+  }
+  const refusal = saveRefusal();
+  if (refusal) {
+    showStatus(refusal);
     return true;
   }
   if (core._editor_holds_settings() && !await confirmWrite()) return false;
@@ -306,7 +306,7 @@ async function writeSettings() {
 
 async function readSettings() {
   if (await runAction('adapter_read_settings') !== 0) return;
-  const verdict = el.doc.getElementById('status').textContent;
+  const verdict = el.status.textContent;
   const path = core.UTF8ToString(core._adapter_read_path());
   let name = baseName(path);
   const bytes = core.FS.readFile(path);

@@ -134,7 +134,7 @@ export function ask(dialog) {
 // edits, else the user's answer to "Discard edits" or "Cancel".
 export async function mayDiscardEdits() {
   requireCore();
-  if (!opened || !core._editor_edited()) return true;
+  if (!hasChanges()) return true;
   return ask(elements.discardDialog);
 }
 
