@@ -51,11 +51,10 @@ let place = LENSES;  // the part whose action runs or ran last
 let backupsNotice = '';  // why the browser's backups are out of reach now
 
 // Wires the adapter part; resolves once the module is loaded. Does nothing
-// but hide the controls in a browser without Web Serial.
+// where no port can be reached: start-check.js hid the controls already.
 export async function initAdapter(doc = document) {
   el = {
     doc,
-    controls: doc.getElementById('adapter-controls'),
     link: doc.getElementById('link'),
     connect: doc.getElementById('connect'),
     disconnect: doc.getElementById('disconnect'),
@@ -97,15 +96,10 @@ export async function initAdapter(doc = document) {
   };
   // Another site framing the page could lend it its own serial permission.
   if (window.top !== window) {
-    el.controls.hidden = true;
     el.notice.textContent = FRAMED_TEXT;
-    el.notice.hidden = false;
     return;
   }
-  if (!hasWebSerial()) {
-    el.controls.hidden = true;
-    return;
-  }
+  if (!hasWebSerial()) return;
   onCoreOutput(logByte);
   core = await loadCore();
   core.pelagoKeepBackup = keepBackupBeforeErase;
@@ -209,7 +203,7 @@ function connect() {
     } catch (error) {
       core._adapter_no_port_chosen();
       showConnection();
-      showStatus(core.UTF8ToString(core._adapter_connection_text()));
+      showStatus(el.connection.textContent);
       return;
     }
     await core.pelagoSerial.choose(port);
@@ -273,13 +267,13 @@ async function updateFirmware(action) {
 // (or another action runs), else the Status says how it ended.
 async function askAndWriteSettings() {
   if (busy) return false;
-  const refusal = currentFileName() ? saveRefusal() : '';
-  if (refusal) {
-    showStatus(refusal);
-    return true;
-  }
   if (!hasImage()) {
     showStatus('Open a settings file or read the settings from the adapter first');
+    return true;
+  }
+  const refusal = saveRefusal();
+  if (refusal) {
+    showStatus(refusal);
     return true;
   }
   if (core._editor_holds_settings() && !await confirmWrite()) return false;
@@ -312,7 +306,7 @@ async function writeSettings() {
 
 async function readSettings() {
   if (await runAction('adapter_read_settings') !== 0) return;
-  const verdict = el.doc.getElementById('status').textContent;
+  const verdict = el.status.textContent;
   const path = core.UTF8ToString(core._adapter_read_path());
   let name = baseName(path);
   const bytes = core.FS.readFile(path);

@@ -134,7 +134,7 @@ export function ask(dialog) {
 // edits, else the user's answer to "Discard edits" or "Cancel".
 export async function mayDiscardEdits() {
   requireCore();
-  if (!opened || !core._editor_edited()) return true;
+  if (!hasChanges()) return true;
   return ask(elements.discardDialog);
 }
 
@@ -210,7 +210,8 @@ function downloadImage() {
   refreshAll();
 }
 
-function fieldLabels() {
+// The corrections' names, in field order.
+export function fieldLabels() {
   const labels = [];
   for (let field = 0; field < core._editor_field_count(); field++) {
     labels.push(text(core._editor_field_label(field)));
@@ -327,6 +328,7 @@ export function undoLens(lens) {
   core._editor_undo_lens(lens);
   for (const input of rows[lens - 1].inputs) clearRefusal(input);
   refreshLens(lens);
+  showChanges();
 }
 
 // Takes `value` into a field as if the owner had typed it (marked and
@@ -336,11 +338,13 @@ export function setEntryText(lens, field, value) {
   if (accepted) {
     clearRefusal(rows[lens - 1].inputs[field]);
     refreshLens(lens);
+    showChanges();
   }
   return accepted;
 }
 
-// Shows what the core holds for the lens: values, change marks, Undo.
+// Shows what the core holds for the lens: values, change marks, Undo. The
+// count of changes is the caller's to show, once for all the lenses it refreshed.
 function refreshLens(lens) {
   const state = rows[lens - 1];
   state.inputs.forEach((input, field) => {
@@ -351,7 +355,6 @@ function refreshLens(lens) {
   });
   state.undo.hidden = core._editor_lens_changed(lens) !== 1;
   state.redraw();
-  showChanges();
 }
 
 function refreshAll() {
@@ -410,14 +413,9 @@ function entryCell(lens, field, label, state) {
   input.dataset.refusal = message.id;
 
   input.addEventListener('change', () => {
-    const accepted = withString(core, input.value, (pointer) => core._editor_set_entry(lens, field, pointer));
+    if (setEntryText(lens, field, input.value)) return;
     // A refused entry is never written: the field shows what is kept.
     input.value = text(core._editor_entry_text(lens, field));
-    if (accepted) {
-      clearRefusal(input);
-      refreshLens(lens);
-      return;
-    }
     message.textContent = text(core._editor_refusal_text());
     message.hidden = false;
     input.setAttribute('aria-invalid', 'true');

@@ -6,7 +6,7 @@
 // over and shows what it says. What the owner has done stays while the tab
 // is open, per lens and field.
 import { loadCore, withString } from './core.js';
-import { addLensAction, setEntryText, EDITOR_CHANGED } from './editor.js';
+import { addLensAction, setEntryText, fieldLabels, EDITOR_CHANGED } from './editor.js';
 import { writeEntry } from './adapter.js';
 
 // A tile's side: the browser draws at most 16 MP of a photo at a time, so
@@ -119,12 +119,6 @@ export function openAssistant(lens) {
 
 function text(pointer) {
   return core.UTF8ToString(pointer);
-}
-
-function fieldLabels() {
-  const labels = [];
-  for (let field = 0; field < core._editor_field_count(); field++) labels.push(text(core._editor_field_label(field)));
-  return labels;
 }
 
 // The owner's work on the open lens's chosen field. Its first value is the

@@ -318,12 +318,15 @@ void _collectWaysBack()
         } else if (way.kind == WayBackKind::FirmwareErased || way.kind == WayBackKind::NoFirmware) {
             press = kPressInstall;
             g_wayBack |= ADAPTER_WAY_INSTALL_FIRMWARE;
-        } else if (!way.file.empty() && _isPageBackup(way.file) && g_downloadedOnly.count(_baseName(way.file))) {
-            press = _openDownloaded(_baseName(way.file));
         } else if (!way.file.empty() && _isPageBackup(way.file)) {
-            g_wayBackFile = _baseName(way.file);
-            press = _pressWrite(g_wayBackFile);
-            g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;
+            const std::string name = _baseName(way.file);
+            if (g_downloadedOnly.count(name)) {
+                press = _openDownloaded(name);
+            } else {
+                g_wayBackFile = name;
+                press = _pressWrite(g_wayBackFile);
+                g_wayBack |= ADAPTER_WAY_WRITE_BACKUP;
+            }
         } else {
             press = kPressWriteSettings;
         }
