@@ -41,8 +41,11 @@ ensure_packages() {
     apt_quietly install -y -q --no-install-recommends "${missing[@]}"
 }
 
+# Every package a CMake configure error names (as "install PKG") is
+# installed by one of these functions; the package test checks it.
 ensure_build_tools() {
-    INSTALL_NOTE="build tools (first run only, about a minute)" ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev
+    INSTALL_NOTE="build tools (first run only, about a minute)" \
+        ensure_packages cmake ninja-build g++ libgtest-dev libgmock-dev libstb-dev
 }
 
 # The save tests set a POSIX ACL (setfacl) and run the tool as an ordinary
@@ -119,7 +122,7 @@ make_package() {
 # under a virtual display, Selenium.
 ensure_web_tools() {
     INSTALL_NOTE="the web page's tools (emscripten, chromium, firefox, webkit; first run only)" \
-        ensure_packages emscripten librsvg2-bin chromium chromium-driver firefox-esr webkit2gtk-driver xvfb xauth \
+        ensure_packages emscripten libstb-dev librsvg2-bin chromium chromium-driver firefox-esr webkit2gtk-driver xvfb xauth \
         python3-selenium python3-websockets
 }
 

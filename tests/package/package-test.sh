@@ -8,6 +8,7 @@
 #   package-test.sh zip WINDOWS_BUILD_DIR PELAGO_EXE PAGE
 #   package-test.sh web WASM_BUILD_DIR PAGE_SOURCE_DIR
 #   package-test.sh install BUILD_DIR PAGE
+#   package-test.sh packages SOURCE_DIR
 # make_package, as scripts/package makes the packages.
 source "$(dirname "$0")/../../scripts/lib/common.sh"
 set -Eeuo pipefail
@@ -331,12 +332,26 @@ check_web() {
     done
 }
 
+# Every package a configure error tells the user to install is one the
+# scripts install: a fresh machine must never stop at such an error.
+check_packages() {
+    local source="$1" named pkg
+    named="$(find "$source" -path "$source/build*" -prune -o \( -name CMakeLists.txt -o -name '*.cmake' \) -print0 |
+        xargs -0 grep -ho 'FATAL_ERROR "[^"]*install [a-z0-9.+-]*' | sed 's/.*install //' | sort -u)"
+    [ -n "$named" ] || fail "no configure error names a package; the check has lost its pattern"
+    for pkg in $named; do
+        grep -qE "ensure_packages .*[[:space:]]$pkg([[:space:]]|\$)" "$source/scripts/lib/common.sh" ||
+            fail "a configure error names $pkg, which scripts/lib/common.sh does not install"
+    done
+}
+
 case "${1:-}" in
     manpages) check_manpages "$2" "$3" "$4" ;;
     deb) check_deb "$2" "$3" "$4" ;;
     zip) check_zip "$2" "$3" "$4" ;;
     web) check_web "$2" "$3" ;;
     install) check_install "$2" "$3" ;;
-    *) fail "usage: $0 manpages|deb|zip|web|install ARGS..." ;;
+    packages) check_packages "$2" ;;
+    *) fail "usage: $0 manpages|deb|zip|web|install|packages ARGS..." ;;
 esac
 echo "ok: $1"
