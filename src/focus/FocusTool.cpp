@@ -7,6 +7,7 @@
 #include "ChartPng.h"
 #include "Focus.h"
 #include "PhotoFile.h"
+#include "Printable.h"
 #include "SafeSave.h"
 
 namespace focus {
@@ -37,8 +38,15 @@ const char kHelp[] =
     "Exit status: 0 with a result, 1 when a photo or the photos are refused or\n"
     "a file cannot be read or written, 2 for a bad command line.\n";
 
+// "NAME: WORDS" on `err`, for a photo or a file that is refused. Names
+// come from the command line and may hold control characters: they reach
+// the terminal escaped, as the adapter tool shows them.
+void sayAbout(FILE* err, const std::string& name, const std::string& words) {
+    std::fprintf(err, "%s: %s\n", printable(name).c_str(), words.c_str());
+}
+
 int usageError(FILE* err, const std::string& what) {
-    std::fprintf(err, "%s: %s\n%s", kProgram, what.c_str(), kUsage);
+    std::fprintf(err, "%s: %s\n%s", kProgram, printable(what).c_str(), kUsage);
     return kExitUsage;
 }
 
@@ -52,18 +60,23 @@ bool endsWith(const std::string& s, const char* tail) {
     return s.size() > t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
 }
 
-// A whole decimal number from `lo` to `hi`, sign allowed, nothing else.
+// A whole decimal number from `lo` to `hi`, sign allowed, nothing else:
+// strtol's own leading blanks included.
 bool parseWhole(const std::string& text, long lo, long hi, long& value) {
     if (text.empty() || text.size() > 6) return false;
+    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
+    if (digits >= text.size() || !std::isdigit(static_cast<unsigned char>(text[digits]))) return false;
     char* end = nullptr;
     value = std::strtol(text.c_str(), &end, 10);
     return *end == '\0' && std::isdigit(static_cast<unsigned char>(text.back())) && value >= lo && value <= hi;
 }
 
+bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
+
 // Takes `arg` as the command's one file; false with `error` when it is an
 // unknown option or a second file.
 bool takeFile(const std::string& command, const std::string& arg, std::string& path, std::string& error) {
-    if (arg.size() > 1 && arg[0] == '-') {
+    if (isOption(arg)) {
         error = command + " has no option " + arg;
         return false;
     }
@@ -113,11 +126,11 @@ int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
     }
     std::string error;
     if (!safeSave(path, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), &error)) {
-        std::fprintf(err, "%s: %s\n", path.c_str(), error.c_str());
+        sayAbout(err, path, error);
         return kExitRefused;
     }
     std::fprintf(out, "Wrote the chart for %s paper to %s: print it at 100 %% and check the 100 mm bar.\n",
-                 paper == Paper::A4 ? "A4" : "Letter", path.c_str());
+                 paper == Paper::A4 ? "A4" : "Letter", printable(path).c_str());
     return kExitResult;
 }
 
@@ -126,12 +139,12 @@ bool measurePhoto(const std::string& path, Measurement& m, FILE* err) {
     GreyPhoto photo;
     std::string error;
     if (!readGreyPhoto(path, photo, error)) {
-        std::fprintf(err, "%s: %s\n", path.c_str(), error.c_str());
+        sayAbout(err, path, error);
         return false;
     }
     m = measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
     if (m.refusal == Refusal::None) return true;
-    std::fprintf(err, "%s: %s\n", path.c_str(), refusalText(m.refusal));
+    sayAbout(err, path, refusalText(m.refusal));
     return false;
 }
 
@@ -161,6 +174,8 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         } else if (args[i] == "--at") {
             long v = 0;
             if (i + 2 >= args.size()) return usageError(err, "--at needs a value and a photo");
+            // An option where the photo belongs is a slip, not a file name.
+            if (isOption(args[i + 2])) return usageError(err, "--at " + args[i + 1] + " needs a photo, not " + args[i + 2]);
             if (!parseWhole(args[i + 1], kValueMin, kValueMax, v))
                 return usageError(err, "the value " + args[i + 1] + " is not a whole number from -127 to 127");
             photos.emplace_back(static_cast<int>(v), args[i + 2]);

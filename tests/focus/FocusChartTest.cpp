@@ -187,6 +187,12 @@ const RunCase kRuns[] = {
     {"ValueOutOfRange", {"propose", "--at", "128", "focus0.jpg", "--at", "0", "focus0.jpg"}, 2,
      "pelagoxcon-focus: the value 128 is not a whole number from -127 to 127\nUsage:", "", ""},
     {"UnknownChartType", {"chart", "chart.txt"}, 2, "pelagoxcon-focus: chart.txt does not end in .svg, .pdf or .png", "", ""},
+    {"OptionWherePhotoBelongs", {"propose", "--at", "0", "--json", "--at", "20", "focus0.jpg"}, 2,
+     "pelagoxcon-focus: --at 0 needs a photo, not --json\nUsage:", "", ""},
+    {"BlankBeforeValue", {"propose", "--at", " 5", "focus0.jpg", "--at", "20", "focus0.jpg"}, 2,
+     "pelagoxcon-focus: the value  5 is not a whole number", "", ""},
+    {"BlankBeforeDpi", {"chart", "--dpi", " 300", "chart.png"}, 2, "pelagoxcon-focus: --dpi is a whole number", "", ""},
+    {"ControlsInNameEscaped", {"measure", "\x1b[2J.jpg"}, 1, "\\x1B[2J.jpg: No such file or directory\n", "", ""},
     {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
 };
 
