@@ -1,5 +1,5 @@
 // File formats by their magic bytes, and a JPEG's EXIF read from its TIFF
-// structure. Every read goes through Tiff::read, which checks the bounds
+// structure. Every read goes through Reader::read, which checks the bounds
 // in 64-bit arithmetic, so that no offset in a file can reach past it.
 #include "PhotoTags.h"
 
@@ -91,11 +91,13 @@ constexpr std::string_view kTiffLittle = "II*\0"sv;
 constexpr std::string_view kTiffBig = "MM\0*"sv;
 
 bool hasAt(const uint8_t* data, size_t size, size_t at, std::string_view bytes) {
-    return at <= size && bytes.size() <= size - at && std::equal(bytes.begin(), bytes.end(), data + at);
+    return at <= size && bytes.size() <= size - at &&
+           std::equal(bytes.begin(), bytes.end(), data + at, [](char a, uint8_t b) { return static_cast<uint8_t>(a) == b; });
 }
 
-// A TIFF structure of `size` bytes in its own byte order.
-struct Tiff {
+// `size` bytes read as numbers in one byte order: a TIFF structure's, or
+// big-endian for a media box.
+struct Reader {
     const uint8_t* data = nullptr;
     size_t size = 0;
     bool bigEndian = false;
@@ -110,9 +112,9 @@ struct Tiff {
 };
 
 // Checks the header; false when it is no TIFF. `ifd0`: its first directory.
-bool openTiff(const uint8_t* data, size_t size, Tiff& tiff, uint32_t& ifd0) {
+bool openTiff(const uint8_t* data, size_t size, Reader& tiff, uint32_t& ifd0) {
     if (!hasAt(data, size, 0, "II"sv) && !hasAt(data, size, 0, "MM"sv)) return false;
-    tiff = Tiff{data, size, data[0] == 'M'};
+    tiff = Reader{data, size, data[0] == 'M'};
     uint32_t magic = 0;
     return size >= kTiffHeaderBytes && tiff.read(2, 2, magic) && magic == kTiffMagic && tiff.read(4, 4, ifd0);
 }
@@ -138,7 +140,7 @@ size_t typeBytes(uint32_t type) {
 // Calls `visit` with each entry of the directory at `ifd`, up to the first
 // that lies outside the bytes.
 template <class Visit>
-void forEachEntry(const Tiff& tiff, uint32_t ifd, Visit visit) {
+void forEachEntry(const Reader& tiff, uint32_t ifd, Visit visit) {
     uint32_t count = 0;
     if (!tiff.read(ifd, kEntryCountBytes, count)) return;
     for (uint32_t i = 0; i < std::min(count, kMaxEntries); ++i) {
@@ -155,7 +157,7 @@ void forEachEntry(const Tiff& tiff, uint32_t ifd, Visit visit) {
 
 // The first value of a SHORT, LONG or RATIONAL entry; 0 when it cannot be
 // read or its denominator is 0.
-double numberOf(const Tiff& tiff, const Entry& e) {
+double numberOf(const Reader& tiff, const Entry& e) {
     uint32_t a = 0, b = 0;
     if (e.count == 0) return 0;
     switch (e.type) {
@@ -169,7 +171,7 @@ double numberOf(const Tiff& tiff, const Entry& e) {
 
 // An ASCII entry's text, cut at its NUL, trailing spaces dropped; empty
 // when it reaches outside the bytes.
-std::string textOf(const Tiff& tiff, const Entry& e) {
+std::string textOf(const Reader& tiff, const Entry& e) {
     if (e.type != kTypeAscii || e.valueAt > tiff.size || e.count > tiff.size - e.valueAt) return "";
     std::string text(reinterpret_cast<const char*>(tiff.data + e.valueAt), std::min<size_t>(e.count, kMaxTextBytes));
     text.resize(std::min(text.find('\0'), text.size()));
@@ -178,7 +180,7 @@ std::string textOf(const Tiff& tiff, const Entry& e) {
 }
 
 // Takes the tags this reader knows from the directory at `ifd`.
-void readDirectory(const Tiff& tiff, uint32_t ifd, PhotoTags& tags, uint32_t& exifIfd) {
+void readDirectory(const Reader& tiff, uint32_t ifd, PhotoTags& tags, uint32_t& exifIfd) {
     forEachEntry(tiff, ifd, [&](const Entry& e) {
         switch (e.tag) {
         case kTagMake: tags.make = textOf(tiff, e); break;
@@ -225,7 +227,7 @@ bool findExif(const uint8_t* data, size_t size, size_t& at, size_t& length) {
 
 PhotoFormat tiffFormat(const uint8_t* data, size_t size) {
     if (hasAt(data, size, kCr2MarkAt, kCr2Mark)) return PhotoFormat::Raw;
-    Tiff tiff;
+    Reader tiff;
     uint32_t ifd0 = 0;
     bool camera = false;
     if (openTiff(data, size, tiff, ifd0))
@@ -235,7 +237,7 @@ PhotoFormat tiffFormat(const uint8_t* data, size_t size) {
 
 PhotoFormat isoMediaFormat(const uint8_t* data, size_t size) {
     uint32_t boxBytes = 0;
-    Tiff bigEndian{data, size, true};
+    Reader bigEndian{data, size, true};
     if (!bigEndian.read(0, 4, boxBytes)) return PhotoFormat::Unknown;
     const size_t end = std::min<size_t>(boxBytes, size);
     std::vector<std::string_view> brands;
@@ -317,7 +319,7 @@ const char* formatRefusalText(PhotoFormat format) {
 PhotoTags readExif(const uint8_t* data, size_t size) {
     PhotoTags tags;
     size_t at = 0, length = 0;
-    Tiff tiff;
+    Reader tiff;
     uint32_t ifd0 = 0, exifIfd = 0;
     if (!findExif(data, size, at, length) || !openTiff(data + at, length, tiff, ifd0)) return tags;
     readDirectory(tiff, ifd0, tags, exifIfd);
