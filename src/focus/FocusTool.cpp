@@ -138,22 +138,31 @@ std::string photoHead(const std::string& path) {
 
 const uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
+// Reads and decodes the photo at `path` and its EXIF `tags`; false with
+// `error` in plain words: a format the decoder does not take, or a phone's
+// photo, gets words on what to do instead.
+bool readPhoto(const std::string& path, GreyPhoto& photo, PhotoTags& tags, std::string& error) {
+    const bool decoded = readGreyPhoto(path, photo, error);
+    const std::string head = photoHead(path);
+    if (!decoded) {
+        if (const char* words = formatRefusalText(photoFormat(bytesOf(head), head.size()))) error = words;
+        return false;
+    }
+    tags = readExif(bytesOf(head), head.size());
+    if (const char* phone = phoneRefusalText(tags)) {
+        error = phone;
+        return false;
+    }
+    return true;
+}
+
 // Measures one photo and reads its `tags`; false after saying on `err` why
 // there is no result.
 bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE* err) {
     GreyPhoto photo;
     std::string error;
-    const bool decoded = readGreyPhoto(path, photo, error);
-    const std::string head = photoHead(path);
-    if (!decoded) {
-        // A format the decoder does not know gets words on what to do.
-        if (const char* words = formatRefusalText(photoFormat(bytesOf(head), head.size()))) error = words;
+    if (!readPhoto(path, photo, tags, error)) {
         std::fprintf(err, "%s: %s\n", path.c_str(), error.c_str());
-        return false;
-    }
-    tags = readExif(bytesOf(head), head.size());
-    if (const char* phone = phoneRefusalText(tags)) {
-        std::fprintf(err, "%s: %s\n", path.c_str(), phone);
         return false;
     }
     m = measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
