@@ -8,6 +8,7 @@
 #include <cmath>
 #include <map>
 
+#include "CameraExif.h"
 #include "CoverageRaster.h"
 #include "PhotoFile.h"
 
@@ -270,6 +271,7 @@ bool validScene(const Scene& s, std::string& error) {
         {"--yaw", s.yawDeg, -20, 20},          {"--vignetting", s.vignetting, 0, 0.9},
         {"--scatter", s.scatterMm, 0, 100},    {"--width", double(s.width), 64, 20000},
         {"--height", double(s.height), 64, 20000}, {"--fill", s.fill, 0.1, 1},
+        {"--focal-35", s.focal35Mm, 0, 5000},
     };
     for (const Range& r : ranges) {
         if (!within(r.value, r.lo, r.hi)) {
@@ -310,7 +312,9 @@ std::vector<uint8_t> photograph(const Scene& s) {
 
 std::string photographFile(const Scene& s) {
     const std::vector<uint8_t> grey = photograph(s);
-    return focus::encodeGrey(grey.data(), s.width, s.height, s.quality);
+    const std::string file = focus::encodeGrey(grey.data(), s.width, s.height, s.quality);
+    if (s.quality == 0 || !s.exif) return file;
+    return withSegment(file, exifSegment({s.make, s.model, s.focalMm, s.focal35Mm, s.fNumber}));
 }
 
 }  // namespace camera

@@ -34,6 +34,12 @@ struct Scene {
     int height = 2400;
     double fill = 0.9;       // the paper's share of the crop's width or height
     focus::Paper paper = focus::Paper::A4;
+    // The EXIF a JPEG carries, unless exif is false: these, the focal length
+    // and f-number above, and a 35 mm-equivalent focal length when positive.
+    bool exif = true;
+    std::string make = "PelagoXcon";
+    std::string model = "virtual camera";
+    double focal35Mm = 0;
 };
 
 // What the photo shows, in chart mm along the y axis.
@@ -53,7 +59,8 @@ Truth truth(const Scene& scene);
 // The photo as 8-bit grey, sRGB-encoded, width x height, rendered in tiles.
 std::vector<uint8_t> photograph(const Scene& scene);
 
-// The photo as a JPEG (or a PNG when the scene's quality is 0).
+// The photo as a JPEG with the scene's EXIF (or a PNG when the scene's
+// quality is 0).
 std::string photographFile(const Scene& scene);
 
 }  // namespace camera

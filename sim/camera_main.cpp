@@ -33,6 +33,10 @@ const char kUsage[] =
     "  --width W, --height H   the photo's size in pixels (2400 x 2400)\n"
     "  --fill F           the paper's share of the photo's width or height (0.9)\n"
     "  --paper a4|letter  the paper the chart is printed on (a4)\n"
+    "  --make TEXT, --model TEXT   the camera the JPEG's EXIF names\n"
+    "                     (PelagoXcon, virtual camera)\n"
+    "  --focal-35 MM      the 35 mm-equivalent focal length in the EXIF (none)\n"
+    "  --no-exif          a JPEG without EXIF\n"
     "  --help, --version\n";
 
 std::string programName(const char* argv0) {
@@ -70,6 +74,7 @@ bool parse(const std::vector<std::string>& args, camera::Scene& scene, std::stri
         {"--mm-per-step", &scene.mmPerStep, nullptr}, {"--scatter", &scene.scatterMm, nullptr},
         {"--seed", &seed, nullptr},              {"--width", nullptr, &scene.width},
         {"--height", nullptr, &scene.height},    {"--fill", &scene.fill, nullptr},
+        {"--focal-35", &scene.focal35Mm, nullptr},
     };
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
@@ -79,6 +84,18 @@ bool parse(const std::vector<std::string>& args, camera::Scene& scene, std::stri
                 return false;
             }
             scene.paper = args[++i] == "a4" ? focus::Paper::A4 : focus::Paper::Letter;
+            continue;
+        }
+        if (a == "--make" || a == "--model") {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a text";
+                return false;
+            }
+            (a == "--make" ? scene.make : scene.model) = args[++i];
+            continue;
+        }
+        if (a == "--no-exif") {
+            scene.exif = false;
             continue;
         }
         const Numeric* n = nullptr;

@@ -7,6 +7,7 @@
 #include "ChartPng.h"
 #include "Focus.h"
 #include "PhotoFile.h"
+#include "PhotoTags.h"
 #include "Printable.h"
 #include "SafeSave.h"
 
@@ -14,6 +15,10 @@ namespace focus {
 namespace {
 
 const char kProgram[] = "pelagoxcon-focus";
+
+// A JPEG's EXIF lies in its first segments, and a TIFF's first directory
+// near its start: this much of a photo tells both.
+constexpr size_t kPhotoHeadBytes = 128 * 1024;
 
 const char kUsage[] =
     "Usage: pelagoxcon-focus chart [--paper a4|letter] [--dpi N] OUT\n"
@@ -134,11 +139,42 @@ int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
     return kExitResult;
 }
 
-// Measures one photo; false after saying on `err` why there is no result.
-bool measurePhoto(const std::string& path, Measurement& m, FILE* err) {
+// The first kPhotoHeadBytes of the file at `path`; fewer when it is
+// shorter, none when it cannot be read.
+std::string photoHead(const std::string& path) {
+    std::string head(kPhotoHeadBytes, '\0');
+    FILE* file = std::fopen(path.c_str(), "rb");
+    head.resize(file ? std::fread(&head[0], 1, head.size(), file) : 0);
+    if (file) std::fclose(file);
+    return head;
+}
+
+const uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
+
+// Reads and decodes the photo at `path` and its EXIF `tags`; false with
+// `error` in plain words: a format the decoder does not take, or a phone's
+// photo, gets words on what to do instead.
+bool readPhoto(const std::string& path, GreyPhoto& photo, PhotoTags& tags, std::string& error) {
+    const bool decoded = readGreyPhoto(path, photo, error);
+    const std::string head = photoHead(path);
+    if (!decoded) {
+        if (const char* words = formatRefusalText(photoFormat(bytesOf(head), head.size()))) error = words;
+        return false;
+    }
+    tags = readExif(bytesOf(head), head.size());
+    if (const char* phone = phoneRefusalText(tags)) {
+        error = phone;
+        return false;
+    }
+    return true;
+}
+
+// Measures one photo and reads its `tags`; false after saying on `err` why
+// there is no result.
+bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE* err) {
     GreyPhoto photo;
     std::string error;
-    if (!readGreyPhoto(path, photo, error)) {
+    if (!readPhoto(path, photo, tags, error)) {
         sayAbout(err, path, error);
         return false;
     }
@@ -160,8 +196,9 @@ int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     }
     if (path.empty()) return usageError(err, "measure needs a photo");
     Measurement m;
-    if (!measurePhoto(path, m, err)) return kExitRefused;
-    std::fprintf(out, "%s\n", (json ? measurementJson(m) : measurementLine(m)).c_str());
+    PhotoTags tags;
+    if (!measurePhoto(path, m, tags, err)) return kExitRefused;
+    std::fprintf(out, "%s\n", (json ? withPhotoTags(measurementJson(m), tags) : measurementLine(m)).c_str());
     return kExitResult;
 }
 
@@ -192,15 +229,23 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         return kExitRefused;
     }
     std::vector<Sample> samples;
+    std::vector<int> photoValues;
+    std::vector<PhotoTags> tags(photos.size());
     bool refused = false;
-    for (const auto& p : photos) {
+    for (size_t i = 0; i < photos.size(); ++i) {
         Measurement m;
-        if (measurePhoto(p.second, m, err))
-            samples.push_back({p.first, m.focus_mm, m.sharp_zone_mm});
+        photoValues.push_back(photos[i].first);
+        if (measurePhoto(photos[i].second, m, tags[i], err))
+            samples.push_back({photos[i].first, m.focus_mm, m.sharp_zone_mm});
         else
             refused = true;
     }
     if (refused) return kExitRefused;
+    const std::string mixed = mixedSettingsText(photoValues.data(), tags.data(), photos.size());
+    if (!mixed.empty()) {
+        std::fprintf(err, "%s\n", mixed.c_str());
+        return kExitRefused;
+    }
     const Proposal proposal = propose(samples.data(), samples.size());
     if (proposal.refusal != ProposeRefusal::None) {
         std::fputs(proposalText(proposal).c_str(), err);

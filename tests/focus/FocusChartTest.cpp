@@ -13,12 +13,15 @@
 
 #include "ChartPng.h"
 #include "Focus.h"
+#include "CameraExif.h"
 #include "PhotoFile.h"
+#include "PhotoTags.h"
 #include "Subprocess.h"
 #include "VirtualCamera.h"
 
 namespace {
 
+using namespace std::literals;
 using focus::chartInk;
 using focus::Shape;
 
@@ -109,13 +112,14 @@ TEST(FocusChart, VectorDocumentsHaveThePapersSize) {
 // A photo the refusals need: a scene of the virtual camera, or made by hand.
 const std::map<std::string, std::function<std::string()>>& photoMakers() {
     static const std::map<std::string, std::function<std::string()>> makers = [] {
-        auto scene = [](double focusMm, double fNumber, double distance) {
+        auto scene = [](double focusMm, double fNumber, double distance, void (*adjust)(camera::Scene&) = nullptr) {
             return [=] {
                 camera::Scene s;
                 s.width = s.height = 800;
                 s.focusMm = focusMm;
                 s.fNumber = fNumber;
                 s.distance = distance;
+                if (adjust) adjust(s);
                 return camera::photographFile(s);
             };
         };
@@ -126,6 +130,16 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
         m["offchart.jpg"] = scene(150, 1.4, 15);
         m["atend.jpg"] = scene(80, 1.4, 15);
         m["deep.jpg"] = scene(0, 5.6, 40);
+        m["f2.jpg"] = scene(0, 2, 15);
+        m["at50mm.jpg"] = scene(0, 1.4, 15, [](camera::Scene& s) { s.focalMm = 50; });
+        m["phone.jpg"] = scene(0, 1.4, 15, [](camera::Scene& s) { s.focal35Mm = 171; });
+        m["oddname.jpg"] = scene(0, 1.4, 15, [](camera::Scene& s) { s.make = "Odd\"\x1b[2J\xe9"; });
+        // Formats told by their first bytes, whatever the name says.
+        m["nef.jpg"] = [] { return "II*\0\x08\0\0\0\x01\0\x0f\x01\x02\0\x06\0\0\0\x1a\0\0\0\0\0\0\0NIKON\0"s; };
+        m["scan.tif"] = [] { return "MM\0*\0\0\0\x08\0\0\0\0\0\0"s; };
+        m["raw.raf"] = [] { return "FUJIFILMCCD-RAW 0201FF383501"s; };
+        m["photo.heic"] = [] { return "\0\0\0\x18" "ftypheic\0\0\0\0mif1heic"s; };
+        m["image.webp"] = [] { return "RIFF\x24\0\0\0WEBPVP8 "s; };
         m["blank.png"] = [] {
             const std::vector<uint8_t> grey(400 * 300, 128);
             return focus::encodeGrey(grey.data(), 400, 300, 0);
@@ -168,7 +182,21 @@ const RunCase kRuns[] = {
      "deep.jpg: the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer\n", "", ""},
     {"FlatChartIsAllSharp", {"measure", "chart.png"}, 1, "chart.png: the sharp part covers more than a quarter", "", ""},
     {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
-    {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": "},
+    {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": ",
+     ", \"focal_length_mm\": 85, \"f_number\": 1.4, \"camera\": \"PelagoXcon virtual camera\"}\n"},
+    {"CameraEscaped", {"measure", "--json", "oddname.jpg"}, 0, "", "", "{", "\"camera\": \"Odd\\\"\\u001B[2J\\u00E9 virtual camera\"}\n"},
+    {"Phone", {"measure", "phone.jpg"}, 1,
+     "phone.jpg: it was taken with a phone; take the photos with the camera, through the adapter\n", "", ""},
+    {"RawByBytes", {"measure", "nef.jpg"}, 1,
+     "nef.jpg: it is a RAW file; set the camera to JPEG or RAW+JPEG for these photos, or export a full-size JPEG\n", "", ""},
+    {"Tiff", {"measure", "scan.tif"}, 1, "scan.tif: it is a TIFF image; save it as JPEG\n", "", ""},
+    {"Heif", {"measure", "photo.heic"}, 1, "photo.heic: it is a HEIF photo; set the camera to JPEG for these photos\n", "", ""},
+    {"WebP", {"measure", "image.webp"}, 1, "image.webp: it is a WebP image; save it as JPEG\n", "", ""},
+    {"RawInPropose", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "raw.raf"}, 1, "raw.raf: it is a RAW file;", "", ""},
+    {"MixedApertures", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "f2.jpg", "--at", "10", "focus20.jpg"}, 1,
+     "The photos at 0 were taken at f/1.4 and f/2; take them all at the same aperture, the widest.\n", "", ""},
+    {"MixedFocalLengths", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "at50mm.jpg", "--at", "10", "focus20.jpg"}, 1,
+     "The photos at 0 were taken at 50 mm and 85 mm; take them all with the same lens at the same focal length.\n", "", ""},
     {"MissingPhoto", {"measure", "missing.jpg"}, 1, "missing.jpg: No such file or directory\n", "", ""},
     {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo", "", ""},
     {"ValuesTooClose", {"propose", "--at", "0", "missing.jpg", "--at", "4", "missing.jpg"}, 1,
@@ -246,5 +274,49 @@ TEST_P(FocusRuns, SaysWhatTheIssueSays) {
 
 INSTANTIATE_TEST_SUITE_P(Table, FocusRuns, testing::ValuesIn(kRuns),
                          [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+focus::PhotoTags readExif(const std::string& bytes) {
+    return focus::readExif(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+}
+
+// Both byte orders, then the segment cut short, its offsets sent past the
+// end and its Exif IFD pointed back at IFD0: tags read right or not at all.
+TEST(PhotoTags, ExifReadsBothOrdersAndSurvivesCorruption) {
+    const focus::PhotoTags written{"FUJIFILM", "GFX100S", 63, 50, 2.8};
+    for (const bool big : {false, true}) {
+        const std::string jpeg = camera::withSegment("\xFF\xD8\xFF\xD9"s, camera::exifSegment(written, big));
+        const focus::PhotoTags t = readExif(jpeg);
+        EXPECT_EQ(focus::photoFormat(reinterpret_cast<const uint8_t*>(jpeg.data()), jpeg.size()), focus::PhotoFormat::Jpeg);
+        EXPECT_EQ(focus::cameraName(t), "FUJIFILM GFX100S");
+        EXPECT_EQ(t.focal_length_mm, 63);
+        EXPECT_EQ(t.focal_35mm, 50);
+        EXPECT_DOUBLE_EQ(t.f_number, 2.8);
+        for (size_t n = 0; n < jpeg.size(); ++n) {
+            const focus::PhotoTags cut = readExif(jpeg.substr(0, n));
+            EXPECT_TRUE(cut.model.empty() || cut.model == "GFX100S") << n;
+            EXPECT_TRUE(cut.f_number == 0 || cut.f_number == t.f_number) << n;
+        }
+        for (size_t at = 4; at + 4 <= jpeg.size(); ++at) readExif(jpeg.substr(0, at) + "\xFF\xFF\xFF\xFF" + jpeg.substr(at + 4));
+        const auto field = [&](const char* le, const char* be) { return jpeg.find(big ? be : le, 0, 4); };
+        std::string looped = jpeg, noDenominator = jpeg;
+        looped.replace(field("\x69\x87\x04\0", "\x87\x69\0\x04") + 8, 4, big ? "\0\0\0\x08"s : "\x08\0\0\0"s);
+        EXPECT_EQ(readExif(looped).model, "GFX100S");
+        noDenominator.replace(field("\x18\x01\0\0", "\0\0\x01\x18") + 4, 4, 4, '\0');
+        EXPECT_EQ(readExif(noDenominator).f_number, 0);
+    }
+}
+
+TEST(PhotoTags, PhoneByFocalLength) {
+    const struct {
+        double focal, focal35;
+        bool phone;
+    } cases[] = {{9.9, 0, true}, {10, 0, false}, {50, 100, false}, {50, 101, true}, {0, 200, false}};
+    for (const auto& c : cases)
+        EXPECT_EQ(focus::phoneRefusalText({"", "", c.focal, c.focal35, 0}) != nullptr, c.phone) << c.focal << " " << c.focal35;
+}
 
 }  // namespace

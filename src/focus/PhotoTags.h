@@ -1,0 +1,78 @@
+// What a photo file says about itself before any pixel is decoded: its
+// format, told by its first bytes whatever its name, and the few EXIF tags
+// that show whether it was taken with the camera and lens being tuned.
+// Pure functions over bytes, for the console program and the page alike;
+// none reads outside the bytes it is given.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace focus {
+
+enum class PhotoFormat { Unknown, Jpeg, Png, Raw, Heif, Tiff, WebP };
+
+// The format that the first `size` bytes of a file show. A TIFF is Raw
+// when its first directory names a camera (Make) or a DNG version, or it
+// is a CR2; its directory must lie within the bytes given to be read.
+// Unknown for anything else, including bytes too few to tell.
+PhotoFormat photoFormat(const uint8_t* data, size_t size);
+
+// The words refusing a photo of `format`, as the user reads them after
+// "PHOTO: "; nullptr for JPEG, PNG and Unknown, which the decoder judges.
+const char* formatRefusalText(PhotoFormat format);
+
+// The EXIF tags a photo is checked by. Text is as the file holds it, cut at
+// its first NUL, trailing spaces dropped; a number is 0 when absent.
+struct PhotoTags {
+    std::string make;
+    std::string model;
+    double focal_length_mm = 0;  // FocalLength; a stored 0 counts as absent
+    double focal_35mm = 0;       // FocalLengthIn35mmFilm, mm
+    double f_number = 0;         // FNumber
+};
+
+// The tags of a JPEG's first APP1 "Exif" segment, from IFD0 and the Exif
+// IFD, either byte order. Whatever is missing, malformed or lies outside
+// the `size` bytes is absent: a file without EXIF gives empty tags.
+PhotoTags readExif(const uint8_t* data, size_t size);
+
+// The camera as one name: Make and Model joined by a space, or Model alone
+// when it already starts with the maker's first word ("Canon EOS R5");
+// empty when both are absent. Raw text: escape it before showing it.
+std::string cameraName(const PhotoTags& tags);
+
+// A length in mm the short way, to a tenth: "85", "18.5".
+std::string millimetreText(double mm);
+// An f-number as lenses mark it, two significant digits and whole from 10
+// up: "0.95", "2", "2.8", "11".
+std::string fNumberText(double f);
+
+// `text` as a quoted JSON string of ASCII alone: quote, backslash and
+// controls escaped, and every byte from 0x80 as \u00XX (EXIF text is
+// ASCII; other bytes are shown as Latin-1), so that it reaches any console
+// safely.
+std::string jsonString(const std::string& text);
+
+// `json`, one JSON object, with "focal_length_mm", "f_number" and "camera"
+// added before its closing brace for each that `tags` has.
+std::string withPhotoTags(const std::string& json, const PhotoTags& tags);
+
+// Below this focal length, or with a 35 mm-equivalent more than
+// kPhoneCropFactor times it, the photo comes from a phone's tiny sensor.
+constexpr double kPhoneFocalLimitMm = 10.0;
+constexpr double kPhoneCropFactor = 2.0;
+
+// The words refusing a phone's photo, after "PHOTO: "; nullptr when the
+// tags do not show a phone.
+const char* phoneRefusalText(const PhotoTags& tags);
+
+// The line refusing photos taken at one correction value with different
+// f-numbers or focal lengths (tags absent from a photo are not compared);
+// empty when each value's photos agree. Photo i was taken at `values[i]`
+// and has `tags[i]`; the lowest value that disagrees is named, apertures
+// before focal lengths.
+std::string mixedSettingsText(const int* values, const PhotoTags* tags, size_t count);
+
+}  // namespace focus
