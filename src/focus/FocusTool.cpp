@@ -177,14 +177,20 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         return kExitRefused;
     }
     std::vector<Sample> samples;
+    std::vector<int> measured, pastEnd;
     bool refused = false;
     for (const auto& p : photos) {
-        Measurement m;
-        if (measurePhoto(p.second, m, err))
+        Measurement m{};
+        if (measurePhoto(p.second, m, err)) {
             samples.push_back({p.first, m.focus_mm, m.sharp_zone_mm});
-        else
+            measured.push_back(p.first);
+        } else {
             refused = true;
+            if (isPastEnd(m.refusal) && std::find(pastEnd.begin(), pastEnd.end(), p.first) == pastEnd.end())
+                pastEnd.push_back(p.first);
+        }
     }
+    for (int value : pastEnd) std::fputs(pastEndText(value, measured.data(), measured.size()).c_str(), err);
     if (refused) return kExitRefused;
     const Proposal proposal = propose(samples.data(), samples.size());
     if (proposal.refusal != ProposeRefusal::None) {
