@@ -83,10 +83,20 @@ std::string chartSvgUnframed();
 // --- Measuring one photo -----------------------------------------------
 
 // Why a photo cannot be trusted; None for a result.
-enum class Refusal { None, ChartNotFound, NothingSharp, SharpAtEnd, SharpZoneTooLong };
+// PastFarEnd and PastNearEnd: the sharpest place lies beyond that end of the
+// measured scale (kMeasuredHalfLength), though the end is still sharp.
+enum class Refusal { None, ChartNotFound, NothingSharp, PastFarEnd, PastNearEnd, SharpZoneTooLong };
+
+constexpr bool isPastEnd(Refusal refusal) { return refusal == Refusal::PastFarEnd || refusal == Refusal::PastNearEnd; }
 
 // The refusal's words, as the user reads them after "PHOTO: ".
 const char* refusalText(Refusal refusal);
+// A sharp zone too long is cut by moving this close, in focal lengths.
+constexpr int kCloseFocalLengths = 15;
+// The refusal's words for a lens of `focal_mm` (from the photo or the lens's
+// settings; 0 or less when unknown): SharpZoneTooLong then adds where to
+// stand, " (0.5 m for this 35 mm lens)"; otherwise refusalText's.
+std::string refusalTextForLens(Refusal refusal, double focal_mm);
 
 struct Measurement {
     Refusal refusal;
@@ -161,6 +171,10 @@ struct Proposal {
     double mm_per_step;        // focus shift per step along the chart
     bool check_photo;          // value lies outside the values tried by more than their spread
     bool beyond_range;         // value was clamped to the adapter's range
+    // Where the photos place the best value, in values around `exact`:
+    // about two standard errors either side, from the photos' scatter.
+    double low;
+    double high;
     std::vector<ValueFocus> at;  // one per value tried, in increasing order
 };
 
@@ -169,9 +183,25 @@ struct Proposal {
 // target, rounded half away from zero and clamped to the adapter's range.
 Proposal propose(const Sample* samples, size_t count);
 
-// The lines a proposal or its refusal prints, each ending in a newline.
+// An interval wider than this many values asks for more photos.
+constexpr double kWideInterval = 4.0;
+
+// The lines a proposal or its refusal prints, each ending in a newline:
+// the value, where the photos place it, and what to do next.
 std::string proposalText(const Proposal& p);
-// One JSON object: value, exact, mm_per_step and the median focus at each value.
+// One JSON object: value, exact, low, high, mm_per_step and the median
+// focus at each value.
 std::string proposalJson(const Proposal& p);
+
+// The value to take photos at instead of `past`, whose photos put the focus
+// past an end of the chart, when photos at the values `measured` (count of
+// them) were measured: halfway from the nearest of those, `nearest`, toward
+// `past`, and at least kMinValueSpread from it. False when no other value
+// was measured, or none lies between that far from `nearest`.
+bool closerValue(int past, const int* measured, size_t count, int& nearest, int& closer);
+// "At V the focus moved past the end of the chart: take these photos at a
+// value closer to U, such as W." (with a newline) from closerValue; "" when
+// it has none.
+std::string pastEndText(int past, const int* measured, size_t count);
 
 }  // namespace focus

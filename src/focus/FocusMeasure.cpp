@@ -34,8 +34,6 @@ constexpr int kFitPasses = 6;
 constexpr double kOutlierSigmas = 3.5;
 // Beyond this floor the whole photo is blurred: the camera or chart moved.
 constexpr double kMaxFloorPx = 4.0;
-// The vertex needs this much of a flank on its shorter side, mm.
-constexpr double kMinFlank = 8.0;
 constexpr double kColumnMiddle = kColumnInnerX + kStripesPerColumn * kStripeWidth / 2;
 
 struct BandBlur {
@@ -158,7 +156,8 @@ std::vector<BandBlur> measureColumn(const GreyView& image, const ChartPose& pose
 
 // Weighted least squares of blur^2 = a t^2 + c t + e, t = y - mid, each
 // band weighted by its relative error; bands far off the fit are dropped.
-VFit fitV(const std::vector<BandBlur>& bands) {
+// A `curvature` above 0 is taken as a, fitting c and e alone.
+VFit fitV(const std::vector<BandBlur>& bands, double curvature = 0) {
     VFit fit;
     if (static_cast<int>(bands.size()) < kMinBands) return fit;
     double mid = 0;
@@ -169,26 +168,27 @@ VFit fitV(const std::vector<BandBlur>& bands) {
     double a = 0, c = 0, e = 0;
     for (int pass = 0; pass < kFitPasses; ++pass) {
         double m[3][4] = {};
+        const int from = curvature > 0 ? 1 : 0;
         int used = 0;
         for (size_t i = 0; i < bands.size(); ++i) {
             if (!active[i]) continue;
             const double t = bands[i].y - mid;
             const double w = 1 / (model[i] * model[i] * model[i] * model[i]);
-            const double row[4] = {t * t, t, 1, bands[i].blur * bands[i].blur};
-            for (int r = 0; r < 3; ++r)
-                for (int k = 0; k < 4; ++k) m[r][k] += w * row[r] * row[k];
+            const double row[4] = {t * t, t, 1, bands[i].blur * bands[i].blur - curvature * t * t};
+            for (int r = from; r < 3; ++r)
+                for (int k = from; k < 4; ++k) m[r][k] += w * row[r] * row[k];
             ++used;
         }
         if (used < kMinBands) return fit;
-        for (int col = 0; col < 3; ++col) {
+        for (int col = from; col < 3; ++col) {
             if (std::fabs(m[col][col]) < 1e-300) return fit;
-            for (int r = 0; r < 3; ++r) {
+            for (int r = from; r < 3; ++r) {
                 if (r == col) continue;
                 const double f = m[r][col] / m[col][col];
                 for (int k = col; k < 4; ++k) m[r][k] -= f * m[col][k];
             }
         }
-        a = m[0][3] / m[0][0], c = m[1][3] / m[1][1], e = m[2][3] / m[2][2];
+        a = from ? curvature : m[0][3] / m[0][0], c = m[1][3] / m[1][1], e = m[2][3] / m[2][2];
         if (!(a > 0)) {
             // No V at all: the blur is the same all along the scale.
             std::vector<double> all;
@@ -222,6 +222,26 @@ VFit fitV(const std::vector<BandBlur>& bands) {
     return fit;
 }
 
+// A V cut short by an end of the scale has its vertex refitted over the
+// bands as far on its long side as on its short one (at least this far,
+// mm), its slope kept from the whole V: the blur's shape near its floor is
+// not quite the model's, and only a balanced window lets that error cancel
+// instead of pulling the vertex toward the end.
+constexpr double kMinHalfWindow = 12.0;
+
+VFit fitBalanced(const std::vector<BandBlur>& bands) {
+    const VFit first = fitV(bands);
+    if (!first.ok) return first;
+    const double shorter = std::min(first.vertex - bands.front().y, bands.back().y - first.vertex);
+    const double half = std::max(shorter, kMinHalfWindow);
+    std::vector<BandBlur> window;
+    for (const BandBlur& b : bands)
+        if (std::fabs(b.y - first.vertex) <= half) window.push_back(b);
+    if (window.size() == bands.size()) return first;
+    const VFit balanced = fitV(window, first.slope * first.slope);
+    return balanced.ok ? balanced : first;
+}
+
 constexpr double kNoEnd = 1e9;
 
 // The sharp zone along the chart's axis: where the blur disc, at each
@@ -236,15 +256,31 @@ double sharpZone(const Homography& h, double focus, double slope) {
     return farEnd - nearEnd;
 }
 
+std::string pastEndRefusal(const char* end, const char* side) {
+    std::string text;
+    appendf(text, "the focus lies past the chart's %s end, more than %.0f mm %s the target", end, kMeasuredHalfLength, side);
+    return text;
+}
+
 }  // namespace
 
 const char* refusalText(Refusal refusal) {
+    // Built once, from the constants they name.
+    static const std::string farEnd = pastEndRefusal("far", "beyond");
+    static const std::string nearEnd = pastEndRefusal("near", "in front of");
+    static const std::string tooLong = [] {
+        std::string text;
+        appendf(text, "the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer, "
+                      "to about %d times the focal length", kCloseFocalLengths);
+        return text;
+    }();
     switch (refusal) {
     case Refusal::None: return "";
     case Refusal::ChartNotFound: return "the chart was not found; all four corner marks must be in the photo";
     case Refusal::NothingSharp: return "no part of the chart's scale is sharp; the focus lies off the chart or the camera moved";
-    case Refusal::SharpAtEnd: return "the sharpest part lies at the end of the chart's scale; aim the camera at the target in the middle";
-    case Refusal::SharpZoneTooLong: return "the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer";
+    case Refusal::PastFarEnd: return farEnd.c_str();
+    case Refusal::PastNearEnd: return nearEnd.c_str();
+    case Refusal::SharpZoneTooLong: return tooLong.c_str();
     }
     return "";
 }
@@ -261,8 +297,8 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     m.px_per_mm = std::hypot(unitX.x - origin.x, unitX.y - origin.y);
 
     m.refusal = Refusal::NothingSharp;
-    const VFit left = fitV(measureColumn(image, pose, -1));
-    const VFit right = fitV(measureColumn(image, pose, 1));
+    const VFit left = fitBalanced(measureColumn(image, pose, -1));
+    const VFit right = fitBalanced(measureColumn(image, pose, 1));
     if (!left.ok || !right.ok) return m;
     // The sharp plane crosses the chart along a line (tilted when the
     // camera is turned); its crossing with the axis lies between the columns'.
@@ -280,10 +316,11 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     if (m.sharpest_blur_px > kMaxFloorPx || beyondEnd * m.blur_px_per_mm > kSharpBlurPx) return m;
     if (m.sharp_zone_mm > kScaleHalfLength / 2) {
         m.refusal = Refusal::SharpZoneTooLong;
-        return m;
+    } else if (beyondEnd > 0) {
+        m.refusal = m.focus_mm > 0 ? Refusal::PastFarEnd : Refusal::PastNearEnd;
+    } else {
+        m.refusal = Refusal::None;
     }
-    const double reach = std::max(m.sharp_zone_mm, m.sharp_zone_mm / 2 + kMinFlank);
-    m.refusal = std::fabs(m.focus_mm) + reach > kMeasuredHalfLength ? Refusal::SharpAtEnd : Refusal::None;
     return m;
 }
 

@@ -83,6 +83,8 @@ std::string proposalText(const Proposal& p) {
         break;
     }
     appendf(out, "Set the correction to %d.\n", p.value);
+    appendf(out, "The photos place it between %.1f and %.1f.\n", tidy(p.low, 1), tidy(p.high, 1));
+    if (p.high - p.low > kWideInterval) out += "Take more photos at each value to narrow it.\n";
     if (p.beyond_range)
         out += "The best value lies beyond the adapter's range.\n";
     else if (p.check_photo)
@@ -92,13 +94,31 @@ std::string proposalText(const Proposal& p) {
 
 std::string proposalJson(const Proposal& p) {
     std::string out;
-    appendf(out, "{\"value\": %d, \"exact\": %.2f, \"mm_per_step\": %.4f, \"check_photo\": %s, \"beyond_range\": %s, \"at\": [",
-            p.value, tidy(p.exact, 2), tidy(p.mm_per_step, 4), p.check_photo ? "true" : "false",
-            p.beyond_range ? "true" : "false");
+    appendf(out, "{\"value\": %d, \"exact\": %.2f, \"low\": %.2f, \"high\": %.2f, ", p.value, tidy(p.exact, 2),
+            tidy(p.low, 2), tidy(p.high, 2));
+    appendf(out, "\"mm_per_step\": %.4f, \"check_photo\": %s, \"beyond_range\": %s, \"at\": [", tidy(p.mm_per_step, 4),
+            p.check_photo ? "true" : "false", p.beyond_range ? "true" : "false");
     for (size_t i = 0; i < p.at.size(); ++i)
         appendf(out, "%s{\"value\": %d, \"median_focus_mm\": %.2f, \"spread_mm\": %.2f, \"photos\": %d}", i ? ", " : "",
                 p.at[i].value, tidy(p.at[i].median_focus_mm, 2), tidy(p.at[i].spread_mm, 2), p.at[i].photos);
     out += "]}";
+    return out;
+}
+
+std::string pastEndText(int past, const int* measured, size_t count) {
+    int nearest = 0, closer = 0;
+    std::string out;
+    if (closerValue(past, measured, count, nearest, closer))
+        appendf(out, "At %d the focus moved past the end of the chart: take these photos at a value closer to %d, such as %d.\n",
+                past, nearest, closer);
+    return out;
+}
+
+std::string refusalTextForLens(Refusal refusal, double focal_mm) {
+    std::string out = refusalText(refusal);
+    // Tenths of a metre are as close as anyone paces a distance out.
+    if (refusal == Refusal::SharpZoneTooLong && focal_mm > 0)
+        appendf(out, " (%g m for this %g mm lens)", tidy(kCloseFocalLengths * focal_mm / 1000, 1), tidy(focal_mm, 1));
     return out;
 }
 

@@ -229,17 +229,23 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         return kExitRefused;
     }
     std::vector<Sample> samples;
-    std::vector<int> photoValues;
+    std::vector<int> photoValues, measured, pastEnd;
     std::vector<PhotoTags> tags(photos.size());
     bool refused = false;
     for (size_t i = 0; i < photos.size(); ++i) {
-        Measurement m;
-        photoValues.push_back(photos[i].first);
-        if (measurePhoto(photos[i].second, m, tags[i], err))
-            samples.push_back({photos[i].first, m.focus_mm, m.sharp_zone_mm});
-        else
+        const int value = photos[i].first;
+        Measurement m{};
+        photoValues.push_back(value);
+        if (measurePhoto(photos[i].second, m, tags[i], err)) {
+            samples.push_back({value, m.focus_mm, m.sharp_zone_mm});
+            measured.push_back(value);
+        } else {
             refused = true;
+            if (isPastEnd(m.refusal) && std::find(pastEnd.begin(), pastEnd.end(), value) == pastEnd.end())
+                pastEnd.push_back(value);
+        }
     }
+    for (int value : pastEnd) std::fputs(pastEndText(value, measured.data(), measured.size()).c_str(), err);
     if (refused) return kExitRefused;
     const std::string mixed = mixedSettingsText(photoValues.data(), tags.data(), photos.size());
     if (!mixed.empty()) {

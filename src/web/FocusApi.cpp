@@ -93,6 +93,16 @@ EMSCRIPTEN_KEEPALIVE const char* focus_unreadable_line()
     return "this browser cannot read it as a picture";
 }
 
+EMSCRIPTEN_KEEPALIVE int focus_measured_past_end()
+{
+    return g_measuredPhoto && focus::isPastEnd(g_measured.refusal) ? 1 : 0;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_past_end_text(int past, int measured)
+{
+    return handOut(focus::pastEndText(past, &measured, 1));
+}
+
 EMSCRIPTEN_KEEPALIVE int focus_first_value(int lens, int field)
 {
     int value = 0;

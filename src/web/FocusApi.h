@@ -34,6 +34,13 @@ double focus_measured_zone_mm();
 const char* focus_measured_line();
 // The line for a file the browser could not decode as a picture.
 const char* focus_unreadable_line();
+// 1 when the last photo was refused for its focus lying past an end of
+// the chart's scale, else 0.
+int focus_measured_past_end();
+// For photos at `past` refused so, when photos at `measured` gave results:
+// "At V the focus moved past the end of the chart: take these photos at a
+// value closer to U, such as W."; "" when no value lies between.
+const char* focus_past_end_text(int past, int measured);
 
 // --- The values to take photos at --------------------------------------
 
@@ -69,8 +76,9 @@ const char* focus_value_text(int lens, int field, int value);
 void focus_clear_samples();
 void focus_add_sample(int value, double focus_mm, double sharp_zone_mm);
 // Proposes from the samples: 1 with a value, 0 refused. The lines it reads
-// as ("Set the correction to N." and, when wanted, "Check it with a photo
-// at N." or that the best value lies beyond the range), or the refusal.
+// as ("Set the correction to N.", "The photos place it between A and B."
+// and, when wanted, to take more photos, "Check it with a photo at N." or
+// that the best value lies beyond the range), or the refusal.
 int focus_propose();
 int focus_proposed_value();
 const char* focus_proposal_text();

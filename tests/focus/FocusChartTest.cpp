@@ -128,7 +128,13 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
         m["focus0.jpg"] = scene(0, 1.4, 15);
         m["focus12.jpg"] = scene(12, 1.4, 15);
         m["offchart.jpg"] = scene(150, 1.4, 15);
-        m["atend.jpg"] = scene(80, 1.4, 15);
+        m["atend.jpg"] = scene(70, 1.4, 15);
+        m["pastfar.jpg"] = [] {  // the ends need the finer photo
+            camera::Scene s;
+            s.width = s.height = 1600;
+            s.focusMm = 98;
+            return camera::photographFile(s);
+        };
         m["deep.jpg"] = scene(0, 5.6, 40);
         m["f2.jpg"] = scene(0, 2, 15);
         m["at50mm.jpg"] = scene(0, 1.4, 15, [](camera::Scene& s) { s.focalMm = 50; });
@@ -175,11 +181,13 @@ const RunCase kRuns[] = {
     {"ThreeMarks", {"measure", "cut.png"}, 1, "cut.png: the chart was not found;", "", ""},
     {"FocusOffChart", {"measure", "offchart.jpg"}, 1,
      "offchart.jpg: no part of the chart's scale is sharp; the focus lies off the chart or the camera moved\n", "", ""},
-    {"FocusAtEnd", {"measure", "atend.jpg"}, 1,
-     "atend.jpg: the sharpest part lies at the end of the chart's scale; aim the camera at the target in the middle\n", "",
-     ""},
+    {"SharpZoneNearTheEnd", {"measure", "atend.jpg"}, 0, "", "", "Focus lies 7", " mm beyond the target (on the chart).\n"},
+    {"PastFarEnd", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "pastfar.jpg"}, 1,
+     "pastfar.jpg: the focus lies past the chart's far end, more than 92 mm beyond the target\nAt 20 the focus moved past "
+     "the end of the chart: take these photos at a value closer to 0, such as 10.\n", "", ""},
     {"DeepFocus", {"measure", "deep.jpg"}, 1,
-     "deep.jpg: the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer\n", "", ""},
+     "deep.jpg: the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer, to about "
+     "15 times the focal length\n", "", ""},
     {"FlatChartIsAllSharp", {"measure", "chart.png"}, 1, "chart.png: the sharp part covers more than a quarter", "", ""},
     {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
     {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": ",
@@ -223,6 +231,19 @@ const RunCase kRuns[] = {
     {"ControlsInNameEscaped", {"measure", "\x1b[2J.jpg"}, 1, "\\x1B[2J.jpg: No such file or directory\n", "", ""},
     {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
 };
+
+// Halfway back, never within the values' least spread; where to stand by lens.
+TEST(FocusWords, CloserValueAndDistance) {
+    const int measured[] = {-30, 0, 20};
+    int nearest = 0, closer = 0;
+    EXPECT_TRUE(focus::closerValue(-40, measured, 3, nearest, closer) && nearest == -30 && closer == -35);
+    EXPECT_TRUE(focus::closerValue(60, measured, 3, nearest, closer) && nearest == 20 && closer == 40);
+    EXPECT_FALSE(focus::closerValue(25, measured, 3, nearest, closer));
+    EXPECT_FALSE(focus::closerValue(0, measured + 1, 1, nearest, closer));
+    const std::string tooLong = focus::refusalText(focus::Refusal::SharpZoneTooLong);
+    EXPECT_EQ(focus::refusalTextForLens(focus::Refusal::SharpZoneTooLong, 35), tooLong + " (0.5 m for this 35 mm lens)");
+    EXPECT_EQ(focus::refusalTextForLens(focus::Refusal::SharpZoneTooLong, 100), tooLong + " (1.5 m for this 100 mm lens)");
+}
 
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;

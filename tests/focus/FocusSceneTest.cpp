@@ -57,6 +57,12 @@ const SceneCase kScenes[] = {
     {"ProposeBetween", scene(22, [](camera::Scene& s) { s.mmPerStep = -3.2, s.scatterMm = 1.5; }), {0, 20}},
     // Best value beyond the values tried, by less than their spread.
     {"ProposeBeyond", scene(-42, [](camera::Scene& s) { s.mmPerStep = 1.2, s.scatterMm = 1; }), {0, 20}},
+    // 4 mm a step: at 20 the focus lies 68 mm out, its sharp zone reaching
+    // the end of the scale, and is measured all the same.
+    {"FourMmPerStep", scene(-12, [](camera::Scene& s) { s.mmPerStep = 4, s.scatterMm = 1; }), {0, 20}},
+    // At 20 the focus would lie 98 mm out, past the far end: the program
+    // asks for 10 instead (FocusRuns.PastFarEnd), which is then enough.
+    {"CloserAfterPastTheEnd", scene(-12, [](camera::Scene& s) { s.mmPerStep = 5.5, s.scatterMm = 1; }), {0, 10}},
 };
 
 focus::Measurement measure(const camera::Scene& s) {
@@ -97,6 +103,11 @@ TEST_P(FocusScenes, LandsOnTheTruth) {
     EXPECT_NEAR(p.value, best, between ? 1 : 2) << focus::proposalText(p);
     EXPECT_EQ(p.check_photo, false);
     EXPECT_NEAR(p.mm_per_step, c.scene.mmPerStep, 0.1 * std::fabs(c.scene.mmPerStep));
+    EXPECT_TRUE(p.low <= best && best <= p.high) << p.low << " .. " << p.high;
+    // A photo at each value alone places it less surely.
+    const focus::Sample firsts[] = {samples.front(), samples.back()};
+    const focus::Proposal fewer = focus::propose(firsts, 2);
+    EXPECT_GT(fewer.high - fewer.low, p.high - p.low);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, FocusScenes, testing::ValuesIn(kScenes),
