@@ -23,9 +23,11 @@ const char kUsage[] =
     "  --sharpen A        in-camera sharpening, 0 for none (0)\n"
     "  --quality Q        JPEG quality (90)\n"
     "  --roll DEG         the camera turned about the line of sight (0)\n"
-    "  --yaw DEG          the chart turned on the table (0)\n"
+    "  --yaw DEG          the chart turned on the table, -180 to 180 (0); 180 lays\n"
+    "                     its top edge toward the camera\n"
     "  --vignetting V     share of light lost in the corners (0.3)\n"
-    "  --focus MM         where the lens focuses at value 0, along the chart (0)\n"
+    "  --focus MM         where the lens focuses at value 0, along the chart, + away\n"
+    "                     from the camera (0)\n"
     "  --value V          the correction value set in the adapter (0)\n"
     "  --mm-per-step S    how far one step moves the focus along the chart (0.5)\n"
     "  --scatter MM       the autofocus's scatter, one standard deviation (0)\n"
@@ -33,6 +35,7 @@ const char kUsage[] =
     "  --width W, --height H   the photo's size in pixels (2400 x 2400)\n"
     "  --fill F           the paper's share of the photo's width or height (0.9)\n"
     "  --paper a4|letter  the paper the chart is printed on (a4)\n"
+    "  --table plain|checker|stripes   what the chart lies on (plain)\n"
     "  --help, --version\n";
 
 std::string programName(const char* argv0) {
@@ -79,6 +82,17 @@ bool parse(const std::vector<std::string>& args, camera::Scene& scene, std::stri
                 return false;
             }
             scene.paper = args[++i] == "a4" ? focus::Paper::A4 : focus::Paper::Letter;
+            continue;
+        }
+        if (a == "--table") {
+            const std::string kind = i + 1 < args.size() ? args[i + 1] : "";
+            if (kind != "plain" && kind != "checker" && kind != "stripes") {
+                error = "--table is plain, checker or stripes";
+                return false;
+            }
+            ++i;
+            scene.table = kind == "plain" ? camera::Table::Plain
+                          : kind == "checker" ? camera::Table::Checker : camera::Table::Stripes;
             continue;
         }
         const Numeric* n = nullptr;
