@@ -82,8 +82,15 @@ std::string chartSvgUnframed();
 
 // --- Measuring one photo -----------------------------------------------
 
-// Why a photo cannot be trusted; None for a result.
-enum class Refusal { None, ChartNotFound, NothingSharp, SharpAtEnd, SharpZoneTooLong };
+// Why a photo cannot be trusted; None for a result. Mirrored: the marks
+// show the chart's handedness reversed. NearEndUnknown: the chart's scale
+// factor changes by less than kMinScaleChange from one end of the scale to
+// the other, so the side of the focus cannot be told.
+enum class Refusal { None, ChartNotFound, NothingSharp, SharpAtEnd, SharpZoneTooLong, Mirrored, NearEndUnknown };
+
+// The least relative change of the chart's scale factor along its scale
+// from which the nearer end is told.
+constexpr double kMinScaleChange = 0.005;
 
 // The refusal's words, as the user reads them after "PHOTO: ".
 const char* refusalText(Refusal refusal);
@@ -91,7 +98,8 @@ const char* refusalText(Refusal refusal);
 struct Measurement {
     Refusal refusal;
     // Where the plane of sharp focus crosses the chart's y axis, mm; + is
-    // beyond the target (away from the camera).
+    // beyond the target (away from the camera), whichever end of the chart
+    // lies nearer.
     double focus_mm;
     // The length of the scale that is sharp: blurred by less than
     // kSharpBlurPx at the target's distance, mm.

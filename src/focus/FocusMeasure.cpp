@@ -227,13 +227,22 @@ constexpr double kNoEnd = 1e9;
 // The sharp zone along the chart's axis: where the blur disc, at each
 // place's own distance, stays within kSharpBlurPx.
 double sharpZone(const Homography& h, double focus, double slope) {
-    const double g = h.h[7] / h.w({0, 0});  // relative growth of distance per mm of y
+    // Relative growth of distance per mm along the chart, toward its far end.
+    const double g = std::fabs(h.h[7] / h.w({0, 0}));
     if (slope <= 0) return kNoEnd;
     const double half = kSharpBlurPx / slope;
     if (half * g >= 1) return kNoEnd;
     const double farEnd = (focus + half) / (1 - half * g);
     const double nearEnd = (focus - half) / (1 + half * g);
     return farEnd - nearEnd;
+}
+
+// +1 when the chart's top end lies further from the camera than its bottom
+// end, -1 when nearer, 0 when the scale factor changes too little to tell.
+int farEndSign(const Homography& h) {
+    const double top = h.w({0, kScaleHalfLength}), bottom = h.w({0, -kScaleHalfLength});
+    if (std::fabs(top - bottom) < kMinScaleChange * std::min(top, bottom)) return 0;
+    return top > bottom ? 1 : -1;
 }
 
 }  // namespace
@@ -245,6 +254,8 @@ const char* refusalText(Refusal refusal) {
     case Refusal::NothingSharp: return "no part of the chart's scale is sharp; the focus lies off the chart or the camera moved";
     case Refusal::SharpAtEnd: return "the sharpest part lies at the end of the chart's scale; aim the camera at the target in the middle";
     case Refusal::SharpZoneTooLong: return "the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer";
+    case Refusal::Mirrored: return "the photo is mirrored; use the camera's own file";
+    case Refusal::NearEndUnknown: return "the photo does not show which end of the chart is nearer; photograph it at about 45 degrees";
     }
     return "";
 }
@@ -256,6 +267,15 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     const GreyView image{pixels, width, height, stride};
     ChartPose pose;
     if (!findChart(image, pose)) return m;
+    if (pose.mirrored) {
+        m.refusal = Refusal::Mirrored;
+        return m;
+    }
+    const int away = farEndSign(pose.toImage);
+    if (away == 0) {
+        m.refusal = Refusal::NearEndUnknown;
+        return m;
+    }
     const Point origin = pose.toImage.apply({0, 0});
     const Point unitX = pose.toImage.apply({1, 0});
     m.px_per_mm = std::hypot(unitX.x - origin.x, unitX.y - origin.y);
@@ -268,7 +288,7 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     // camera is turned); its crossing with the axis lies between the columns'.
     const double xl = -(kColumnMiddle + kStripeSlant * left.vertex);
     const double xr = kColumnMiddle + kStripeSlant * right.vertex;
-    m.focus_mm = (left.vertex * xr - right.vertex * xl) / (xr - xl);
+    m.focus_mm = away * (left.vertex * xr - right.vertex * xl) / (xr - xl);
     m.sides_disagree_mm = right.vertex - left.vertex;
     m.blur_px_per_mm = (left.slope + right.slope) / 2;
     m.sharpest_blur_px = (left.floor + right.floor) / 2;
