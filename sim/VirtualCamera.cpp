@@ -19,6 +19,14 @@ constexpr double kPi = 3.14159265358979323846;
 constexpr double kPaperReflectance = 0.85;
 constexpr double kInkReflectance = 0.04;
 constexpr double kTableReflectance = 0.25;
+// A patterned table: ink-dark and paper-light squares or bands about the
+// marks' size, off the chart's centre; each pixel averages a grid of samples.
+constexpr double kTableDark = 0.04;
+constexpr double kTableLight = 0.75;
+constexpr double kCheckerSquareMm = 20;
+constexpr double kTableStripeMm = 12;
+constexpr double kTablePhaseMm = 7;
+constexpr int kTableSamples = 4;  // per pixel, each way
 constexpr double kExposure = 0.94;            // paper at the centre reads 0.8 of full scale
 constexpr double kFullWellAtIso100 = 40000;   // electrons at full scale
 constexpr double kReadNoise = 3;              // electrons
@@ -50,9 +58,10 @@ double gaussian(uint64_t seed, uint64_t key) {
 }
 
 // The scene's geometry: camera at the origin looking along +z, image x
-// right and y down; the chart's centre on the axis.
+// right and y down; the chart's centre on the axis. The table's own axes are
+// the chart's before it is turned.
 struct Optics {
-    Vec3 centre, ex, ey, normal;
+    Vec3 centre, ex, ey, normal, tableX, tableY;
     double focal, focusDistance, sensorDistance, aperture, pitch;
     double ox, oy;  // where the axis meets the photo, px
     double focusMm;
@@ -65,10 +74,13 @@ struct Optics {
         ex = {1, 0, 0};
         ey = {0, -std::sin(a), std::cos(a)};
         normal = cross(ex, ey);
+        tableX = ex, tableY = ey;
         turn(ex, ey, normal, s.yawDeg);
         roll(s.rollDeg);
+        // Focus is placed along the middle line away from the camera, never
+        // by the chart's own y, so a turned chart cannot flip the truth.
         focusMm = s.focusMm + s.value * s.mmPerStep + s.scatterMm * gaussian(s.seed, 0xAF);
-        focusDistance = centre.z + focusMm * ey.z;
+        focusDistance = centre.z + focusMm * std::fabs(ey.z);
         sensorDistance = focal * focusDistance / (focusDistance - focal);
         // The crop: the paper fills it, its middle at the crop's middle.
         const focus::PageSize page = focus::pageSize(s.paper);
@@ -94,12 +106,24 @@ struct Optics {
 
     void roll(double deg) {
         const double c = std::cos(deg * kPi / 180), s = std::sin(deg * kPi / 180);
-        for (Vec3* v : {&ex, &ey, &normal}) *v = {c * v->x - s * v->y, s * v->x + c * v->y, v->z};
+        for (Vec3* v : {&ex, &ey, &normal, &tableX, &tableY}) *v = {c * v->x - s * v->y, s * v->x + c * v->y, v->z};
     }
 
     focus::Point project(focus::Point p) const {
         const Vec3 w = centre + p.x * ex + p.y * ey;
         return {sensorDistance * w.x / w.z / pitch + ox, sensorDistance * w.y / w.z / pitch + oy};
+    }
+
+    // Where the ray through photo point (x, y) meets the table, mm along the
+    // table's axes from the chart's centre; false above the horizon.
+    bool tablePoint(double x, double y, double& u, double& v) const {
+        const Vec3 ray{(x - ox) * pitch, (y - oy) * pitch, sensorDistance};
+        const double along = dot(normal, ray);
+        if (std::fabs(along) < 1e-12 || dot(normal, centre) / along <= 0) return false;
+        const Vec3 offset = (dot(normal, centre) / along) * ray + -1.0 * centre;
+        u = dot(offset, tableX);
+        v = dot(offset, tableY);
+        return true;
     }
 
     // 1 / distance of the chart's plane seen at photo point (x, y).
@@ -120,8 +144,8 @@ struct Optics {
         const double k = px * pitch * (focusDistance - focal) / (aperture * focal);
         const double nearZ = focusDistance / (1 + k);
         const double farZ = k < 1 ? focusDistance / (1 - k) : 1e12;
-        nearMm = (nearZ - centre.z) / ey.z;
-        farMm = (farZ - centre.z) / ey.z;
+        nearMm = (nearZ - centre.z) / std::fabs(ey.z);
+        farMm = (farZ - centre.z) / std::fabs(ey.z);
     }
 };
 
@@ -160,6 +184,30 @@ private:
     }
     std::map<int, std::vector<DiscRow>> _cache;
 };
+
+// The table's reflectance at table point (u, v) mm.
+double tableAt(Table table, double u, double v) {
+    const auto band = [](double mm, double width) { return static_cast<long>(std::floor((mm + kTablePhaseMm) / width)); };
+    switch (table) {
+    case Table::Plain: break;
+    case Table::Checker: return (band(u, kCheckerSquareMm) + band(v, kCheckerSquareMm)) % 2 ? kTableDark : kTableLight;
+    case Table::Stripes: return band(v, kTableStripeMm) % 2 ? kTableDark : kTableLight;
+    }
+    return kTableReflectance;
+}
+
+// The table's mean reflectance over photo pixel (x, y) .. (x + 1, y + 1).
+double tablePixel(const Scene& s, const Optics& o, int x, int y) {
+    if (s.table == Table::Plain) return kTableReflectance;
+    double sum = 0;
+    for (int j = 0; j < kTableSamples; ++j)
+        for (int i = 0; i < kTableSamples; ++i) {
+            double u = 0, v = 0;
+            const bool onTable = o.tablePoint(x + (i + 0.5) / kTableSamples, y + (j + 0.5) / kTableSamples, u, v);
+            sum += onTable ? tableAt(s.table, u, v) : kTableReflectance;
+        }
+    return sum / (kTableSamples * kTableSamples);
+}
 
 double srgb(double linear) {
     const double v = std::clamp(linear, 0.0, 1.0);
@@ -202,7 +250,8 @@ void renderTile(const Scene& s, const Optics& o, DiscKernels& kernels, int x0, i
         row[0] = 0;
         for (int x = 0; x < rw; ++x) {
             const size_t i = static_cast<size_t>(y) * rw + x;
-            const double r = kTableReflectance + paperCover[i] * (kPaperReflectance - kTableReflectance) -
+            const double table = paperCover[i] < 1 ? tablePixel(s, o, rx0 + x, ry0 + y) : kTableReflectance;
+            const double r = table + paperCover[i] * (kPaperReflectance - table) -
                              inkCover[i] * (kPaperReflectance - kInkReflectance);
             row[x + 1] = row[x] + r;
         }
@@ -268,7 +317,7 @@ bool validScene(const Scene& s, std::string& error) {
         {"--focal", s.focalMm, 10, 1200},      {"--aperture", s.fNumber, 0.7, 32},
         {"--iso", double(s.iso), 50, 25600},   {"--sharpen", s.sharpen, 0, 5},
         {"--quality", double(s.quality), 0, 100}, {"--roll", s.rollDeg, -180, 180},
-        {"--yaw", s.yawDeg, -20, 20},          {"--vignetting", s.vignetting, 0, 0.9},
+        {"--yaw", s.yawDeg, -180, 180},          {"--vignetting", s.vignetting, 0, 0.9},
         {"--scatter", s.scatterMm, 0, 100},    {"--width", double(s.width), 64, 20000},
         {"--height", double(s.height), 64, 20000}, {"--fill", s.fill, 0.1, 1},
         {"--focal-35", s.focal35Mm, 0, 5000},

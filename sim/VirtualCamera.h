@@ -11,6 +11,10 @@
 
 namespace camera {
 
+// What the chart lies on: a plain grey table, or a pattern whose dark
+// squares or bands could pass for the chart's marks.
+enum class Table { Plain, Checker, Stripes };
+
 struct Scene {
     double angleDeg = 45;    // between the chart and the line of sight
     double distance = 25;    // to the target, in focal lengths
@@ -20,11 +24,12 @@ struct Scene {
     double sharpen = 0;      // in-camera sharpening: unsharp mask amount
     int quality = 90;        // JPEG quality; 0 for a PNG
     double rollDeg = 0;      // the camera turned about the line of sight
-    double yawDeg = 0;       // the chart turned on the table
+    double yawDeg = 0;       // the chart turned on the table; 180: its top edge toward the camera
     double vignetting = 0.3; // share of light lost in the photo's corners
-    // Where the lens focuses: focusMm along the chart's y axis at value 0,
-    // moved mmPerStep for each step of the correction value, plus the
-    // autofocus's own scatter (standard deviation, mm).
+    // Where the lens focuses: focusMm along the chart's middle line at value
+    // 0, + away from the camera whichever way the chart lies, moved
+    // mmPerStep for each step of the correction value, plus the autofocus's
+    // own scatter (standard deviation, mm).
     double focusMm = 0;
     int value = 0;
     double mmPerStep = 0.5;
@@ -40,9 +45,12 @@ struct Scene {
     std::string make = "PelagoXcon";
     std::string model = "virtual camera";
     double focal35Mm = 0;
+    Table table = Table::Plain;
 };
 
-// What the photo shows, in chart mm along the y axis.
+// What the photo shows, in mm along the chart's middle line from the
+// target, + away from the camera (so with the chart turned 180 degrees, + is
+// toward the chart's bottom edge).
 struct Truth {
     double focusMm;         // where the plane of sharp focus crosses the axis
     double nearMm;          // the depth of field along the axis, for a

@@ -23,9 +23,11 @@ const char kUsage[] =
     "  --sharpen A        in-camera sharpening, 0 for none (0)\n"
     "  --quality Q        JPEG quality (90)\n"
     "  --roll DEG         the camera turned about the line of sight (0)\n"
-    "  --yaw DEG          the chart turned on the table (0)\n"
+    "  --yaw DEG          the chart turned on the table, -180 to 180 (0); 180 lays\n"
+    "                     its top edge toward the camera\n"
     "  --vignetting V     share of light lost in the corners (0.3)\n"
-    "  --focus MM         where the lens focuses at value 0, along the chart (0)\n"
+    "  --focus MM         where the lens focuses at value 0, along the chart, + away\n"
+    "                     from the camera (0)\n"
     "  --value V          the correction value set in the adapter (0)\n"
     "  --mm-per-step S    how far one step moves the focus along the chart (0.5)\n"
     "  --scatter MM       the autofocus's scatter, one standard deviation (0)\n"
@@ -37,6 +39,7 @@ const char kUsage[] =
     "                     (PelagoXcon, virtual camera)\n"
     "  --focal-35 MM      the 35 mm-equivalent focal length in the EXIF (none)\n"
     "  --no-exif          a JPEG without EXIF\n"
+    "  --table plain|checker|stripes   what the chart lies on (plain)\n"
     "  --help, --version\n";
 
 std::string programName(const char* argv0) {
@@ -96,6 +99,17 @@ bool parse(const std::vector<std::string>& args, camera::Scene& scene, std::stri
         }
         if (a == "--no-exif") {
             scene.exif = false;
+            continue;
+        }
+        if (a == "--table") {
+            const std::string kind = i + 1 < args.size() ? args[i + 1] : "";
+            if (kind != "plain" && kind != "checker" && kind != "stripes") {
+                error = "--table is plain, checker or stripes";
+                return false;
+            }
+            ++i;
+            scene.table = kind == "plain" ? camera::Table::Plain
+                          : kind == "checker" ? camera::Table::Checker : camera::Table::Stripes;
             continue;
         }
         const Numeric* n = nullptr;

@@ -85,9 +85,16 @@ std::string chartSvgUnframed();
 // Why a photo cannot be trusted; None for a result.
 // PastFarEnd and PastNearEnd: the sharpest place lies beyond that end of the
 // measured scale (kMeasuredHalfLength), though the end is still sharp.
-enum class Refusal { None, ChartNotFound, NothingSharp, PastFarEnd, PastNearEnd, SharpZoneTooLong };
+// Mirrored: the marks show the chart's handedness reversed. NearEndUnknown:
+// the chart's scale factor changes by less than kMinScaleChange from one end
+// of the scale to the other, so the side of the focus cannot be told.
+enum class Refusal { None, ChartNotFound, NothingSharp, PastFarEnd, PastNearEnd, SharpZoneTooLong, Mirrored, NearEndUnknown };
 
 constexpr bool isPastEnd(Refusal refusal) { return refusal == Refusal::PastFarEnd || refusal == Refusal::PastNearEnd; }
+
+// The least relative change of the chart's scale factor along its scale
+// from which the nearer end is told.
+constexpr double kMinScaleChange = 0.005;
 
 // The refusal's words, as the user reads them after "PHOTO: ".
 const char* refusalText(Refusal refusal);
@@ -101,7 +108,8 @@ std::string refusalTextForLens(Refusal refusal, double focal_mm);
 struct Measurement {
     Refusal refusal;
     // Where the plane of sharp focus crosses the chart's y axis, mm; + is
-    // beyond the target (away from the camera).
+    // beyond the target (away from the camera), whichever end of the chart
+    // lies nearer.
     double focus_mm;
     // The length of the scale that is sharp: blurred by less than
     // kSharpBlurPx at the target's distance, mm.

@@ -1,7 +1,9 @@
-// Finding the chart: its four corner marks are the largest compact dark
-// blobs on white paper. They are looked for in a reduced copy of the photo,
-// the four that fit the chart are chosen, and their centres are then taken
-// at full resolution from the darkness around each.
+// Finding the chart: its four corner marks are compact dark blobs on white
+// paper, one of them holed. They are looked for in a reduced copy of the
+// photo; of the blobs that could be marks, the four whose layout, paper and
+// stripes between them fit the chart (or its mirror image) are chosen, and
+// their centres are then taken at full resolution from the darkness around
+// each.
 #include <algorithm>
 #include <cmath>
 #include <vector>
@@ -18,7 +20,27 @@ constexpr double kFinderPixels = 1.0e6;
 constexpr int kDarkPercent = 70;
 constexpr int kSurroundDivisor = 5;
 constexpr int kMinBlobPixels = 12;
-constexpr size_t kMaxCandidates = 24;
+constexpr double kPi = 3.14159265358979323846;
+// A mark's blob has white paper all round at this many standard deviations
+// of its spread (a square's corners lie at 2.45), bar a few samples.
+constexpr double kRingSigmas = 3.0;
+constexpr int kRingSamples = 16;
+constexpr int kMaxRingDark = 2;
+// Holed marks tried, and for each the candidates tried with it: alike in
+// area within kMaxSizeSpread, at kMinSpacing .. kMaxSpacing of its own
+// side (the marks lie 10 to 17 sides apart, less when foreshortened).
+constexpr size_t kMaxHoled = 4;
+constexpr size_t kMaxPartners = 20;
+constexpr double kMaxSizeSpread = 5.0;
+constexpr double kMinSpacing = 3.0;
+constexpr double kMaxSpacing = 40.0;
+// The scale's stripes are read every kStripeRowStep mm of it; a stripe
+// differs from its neighbour when by more than kStripeMargin grey levels.
+// A fit must find them plainly, as neither a wrong quadruple nor the
+// chart's mirror image fitted to a true one does.
+constexpr double kStripeRowStep = 8.0;
+constexpr int kStripeMargin = 8;
+constexpr double kMinStripeAgreement = 0.5;
 // A square seen at up to 60 degrees, blurred: shape limits of a mark's blob.
 constexpr double kMaxElongation = 8.0;
 constexpr double kMinFill = 0.25;  // a thin ring: the holed mark, blurred and thresholded
@@ -41,6 +63,7 @@ struct Blob {
     double n = 0, sx = 0, sy = 0, sxx = 0, syy = 0, sxy = 0;
     bool touchesBorder = false;
     bool holed = false;
+    double quiet = 0;  // see quietness()
     Point centre() const { return {sx / n, sy / n}; }
 };
 
@@ -143,24 +166,72 @@ std::vector<Blob> findBlobs(const Reduced& r) {
     return blobs;
 }
 
-// Blobs shaped as a mark can be, largest first.
-std::vector<Blob> markCandidates(const std::vector<Blob>& blobs) {
+// The blob's centre and the lower-triangular root of its covariance: the
+// unit circle through it is the blob's ellipse of one standard deviation.
+// False for a blob with no area.
+bool blobEllipse(const Blob& b, Point& c, double root[3]) {
+    c = b.centre();
+    const double vxx = b.sxx / b.n - c.x * c.x, vyy = b.syy / b.n - c.y * c.y, vxy = b.sxy / b.n - c.x * c.y;
+    if (vxx <= 0 || vxx * vyy - vxy * vxy <= 0) return false;
+    root[0] = std::sqrt(vxx);
+    root[1] = vxy / root[0];
+    root[2] = std::sqrt(vyy - root[1] * root[1]);
+    return true;
+}
+
+bool isDark(const Reduced& r, Point p) {
+    if (!(p.x >= 0 && p.y >= 0 && p.x < r.width && p.y < r.height)) return true;  // off the photo
+    return r.dark[static_cast<size_t>(p.y) * r.width + static_cast<size_t>(p.x)] != 0;
+}
+
+// How plainly white paper lies all round the blob, a little beyond its
+// corners: the ring's darkest sample, bar kMaxRingDark of them, as a share
+// of the way from the blob's middle to the ring's brightest. Near 1 for a
+// mark; well below for a square of a checkerboard, which has dark squares
+// at its corners. Negative when the ring is dark or off the photo.
+double quietness(const Reduced& r, const Blob& b) {
+    Point c;
+    double root[3];
+    if (!blobEllipse(b, c, root)) return -1;
+    const auto at = [&](Point p) {
+        const bool on = p.x >= 0 && p.y >= 0 && p.x < r.width && p.y < r.height;  // off the photo reads as ink
+        return on ? r.pixels[static_cast<size_t>(p.y) * r.width + static_cast<size_t>(p.x)] : 0;
+    };
+    int values[kRingSamples];
+    int dark = 0;
+    for (int k = 0; k < kRingSamples; ++k) {
+        const double u = kRingSigmas * std::cos(2 * kPi * k / kRingSamples);
+        const double v = kRingSigmas * std::sin(2 * kPi * k / kRingSamples);
+        const Point p{c.x + root[0] * u, c.y + root[1] * u + root[2] * v};
+        if (isDark(r, p) && ++dark > kMaxRingDark) return -1;
+        values[k] = at(p);
+        for (int j = k; j > 0 && values[j] < values[j - 1]; --j) std::swap(values[j], values[j - 1]);
+    }
+    // The ink: at the middle, or a deviation out where a holed mark has it.
+    const int middle = std::min(at(c), at({c.x + root[0], c.y + root[1]}));
+    const int brightest = values[kRingSamples - 1];
+    return brightest > middle ? static_cast<double>(values[kMaxRingDark] - middle) / (brightest - middle) : -1;
+}
+
+// Blobs shaped as a mark can be, on their own on the paper, largest first.
+std::vector<Blob> markCandidates(const Reduced& r, const std::vector<Blob>& blobs) {
     std::vector<Blob> out;
-    for (const Blob& b : blobs) {
+    for (Blob b : blobs) {
         if (b.n < kMinBlobPixels || b.touchesBorder) continue;
-        const Point c = b.centre();
-        const double vxx = b.sxx / b.n - c.x * c.x, vyy = b.syy / b.n - c.y * c.y, vxy = b.sxy / b.n - c.x * c.y;
-        const double det = vxx * vyy - vxy * vxy;
-        if (det <= 0) continue;
-        const double half = (vxx + vyy) / 2, root = std::sqrt(std::max(0.0, half * half - det));
-        if ((half + root) / std::max(half - root, 1e-9) > kMaxElongation) continue;
+        Point c;
+        double root[3];
+        if (!blobEllipse(b, c, root)) continue;
+        const double det = root[0] * root[0] * root[2] * root[2];
+        const double vxx = root[0] * root[0], vyy = root[1] * root[1] + root[2] * root[2];
+        const double half = (vxx + vyy) / 2, spread = std::sqrt(std::max(0.0, half * half - det));
+        if ((half + spread) / std::max(half - spread, 1e-9) > kMaxElongation) continue;
         const double fill = b.n / (12.0 * std::sqrt(det));  // 1 for a filled parallelogram
         if (fill < kMinFill || fill > kMaxFill) continue;
+        b.quiet = quietness(r, b);
+        if (b.quiet < 0) continue;
         size_t at = out.size();
         while (at > 0 && out[at - 1].n < b.n) --at;
-        if (at >= kMaxCandidates) continue;
         out.insert(out.begin() + static_cast<ptrdiff_t>(at), b);
-        if (out.size() > kMaxCandidates) out.pop_back();
     }
     return out;
 }
@@ -189,11 +260,6 @@ double markArea(const Homography& h, int mark) {
     return area;
 }
 
-bool isDark(const Reduced& r, Point p) {
-    if (!(p.x >= 0 && p.y >= 0 && p.x < r.width && p.y < r.height)) return true;  // off the photo
-    return r.dark[static_cast<size_t>(p.y) * r.width + static_cast<size_t>(p.x)] != 0;
-}
-
 // How badly four blobs, in chart order from the top-left, fit the chart;
 // negative when they cannot be its marks.
 double misfit(const Reduced& r, const Blob* const marks[4], Homography& h) {
@@ -218,29 +284,23 @@ double misfit(const Reduced& r, const Blob* const marks[4], Homography& h) {
     return score + 0.5 * misses;
 }
 
-// Orders four blobs as the chart's corners: around their middle in the
-// photo's own turning sense, starting at the holed one. A mirrored photo
-// gives the wrong order and fails the fit.
-bool chartOrder(const Blob* const four[4], const Blob* out[4]) {
-    int holed = -1;
+// Orders four blobs, the holed one first, as the chart's corners from its
+// top-left: around their middle in the photo's own turning sense, or in the
+// other sense for the chart's mirror image. False unless they make a convex
+// quadrilateral, as any view of a rectangle does.
+bool chartOrder(const Blob* const four[4], bool mirrored, const Blob* out[4]) {
     double mx = 0, my = 0;
     for (int i = 0; i < 4; ++i) {
-        if (four[i]->holed) {
-            if (holed >= 0) return false;
-            holed = i;
-        }
         mx += four[i]->centre().x / 4;
         my += four[i]->centre().y / 4;
     }
-    if (holed < 0) return false;
     double angle[4];
     int order[4] = {0, 1, 2, 3};
     for (int i = 0; i < 4; ++i) angle[i] = std::atan2(four[i]->centre().y - my, four[i]->centre().x - mx);
     for (int i = 1; i < 4; ++i)
         for (int j = i; j > 0 && angle[order[j]] < angle[order[j - 1]]; --j) std::swap(order[j], order[j - 1]);
-    const int first = static_cast<int>(std::find(order, order + 4, holed) - order);
-    for (int i = 0; i < 4; ++i) out[i] = four[order[(first + i) % 4]];
-    // Convex, or it is no view of a rectangle.
+    const int first = static_cast<int>(std::find(order, order + 4, 0) - order);
+    for (int i = 0; i < 4; ++i) out[i] = four[order[(first + (mirrored ? 4 - i : i)) % 4]];
     double sign = 0;
     for (int i = 0; i < 4; ++i) {
         const Point a = out[i]->centre(), b = out[(i + 1) % 4]->centre(), c = out[(i + 2) % 4]->centre();
@@ -251,24 +311,94 @@ bool chartOrder(const Blob* const four[4], const Blob* out[4]) {
     return true;
 }
 
-bool chooseMarks(const Reduced& r, const std::vector<Blob>& c, Homography& best) {
-    double bestScore = -1;
-    const size_t n = c.size();
-    for (size_t a = 0; a < n; ++a)
-        for (size_t b = a + 1; b < n; ++b)
-            for (size_t d = b + 1; d < n; ++d)
-                for (size_t e = d + 1; e < n; ++e) {
-                    const Blob* four[4] = {&c[a], &c[b], &c[d], &c[e]};
-                    const Blob* ordered[4];
-                    if (!chartOrder(four, ordered)) continue;
-                    Homography h;
-                    const double score = misfit(r, ordered, h);
-                    if (score >= 0 && (bestScore < 0 || score < bestScore)) {
-                        bestScore = score;
-                        best = h;
-                    }
+// How plainly the scale's stripes lie where `h` (on the reduced copy) puts
+// them, read at full resolution: the share of neighbouring stripes whose
+// black one reads darker than its white one, less the share reading
+// lighter, -1 .. 1. Stripes washed out by blur leave pairs undecided.
+double stripeAgreement(const GreyView& image, int factor, const Homography& h) {
+    int agree = 0, pairs = 0;
+    for (double y = -kMeasuredHalfLength; y <= kMeasuredHalfLength; y += kStripeRowStep) {
+        for (int side = -1; side <= 1; side += 2) {
+            int previous = -1;
+            for (int i = 0; i < kStripesPerColumn; ++i) {
+                const Point p = h.apply({side * (kColumnInnerX + (i + 0.5) * kStripeWidth + kStripeSlant * y), y});
+                const double x = p.x * factor, yy = p.y * factor;
+                if (!(x >= 0 && yy >= 0 && x < image.width && yy < image.height)) {
+                    previous = -1;
+                    continue;
                 }
-    return bestScore >= 0;
+                const int v = image.at(static_cast<int>(x), static_cast<int>(yy));
+                if (previous >= 0) {
+                    const int blackOverWhite = i % 2 ? v - previous : previous - v;
+                    ++pairs;
+                    agree += blackOverWhite > kStripeMargin ? 1 : blackOverWhite < -kStripeMargin ? -1 : 0;
+                }
+                previous = v;
+            }
+        }
+    }
+    return pairs ? static_cast<double>(agree) / pairs : -1;
+}
+
+struct MarkFit {
+    Homography h;
+    double score = -1;  // smaller fits better; negative for none
+    bool mirrored = false;
+};
+
+// Fits the chart, and its mirror image, to four blobs, the holed one
+// first; keeps the better fit in `best`.
+void fitFour(const GreyView& image, const Reduced& r, const Blob* const four[4], MarkFit& best) {
+    for (bool mirrored : {false, true}) {
+        const Blob* ordered[4];
+        Homography h;
+        if (!chartOrder(four, mirrored, ordered)) return;
+        double score = misfit(r, ordered, h);
+        if (score < 0) continue;
+        const double stripes = stripeAgreement(image, r.factor, h);
+        if (stripes < kMinStripeAgreement) continue;
+        score += 1 - stripes;
+        if (best.score < 0 || score < best.score) best = {h, score, mirrored};
+    }
+}
+
+// The unholed candidates that could share a chart with `holed`: alike in
+// size, as far from it as the chart's marks lie; the quietest first.
+std::vector<const Blob*> partnersOf(const Blob& holed, const std::vector<Blob>& candidates) {
+    std::vector<const Blob*> out;
+    const Point c = holed.centre();
+    const double side = std::sqrt(holed.n);
+    for (const Blob& b : candidates) {
+        const double size = b.n / holed.n;
+        const double spacing = std::hypot(b.centre().x - c.x, b.centre().y - c.y) / side;
+        if (!b.holed && size * kMaxSizeSpread >= 1 && size <= kMaxSizeSpread && spacing >= kMinSpacing &&
+            spacing <= kMaxSpacing) {
+            size_t at = out.size();
+            while (at > 0 && out[at - 1]->quiet < b.quiet) --at;
+            if (at < kMaxPartners) out.insert(out.begin() + static_cast<ptrdiff_t>(at), &b);
+            if (out.size() > kMaxPartners) out.pop_back();
+        }
+    }
+    return out;
+}
+
+// The four candidates, exactly one of them holed, that fit the chart best.
+// The holed mark anchors the search, which keeps it small however many
+// dark squares a patterned table adds.
+bool chooseMarks(const GreyView& image, const Reduced& r, const std::vector<Blob>& candidates, MarkFit& best) {
+    size_t holedTried = 0;
+    for (const Blob& holed : candidates) {
+        if (!holed.holed) continue;
+        if (holedTried++ == kMaxHoled) break;
+        const std::vector<const Blob*> p = partnersOf(holed, candidates);
+        for (size_t a = 0; a < p.size(); ++a)
+            for (size_t b = a + 1; b < p.size(); ++b)
+                for (size_t d = b + 1; d < p.size(); ++d) {
+                    const Blob* four[4] = {&holed, p[a], p[b], p[d]};
+                    fitFour(image, r, four, best);
+                }
+    }
+    return best.score >= 0;
 }
 
 Point polygonCentroid(const Point* p, int n, double& area) {
@@ -455,10 +585,11 @@ bool findChart(const GreyView& image, ChartPose& pose) {
     reduce(image, r);
     if (r.width < 16 || r.height < 16) return false;
     markDark(r);
-    const std::vector<Blob> candidates = markCandidates(findBlobs(r));
-    Homography reduced;
-    if (!chooseMarks(r, candidates, reduced)) return false;
-    return refine(image, r.factor, reduced, pose);
+    const std::vector<Blob> candidates = markCandidates(r, findBlobs(r));
+    MarkFit fit;
+    if (!chooseMarks(image, r, candidates, fit)) return false;
+    pose.mirrored = fit.mirrored;
+    return refine(image, r.factor, fit.h, pose);
 }
 
 }  // namespace focus

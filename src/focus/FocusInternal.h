@@ -40,11 +40,13 @@ struct Homography {
 bool homographyFrom(const Point from[4], const Point to[4], Homography& out);
 
 // The chart found in a photo: where it lies, and the light of its paper and
-// of its ink there (linear).
+// of its ink there (linear). Mirrored: only a reflection of the chart fits
+// the marks; toImage then maps the reflected chart.
 struct ChartPose {
     Homography toImage;
     double white;
     double ink;
+    bool mirrored = false;
 };
 
 // The median of `values` (the mean of the middle two for an even count); 0

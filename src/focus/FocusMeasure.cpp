@@ -247,7 +247,8 @@ constexpr double kNoEnd = 1e9;
 // The sharp zone along the chart's axis: where the blur disc, at each
 // place's own distance, stays within kSharpBlurPx.
 double sharpZone(const Homography& h, double focus, double slope) {
-    const double g = h.h[7] / h.w({0, 0});  // relative growth of distance per mm of y
+    // Relative growth of distance per mm along the chart, toward its far end.
+    const double g = std::fabs(h.h[7] / h.w({0, 0}));
     if (slope <= 0) return kNoEnd;
     const double half = kSharpBlurPx / slope;
     if (half * g >= 1) return kNoEnd;
@@ -260,6 +261,14 @@ std::string pastEndRefusal(const char* end, const char* side) {
     std::string text;
     appendf(text, "the focus lies past the chart's %s end, more than %.0f mm %s the target", end, kMeasuredHalfLength, side);
     return text;
+}
+
+// +1 when the chart's top end lies further from the camera than its bottom
+// end, -1 when nearer, 0 when the scale factor changes too little to tell.
+int farEndSign(const Homography& h) {
+    const double top = h.w({0, kScaleHalfLength}), bottom = h.w({0, -kScaleHalfLength});
+    if (std::fabs(top - bottom) < kMinScaleChange * std::min(top, bottom)) return 0;
+    return top > bottom ? 1 : -1;
 }
 
 }  // namespace
@@ -281,6 +290,8 @@ const char* refusalText(Refusal refusal) {
     case Refusal::PastFarEnd: return farEnd.c_str();
     case Refusal::PastNearEnd: return nearEnd.c_str();
     case Refusal::SharpZoneTooLong: return tooLong.c_str();
+    case Refusal::Mirrored: return "the photo is mirrored; use the camera's own file";
+    case Refusal::NearEndUnknown: return "the photo does not show which end of the chart is nearer; photograph it at about 45 degrees";
     }
     return "";
 }
@@ -292,6 +303,15 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     const GreyView image{pixels, width, height, stride};
     ChartPose pose;
     if (!findChart(image, pose)) return m;
+    if (pose.mirrored) {
+        m.refusal = Refusal::Mirrored;
+        return m;
+    }
+    const int away = farEndSign(pose.toImage);
+    if (away == 0) {
+        m.refusal = Refusal::NearEndUnknown;
+        return m;
+    }
     const Point origin = pose.toImage.apply({0, 0});
     const Point unitX = pose.toImage.apply({1, 0});
     m.px_per_mm = std::hypot(unitX.x - origin.x, unitX.y - origin.y);
@@ -304,7 +324,7 @@ Measurement measureGrey(const uint8_t* pixels, int width, int height, ptrdiff_t 
     // camera is turned); its crossing with the axis lies between the columns'.
     const double xl = -(kColumnMiddle + kStripeSlant * left.vertex);
     const double xr = kColumnMiddle + kStripeSlant * right.vertex;
-    m.focus_mm = (left.vertex * xr - right.vertex * xl) / (xr - xl);
+    m.focus_mm = away * (left.vertex * xr - right.vertex * xl) / (xr - xl);
     m.sides_disagree_mm = right.vertex - left.vertex;
     m.blur_px_per_mm = (left.slope + right.slope) / 2;
     m.sharpest_blur_px = (left.floor + right.floor) / 2;

@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -159,6 +160,15 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
             for (int y = 0; y < 800; ++y) cut.insert(cut.end(), full.begin() + y * 800, full.begin() + y * 800 + 640);
             return focus::encodeGrey(cut.data(), 640, 800, 0);
         };
+        // Left for right, as an editor's flip leaves a photo.
+        m["mirrored.jpg"] = [] {
+            camera::Scene s;
+            s.width = s.height = 800;
+            s.focusMm = 12;
+            std::vector<uint8_t> grey = camera::photograph(s);
+            for (auto row = grey.begin(); row != grey.end(); row += 800) std::reverse(row, row + 800);
+            return focus::encodeGrey(grey.data(), 800, 800, 90);
+        };
         m["notes.txt"] = [] { return std::string("not a photo\n"); };
         return m;
     }();
@@ -188,7 +198,9 @@ const RunCase kRuns[] = {
     {"DeepFocus", {"measure", "deep.jpg"}, 1,
      "deep.jpg: the sharp part covers more than a quarter of the chart's scale; open the aperture or move closer, to about "
      "15 times the focal length\n", "", ""},
-    {"FlatChartIsAllSharp", {"measure", "chart.png"}, 1, "chart.png: the sharp part covers more than a quarter", "", ""},
+    {"FlatChartShowsNoNearEnd", {"measure", "chart.png"}, 1,
+     "chart.png: the photo does not show which end of the chart is nearer; photograph it at about 45 degrees\n", "", ""},
+    {"Mirrored", {"measure", "mirrored.jpg"}, 1, "mirrored.jpg: the photo is mirrored; use the camera's own file\n", "", ""},
     {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
     {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": ",
      ", \"focal_length_mm\": 85, \"f_number\": 1.4, \"camera\": \"PelagoXcon virtual camera\"}\n"},

@@ -48,6 +48,12 @@ const SceneCase kScenes[] = {
     // The chart turned on the table: the two columns focus at different
     // heights, and the axis lies between them.
     {"Turned", scene(30, [](camera::Scene& s) { s.yawDeg = -5; }), {}},
+    // Its top edge toward the camera: the near end is read from the chart's
+    // scale, so beyond stays beyond.
+    {"TurnedRound", scene(15, [](camera::Scene& s) { s.yawDeg = 180; }), {}},
+    // Dark squares or bands of the marks' size all round the paper.
+    {"CheckerTable", scene(-8, [](camera::Scene& s) { s.table = camera::Table::Checker, s.fill = 0.6; }), {}},
+    {"StripedTableTurned", scene(20, [](camera::Scene& s) { s.table = camera::Table::Stripes, s.yawDeg = 170; }), {}},
     {"NoisyAndCoarse", scene(-10, [](camera::Scene& s) { s.iso = 3200, s.quality = 75; }), {}},
     {"DarkCornersLetterPaper", scene(-40, [](camera::Scene& s) {
          s.vignetting = 0.6, s.paper = focus::Paper::Letter, s.fNumber = 1.4;
