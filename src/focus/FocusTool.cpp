@@ -180,7 +180,7 @@ bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE
     }
     m = measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
     if (m.refusal == Refusal::None) return true;
-    sayAbout(err, path, refusalText(m.refusal));
+    sayAbout(err, path, refusalTextForLens(m.refusal, tags.focal_length_mm));
     return false;
 }
 
