@@ -12,16 +12,28 @@ namespace focus {
 // Larger photos are refused before decoding: no camera makes them.
 constexpr double kMaxPhotoPixels = 400e6;
 
+// The most the decoder may hold at once, in bytes (512 MB; with the
+// program's own few MB the process stays within 512 MiB). A photo whose
+// header says decoding needs more is refused before decoding, and the
+// decoder's allocations stop there whatever the header says.
+constexpr size_t kMaxDecodeBytes = 512000000;
+
 struct GreyPhoto {
     int width = 0;
     int height = 0;
     std::unique_ptr<uint8_t, void (*)(void*)> pixels{nullptr, nullptr};
 };
 
-// Decodes `size` bytes of JPEG or PNG. False with `error` in plain words.
+// Decodes `size` bytes of JPEG or PNG, once their header shows they can be
+// decoded within kMaxDecodeBytes. False with `error` a sentence for the
+// photographer: it is empty, cut short, too large (and what to save it as),
+// arithmetic-coded, or not a JPEG or PNG photo.
 bool decodeGreyPhoto(const uint8_t* data, size_t size, GreyPhoto& photo, std::string& error);
 
-// Reads and decodes the file at `path`. False with `error` in plain words.
+// Reads and decodes the file at `path` as decodeGreyPhoto does, without
+// waiting on a FIFO or device. False with `error` as there, or the system's
+// words when it cannot be opened, or "it is a directory", or "it is not a
+// regular file".
 bool readGreyPhoto(const std::string& path, GreyPhoto& photo, std::string& error);
 
 // The JPEG of an 8-bit grey image at `quality` (1 .. 100), or a PNG when

@@ -2,8 +2,10 @@
 // pelagoxcon-focus refuses, run as the user runs it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -119,6 +121,20 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
                 return camera::photographFile(s);
             };
         };
+        // Headers alone: a JPEG's frame (`sof`, a sampling byte for each
+        // component) and a PNG's IHDR, each with the format's end.
+        auto jpeg = [](char sof, int width, int height, std::string sampling) {
+            std::string frame = {'\xFF', '\xD8', '\xFF', sof, 0, char(8 + 3 * sampling.size()), 8,
+                                 char(height >> 8), char(height), char(width >> 8), char(width), char(sampling.size())};
+            for (char each : sampling) frame += {1, each, 0};
+            return [=] { return frame + "\xFF\xD9"; };
+        };
+        auto png = [](int width, int height, char depth) {
+            std::string ihdr("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+            for (int v : {width, height}) ihdr += {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+            ihdr += {depth, 2, 0, 0, 0, 0, 0, 0, 0};
+            return [=] { return ihdr + std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12); };
+        };
         std::map<std::string, std::function<std::string()>> m;
         m["focus20.jpg"] = scene(20, 1.4, 15);
         m["focus0.jpg"] = scene(0, 1.4, 15);
@@ -140,6 +156,16 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
             return focus::encodeGrey(cut.data(), 640, 800, 0);
         };
         m["notes.txt"] = [] { return std::string("not a photo\n"); };
+        m["empty.jpg"] = [] { return std::string(); };
+        m["short.jpg"] = [whole = scene(20, 1.4, 15)] {
+            const std::string w = whole();
+            return w.substr(0, w.size() / 2);
+        };
+        m["stub.jpg"] = jpeg('\xC0', 8000, 6000, "\x22\x11\x11");
+        m["progressive.jpg"] = jpeg('\xC2', 11648, 8736, "\x11\x11\x11");
+        m["huge.jpg"] = jpeg('\xC0', 20000, 20000, "\x11");
+        m["arithmetic.jpg"] = jpeg('\xC9', 800, 600, "\x11");
+        m["wide.png"] = png(8000, 6000, 16);
         return m;
     }();
     return makers;
@@ -170,7 +196,23 @@ const RunCase kRuns[] = {
     {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
     {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": "},
     {"MissingPhoto", {"measure", "missing.jpg"}, 1, "missing.jpg: No such file or directory\n", "", ""},
-    {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo", "", ""},
+    {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo\n", "", ""},
+    {"Fifo", {"measure", "pipe.fifo"}, 1, "pipe.fifo: it is not a regular file\n", "", ""},
+    {"FifoInPropose", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "pipe.fifo"}, 1,
+     "pipe.fifo: it is not a regular file\n", "", ""},
+    {"Directory", {"measure", "album.d"}, 1, "album.d: it is a directory\n", "", ""},
+    {"Empty", {"measure", "empty.jpg"}, 1, "empty.jpg: it is empty\n", "", ""},
+    {"CutShort", {"measure", "short.jpg"}, 1, "short.jpg: it is cut short\n", "", ""},
+    {"FarTooShortForItsHeader", {"measure", "stub.jpg"}, 1, "stub.jpg: it is cut short\n", "", ""},
+    {"ProgressiveTooLarge", {"measure", "progressive.jpg"}, 1,
+     "progressive.jpg: it is too large to measure (11648 x 8736, progressive JPEG); save it as an ordinary JPEG\n", "",
+     ""},
+    {"BaselineTooLarge", {"measure", "huge.jpg"}, 1,
+     "huge.jpg: it is too large to measure (20000 x 20000, JPEG); save it at a smaller size\n", "", ""},
+    {"Png16TooLarge", {"measure", "wide.png"}, 1,
+     "wide.png: it is too large to measure (8000 x 6000, 16-bit PNG); save it as a JPEG\n", "", ""},
+    {"Arithmetic", {"measure", "arithmetic.jpg"}, 1,
+     "arithmetic.jpg: it is an arithmetic-coded JPEG, which cannot be read; save it as an ordinary JPEG\n", "", ""},
     {"ValuesTooClose", {"propose", "--at", "0", "missing.jpg", "--at", "4", "missing.jpg"}, 1,
      "Take photos at two values at least 5 apart.\n", "", ""},
     {"OneValue", {"propose", "--at", "9", "focus0.jpg", "--at", "9", "focus12.jpg"}, 1,
@@ -206,6 +248,10 @@ protected:
         for (const std::string& a : args) {
             const auto maker = photoMakers().find(a);
             if (maker != photoMakers().end()) std::ofstream(_dir + "/" + a, std::ios::binary) << maker->second();
+            if (a == "pipe.fifo") {
+                ASSERT_TRUE(mkfifo((_dir + "/" + a).c_str(), 0600) == 0 || errno == EEXIST);
+            }
+            if (a == "album.d") std::filesystem::create_directory(_dir + "/" + a);
             if (a == "chart.png") {
                 ASSERT_EQ(run({"chart", "--dpi", "72", "chart.png"}).exitStatus, 0);
             }
