@@ -152,6 +152,25 @@ int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     return kExitResult;
 }
 
+// Refuses, on `err`, a photo given twice (or two files with its bytes): it
+// would pass the repeatability check by itself. A photo that cannot be
+// read is left for its measurement to refuse.
+bool samePhotoGivenTwice(const std::vector<std::pair<int, std::string>>& photos, FILE* err) {
+    std::vector<std::pair<PhotoDigest, const std::string*>> seen;
+    for (const auto& p : photos) {
+        PhotoDigest digest;
+        if (std::string error; !photoDigest(p.second, digest, error)) continue;
+        for (const auto& s : seen) {
+            if (s.first == digest) {
+                std::fprintf(err, "%s and %s are the same photo\n", s.second->c_str(), p.second.c_str());
+                return true;
+            }
+        }
+        seen.emplace_back(digest, &p.second);
+    }
+    return false;
+}
+
 int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
     bool json = false;
     std::vector<std::pair<int, std::string>> photos;
@@ -176,6 +195,7 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         std::fputs(proposalText(propose(nullptr, 0)).c_str(), err);
         return kExitRefused;
     }
+    if (samePhotoGivenTwice(photos, err)) return kExitRefused;
     std::vector<Sample> samples;
     bool refused = false;
     for (const auto& p : photos) {

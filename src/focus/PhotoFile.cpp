@@ -5,6 +5,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #ifdef _WIN32
 #include <fcntl.h>
@@ -33,6 +34,10 @@ const char kNotRegularFile[] = "it is not a regular file";
 const char kCutShort[] = "it is cut short";
 const char kArithmetic[] = "it is an arithmetic-coded JPEG, which cannot be read; save it as an ordinary JPEG";
 const char kNotAPhoto[] = "it is not a JPEG or PNG photo";
+
+constexpr size_t kDigestChunkBytes = 64 * 1024;
+constexpr uint64_t kFnvOffsetBasis = 14695981039346656037ull;
+constexpr uint64_t kFnvPrime = 1099511628211ull;
 
 const char* kindName(PhotoKind kind) {
     switch (kind) {
@@ -205,6 +210,19 @@ bool readGreyPhoto(const std::string& path, GreyPhoto& photo, std::string& error
         return stbi_load_from_file(file, width, height, channels, 1);
     };
     const bool ok = decodeChecked(bytes, load, photo, error);
+    std::fclose(file);
+    return ok;
+}
+
+bool photoDigest(const std::string& path, PhotoDigest& digest, std::string& error) {
+    FILE* file = openRegularFile(path, digest.size, error);
+    if (file == nullptr) return false;
+    std::vector<uint8_t> chunk(kDigestChunkBytes);
+    digest.hash = kFnvOffsetBasis;
+    for (size_t got; (got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0;)
+        for (size_t i = 0; i < got; ++i) digest.hash = (digest.hash ^ chunk[i]) * kFnvPrime;
+    const bool ok = !std::ferror(file);
+    if (!ok) error = std::strerror(errno);
     std::fclose(file);
     return ok;
 }

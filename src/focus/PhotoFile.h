@@ -36,6 +36,17 @@ bool decodeGreyPhoto(const uint8_t* data, size_t size, GreyPhoto& photo, std::st
 // regular file".
 bool readGreyPhoto(const std::string& path, GreyPhoto& photo, std::string& error);
 
+// A file's bytes, summed up: equal digests, the same photo.
+struct PhotoDigest {
+    uint64_t size = 0;  // bytes
+    uint64_t hash = 0;  // 64-bit FNV-1a
+    bool operator==(const PhotoDigest& other) const { return size == other.size && hash == other.hash; }
+};
+
+// The digest of the regular file at `path`, read through a small buffer.
+// False with `error` as readGreyPhoto words a file it cannot open.
+bool photoDigest(const std::string& path, PhotoDigest& digest, std::string& error);
+
 // The JPEG of an 8-bit grey image at `quality` (1 .. 100), or a PNG when
 // `quality` is 0; `dpi` (PNG only, when positive) is stored for printing.
 std::string encodeGrey(const uint8_t* pixels, int width, int height, int quality, int dpi = 0);

@@ -111,13 +111,14 @@ TEST(FocusChart, VectorDocumentsHaveThePapersSize) {
 // A photo the refusals need: a scene of the virtual camera, or made by hand.
 const std::map<std::string, std::function<std::string()>>& photoMakers() {
     static const std::map<std::string, std::function<std::string()>> makers = [] {
-        auto scene = [](double focusMm, double fNumber, double distance) {
+        auto scene = [](double focusMm, double fNumber, double distance, uint64_t seed = 1) {
             return [=] {
                 camera::Scene s;
                 s.width = s.height = 800;
                 s.focusMm = focusMm;
                 s.fNumber = fNumber;
                 s.distance = distance;
+                s.seed = seed;
                 return camera::photographFile(s);
             };
         };
@@ -156,6 +157,8 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
             return focus::encodeGrey(cut.data(), 640, 800, 0);
         };
         m["notes.txt"] = [] { return std::string("not a photo\n"); };
+        m["focus0-again.jpg"] = scene(0, 1.4, 15, 2);
+        m["copy.jpg"] = m["focus0.jpg"];
         m["empty.jpg"] = [] { return std::string(); };
         m["short.jpg"] = [whole = scene(20, 1.4, 15)] {
             const std::string w = whole();
@@ -213,13 +216,17 @@ const RunCase kRuns[] = {
      "wide.png: it is too large to measure (8000 x 6000, 16-bit PNG); save it as a JPEG\n", "", ""},
     {"Arithmetic", {"measure", "arithmetic.jpg"}, 1,
      "arithmetic.jpg: it is an arithmetic-coded JPEG, which cannot be read; save it as an ordinary JPEG\n", "", ""},
+    {"SameFileTwice", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "focus0.jpg"}, 1,
+     "focus0.jpg and focus0.jpg are the same photo\n", "", ""},
+    {"SameBytesTwice", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "focus12.jpg", "--at", "20", "copy.jpg"}, 1,
+     "focus0.jpg and copy.jpg are the same photo\n", "", ""},
     {"ValuesTooClose", {"propose", "--at", "0", "missing.jpg", "--at", "4", "missing.jpg"}, 1,
      "Take photos at two values at least 5 apart.\n", "", ""},
     {"OneValue", {"propose", "--at", "9", "focus0.jpg", "--at", "9", "focus12.jpg"}, 1,
      "Take photos at two values at least 5 apart.\n", "", ""},
     {"Disagree", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "focus12.jpg", "--at", "10", "focus20.jpg"}, 1,
      "The photos at 0 disagree by 1", " mm; the autofocus is not repeatable here: take more photos at 0.\n", ""},
-    {"SamePlace", {"propose", "--at", "-20", "focus0.jpg", "--at", "20", "focus0.jpg"}, 1,
+    {"SamePlace", {"propose", "--at", "-20", "focus0.jpg", "--at", "20", "focus0-again.jpg"}, 1,
      "The photos at the two values focus on the same place; is the lens in the zone you are tuning? Take photos at "
      "values further apart.\n",
      "", ""},
