@@ -7,6 +7,7 @@
 #include "ChartPng.h"
 #include "Focus.h"
 #include "PhotoFile.h"
+#include "Printable.h"
 #include "SafeSave.h"
 
 namespace focus {
@@ -162,7 +163,8 @@ bool samePhotoGivenTwice(const std::vector<std::pair<int, std::string>>& photos,
         if (std::string error; !photoDigest(p.second, digest, error)) continue;
         for (const auto& s : seen) {
             if (s.first == digest) {
-                std::fprintf(err, "%s and %s are the same photo\n", s.second->c_str(), p.second.c_str());
+                std::fprintf(err, "%s and %s are the same photo\n", printable(*s.second).c_str(),
+                             printable(p.second).c_str());
                 return true;
             }
         }
