@@ -134,7 +134,8 @@ FILE* openRegularFile(const std::string& path, uint64_t& size, std::string& erro
         error = std::strerror(errno);
     else if (status.st_size == 0)
         error = kEmpty;
-    FILE* file = error.empty() ? _fdopen(fd, "rb") : nullptr;
+    FILE* file = nullptr;
+    if (error.empty() && (file = _fdopen(fd, "rb")) == nullptr) error = std::strerror(errno);
     if (file == nullptr) _close(fd);
 #else
     const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -151,10 +152,10 @@ FILE* openRegularFile(const std::string& path, uint64_t& size, std::string& erro
         error = kNotRegularFile;
     else if (status.st_size == 0)
         error = kEmpty;
-    FILE* file = error.empty() ? fdopen(fd, "rb") : nullptr;
+    FILE* file = nullptr;
+    if (error.empty() && (file = fdopen(fd, "rb")) == nullptr) error = std::strerror(errno);
     if (file == nullptr) close(fd);
 #endif
-    if (file == nullptr && error.empty()) error = std::strerror(errno);
     size = file != nullptr ? uint64_t(status.st_size) : 0;
     return file;
 }
