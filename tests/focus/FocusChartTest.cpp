@@ -239,6 +239,22 @@ const RunCase kRuns[] = {
     {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
 };
 
+// The page decodes from memory: a photo refused on reading is refused there
+// in the same words.
+TEST(FocusPhoto, DecodingFromMemoryRefusesAlike) {
+    for (const RunCase& c : kRuns) {
+        const bool measure = c.args.size() == 2 && c.args[0] == "measure";
+        const auto maker = photoMakers().find(measure ? c.args[1] : "");
+        const std::string words = c.errStarts;
+        if (maker == photoMakers().end() || words.find(": it ") == std::string::npos) continue;
+        const std::string bytes = maker->second();
+        focus::GreyPhoto photo;
+        std::string error;
+        EXPECT_FALSE(focus::decodeGreyPhoto(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), photo, error));
+        EXPECT_EQ(c.args[1] + ": " + error + "\n", words) << c.name;
+    }
+}
+
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
