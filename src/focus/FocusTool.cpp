@@ -16,10 +16,6 @@ namespace {
 
 const char kProgram[] = "pelagoxcon-focus";
 
-// A JPEG's EXIF lies in its first segments, and a TIFF's first directory
-// near its start: this much of a photo tells both.
-constexpr size_t kPhotoHeadBytes = 128 * 1024;
-
 const char kUsage[] =
     "Usage: pelagoxcon-focus chart [--paper a4|letter] [--dpi N] OUT\n"
     "       pelagoxcon-focus measure PHOTO [--json]\n"
@@ -139,29 +135,11 @@ int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
     return kExitResult;
 }
 
-// The first kPhotoHeadBytes of the file at `path`; fewer when it is
-// shorter, none when it cannot be read.
-std::string photoHead(const std::string& path) {
-    std::string head(kPhotoHeadBytes, '\0');
-    FILE* file = std::fopen(path.c_str(), "rb");
-    head.resize(file ? std::fread(&head[0], 1, head.size(), file) : 0);
-    if (file) std::fclose(file);
-    return head;
-}
-
-const uint8_t* bytesOf(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
-
 // Reads and decodes the photo at `path` and its EXIF `tags`; false with
-// `error` in plain words: a format the decoder does not take, or a phone's
-// photo, gets words on what to do instead.
+// `error` in plain words, a phone's photo included.
 bool readPhoto(const std::string& path, GreyPhoto& photo, PhotoTags& tags, std::string& error) {
-    const bool decoded = readGreyPhoto(path, photo, error);
-    const std::string head = photoHead(path);
-    if (!decoded) {
-        if (const char* words = formatRefusalText(photoFormat(bytesOf(head), head.size()))) error = words;
-        return false;
-    }
-    tags = readExif(bytesOf(head), head.size());
+    if (!readGreyPhoto(path, photo, error)) return false;
+    tags = photo.tags;
     if (const char* phone = phoneRefusalText(tags)) {
         error = phone;
         return false;
@@ -202,6 +180,26 @@ int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     return kExitResult;
 }
 
+// Refuses, on `err`, a photo given twice (or two files with its bytes): it
+// would pass the repeatability check by itself. A photo that cannot be
+// read is left for its measurement to refuse.
+bool samePhotoGivenTwice(const std::vector<std::pair<int, std::string>>& photos, FILE* err) {
+    std::vector<std::pair<PhotoDigest, const std::string*>> seen;
+    for (const auto& p : photos) {
+        PhotoDigest digest;
+        if (std::string error; !photoDigest(p.second, digest, error)) continue;
+        for (const auto& s : seen) {
+            if (s.first == digest) {
+                std::fprintf(err, "%s and %s are the same photo\n", printable(*s.second).c_str(),
+                             printable(p.second).c_str());
+                return true;
+            }
+        }
+        seen.emplace_back(digest, &p.second);
+    }
+    return false;
+}
+
 int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
     bool json = false;
     std::vector<std::pair<int, std::string>> photos;
@@ -228,6 +226,7 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
         std::fputs(proposalText(propose(nullptr, 0)).c_str(), err);
         return kExitRefused;
     }
+    if (samePhotoGivenTwice(photos, err)) return kExitRefused;
     std::vector<Sample> samples;
     std::vector<int> photoValues, measured, pastEnd;
     std::vector<PhotoTags> tags(photos.size());

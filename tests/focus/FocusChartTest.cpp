@@ -2,9 +2,11 @@
 // pelagoxcon-focus refuses, run as the user runs it.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -113,16 +115,32 @@ TEST(FocusChart, VectorDocumentsHaveThePapersSize) {
 // A photo the refusals need: a scene of the virtual camera, or made by hand.
 const std::map<std::string, std::function<std::string()>>& photoMakers() {
     static const std::map<std::string, std::function<std::string()>> makers = [] {
-        auto scene = [](double focusMm, double fNumber, double distance, void (*adjust)(camera::Scene&) = nullptr) {
+        auto scene = [](double focusMm, double fNumber, double distance, void (*adjust)(camera::Scene&) = nullptr,
+                        uint64_t seed = 1) {
             return [=] {
                 camera::Scene s;
                 s.width = s.height = 800;
                 s.focusMm = focusMm;
                 s.fNumber = fNumber;
                 s.distance = distance;
+                s.seed = seed;
                 if (adjust) adjust(s);
                 return camera::photographFile(s);
             };
+        };
+        // Headers alone: a JPEG's frame (`sof`, a sampling byte for each
+        // component) and a PNG's IHDR, each with the format's end.
+        auto jpeg = [](char sof, int width, int height, std::string sampling) {
+            std::string frame = {'\xFF', '\xD8', '\xFF', sof, 0, char(8 + 3 * sampling.size()), 8,
+                                 char(height >> 8), char(height), char(width >> 8), char(width), char(sampling.size())};
+            for (char each : sampling) frame += {1, each, 0};
+            return [=] { return frame + "\xFF\xD9"; };
+        };
+        auto png = [](int width, int height, char depth) {
+            std::string ihdr("\x89PNG\r\n\x1A\n\0\0\0\x0DIHDR", 16);
+            for (int v : {width, height}) ihdr += {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+            ihdr += {depth, 2, 0, 0, 0, 0, 0, 0, 0};
+            return [=] { return ihdr + std::string("\0\0\0\0IEND\xAE\x42\x60\x82", 12); };
         };
         std::map<std::string, std::function<std::string()>> m;
         m["focus20.jpg"] = scene(20, 1.4, 15);
@@ -170,6 +188,18 @@ const std::map<std::string, std::function<std::string()>>& photoMakers() {
             return focus::encodeGrey(grey.data(), 800, 800, 90);
         };
         m["notes.txt"] = [] { return std::string("not a photo\n"); };
+        m["focus0-again.jpg"] = scene(0, 1.4, 15, nullptr, 2);
+        m["copy.jpg"] = m["focus0.jpg"];
+        m["empty.jpg"] = [] { return std::string(); };
+        m["short.jpg"] = [whole = scene(20, 1.4, 15)] {
+            const std::string w = whole();
+            return w.substr(0, w.size() / 2);
+        };
+        m["stub.jpg"] = jpeg('\xC0', 8000, 6000, "\x22\x11\x11");
+        m["progressive.jpg"] = jpeg('\xC2', 11648, 8736, "\x11\x11\x11");
+        m["huge.jpg"] = jpeg('\xC0', 20000, 20000, "\x11");
+        m["arithmetic.jpg"] = jpeg('\xC9', 800, 600, "\x11");
+        m["wide.png"] = png(8000, 6000, 16);
         return m;
     }();
     return makers;
@@ -218,14 +248,34 @@ const RunCase kRuns[] = {
     {"MixedFocalLengths", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "at50mm.jpg", "--at", "10", "focus20.jpg"}, 1,
      "The photos at 0 were taken at 50 mm and 85 mm; take them all with the same lens at the same focal length.\n", "", ""},
     {"MissingPhoto", {"measure", "missing.jpg"}, 1, "missing.jpg: No such file or directory\n", "", ""},
-    {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo", "", ""},
+    {"NotAPhoto", {"measure", "notes.txt"}, 1, "notes.txt: it is not a JPEG or PNG photo\n", "", ""},
+    {"Fifo", {"measure", "pipe.fifo"}, 1, "pipe.fifo: it is not a regular file\n", "", ""},
+    {"FifoInPropose", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "pipe.fifo"}, 1,
+     "pipe.fifo: it is not a regular file\n", "", ""},
+    {"Directory", {"measure", "album.d"}, 1, "album.d: it is a directory\n", "", ""},
+    {"Empty", {"measure", "empty.jpg"}, 1, "empty.jpg: it is empty\n", "", ""},
+    {"CutShort", {"measure", "short.jpg"}, 1, "short.jpg: it is cut short\n", "", ""},
+    {"FarTooShortForItsHeader", {"measure", "stub.jpg"}, 1, "stub.jpg: it is cut short\n", "", ""},
+    {"ProgressiveTooLarge", {"measure", "progressive.jpg"}, 1,
+     "progressive.jpg: it is too large to measure (11648 x 8736, progressive JPEG); save it as an ordinary JPEG\n", "",
+     ""},
+    {"BaselineTooLarge", {"measure", "huge.jpg"}, 1,
+     "huge.jpg: it is too large to measure (20000 x 20000, JPEG); save it at a smaller size\n", "", ""},
+    {"Png16TooLarge", {"measure", "wide.png"}, 1,
+     "wide.png: it is too large to measure (8000 x 6000, 16-bit PNG); save it as a JPEG\n", "", ""},
+    {"Arithmetic", {"measure", "arithmetic.jpg"}, 1,
+     "arithmetic.jpg: it is an arithmetic-coded JPEG, which cannot be read; save it as an ordinary JPEG\n", "", ""},
+    {"SameFileTwice", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "focus0.jpg"}, 1,
+     "focus0.jpg and focus0.jpg are the same photo\n", "", ""},
+    {"SameBytesTwice", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "focus12.jpg", "--at", "20", "copy.jpg"}, 1,
+     "focus0.jpg and copy.jpg are the same photo\n", "", ""},
     {"ValuesTooClose", {"propose", "--at", "0", "missing.jpg", "--at", "4", "missing.jpg"}, 1,
      "Take photos at two values at least 5 apart.\n", "", ""},
     {"OneValue", {"propose", "--at", "9", "focus0.jpg", "--at", "9", "focus12.jpg"}, 1,
      "Take photos at two values at least 5 apart.\n", "", ""},
     {"Disagree", {"propose", "--at", "0", "focus0.jpg", "--at", "0", "focus12.jpg", "--at", "10", "focus20.jpg"}, 1,
      "The photos at 0 disagree by 1", " mm; the autofocus is not repeatable here: take more photos at 0.\n", ""},
-    {"SamePlace", {"propose", "--at", "-20", "focus0.jpg", "--at", "20", "focus0.jpg"}, 1,
+    {"SamePlace", {"propose", "--at", "-20", "focus0.jpg", "--at", "20", "focus0-again.jpg"}, 1,
      "The photos at the two values focus on the same place; is the lens in the zone you are tuning? Take photos at "
      "values further apart.\n",
      "", ""},
@@ -257,6 +307,22 @@ TEST(FocusWords, CloserValueAndDistance) {
     EXPECT_EQ(focus::refusalTextForLens(focus::Refusal::SharpZoneTooLong, 100), tooLong + " (1.5 m for this 100 mm lens)");
 }
 
+// The page decodes from memory: a photo refused on reading is refused there
+// in the same words.
+TEST(FocusPhoto, DecodingFromMemoryRefusesAlike) {
+    for (const RunCase& c : kRuns) {
+        const bool measure = c.args.size() == 2 && c.args[0] == "measure";
+        const auto maker = photoMakers().find(measure ? c.args[1] : "");
+        const std::string words = c.errStarts;
+        if (maker == photoMakers().end() || words.find(": it is ") == std::string::npos) continue;
+        const std::string bytes = maker->second();
+        focus::GreyPhoto photo;
+        std::string error;
+        EXPECT_FALSE(focus::decodeGreyPhoto(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), photo, error));
+        EXPECT_EQ(c.args[1] + ": " + error + "\n", words) << c.name;
+    }
+}
+
 bool endsWith(const std::string& s, const std::string& tail) {
     return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
 }
@@ -273,6 +339,10 @@ protected:
         for (const std::string& a : args) {
             const auto maker = photoMakers().find(a);
             if (maker != photoMakers().end()) std::ofstream(_dir + "/" + a, std::ios::binary) << maker->second();
+            if (a == "pipe.fifo") {
+                ASSERT_TRUE(mkfifo((_dir + "/" + a).c_str(), 0600) == 0 || errno == EEXIST);
+            }
+            if (a == "album.d") std::filesystem::create_directory(_dir + "/" + a);
             if (a == "chart.png") {
                 ASSERT_EQ(run({"chart", "--dpi", "72", "chart.png"}).exitStatus, 0);
             }
