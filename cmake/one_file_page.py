@@ -18,7 +18,7 @@ import os
 import re
 import sys
 
-MAX_BYTES = 786432
+MAX_BYTES = 1048576
 MODULE_GLUE = "pelago.js"
 WASM_FILE = "pelago.wasm"
 IMAGE_TYPES = {".svg": "image/svg+xml", ".png": "image/png"}

@@ -1,17 +1,14 @@
 // The focus assistant: per lens, photos of the printed chart at two values
 // of one correction, measured in the module, and the value they propose.
-// The module decides everything (the values, each photo's measurement or
-// refusal, the proposal, whether a check photo lies on the target, every
-// line shown); this module decodes the photos, hands their grey pixels
-// over and shows what it says. What the owner has done stays while the tab
-// is open, per lens and field.
+// The module decides everything (the values, each photo's decoding, as the
+// console program decodes it, and its measurement or refusal, the
+// proposal, whether a check photo lies on the target, every line shown);
+// this module hands it the photos' files and shows what it says. What the
+// owner has done stays while the tab is open, per lens and field.
 import { loadCore, withString } from './core.js';
 import { addLensAction, setEntryText, fieldLabels, EDITOR_CHANGED } from './editor.js';
 import { writeEntry } from './adapter.js';
 
-// A tile's side: the browser draws at most 16 MP of a photo at a time, so
-// a 100 MP photo never needs a canvas of 400 MB.
-const TILE = 4000;
 // focus_value_state (src/web/FocusApi.h).
 const VALUE_WRITABLE = 1;
 const VALUE_HELD = 2;
@@ -278,60 +275,29 @@ function checkPhoto() {
   work(async () => {
     const measured = await measure(file);
     state.check.ok = measured.ok;
-    state.check.onTarget = measured.decoded && core._focus_check(value) === 1;
-    state.check.line = measured.decoded ? text(core._focus_check_line()) : measured.line;
+    state.check.onTarget = measured.read && core._focus_check(value) === 1;
+    state.check.line = measured.read ? text(core._focus_check_line()) : measured.line;
   });
 }
 
-// One photo's measurement: {decoded, ok, mm, zone, line}. The browser
-// decodes it without colour management, as the console program reads it.
+// One photo's measurement: {read, ok, mm, zone, line}. The module decodes
+// the file's bytes itself, as the console program does, so that both
+// measure the same pixels.
 async function measure(file) {
-  let bitmap;
+  let bytes;
   try {
-    bitmap = await createImageBitmap(file, { colorSpaceConversion: 'none' });
+    bytes = new Uint8Array(await file.arrayBuffer());
   } catch (error) {
-    return { decoded: false, ok: false, line: text(core._focus_unreadable_line()) };
+    return { read: false, ok: false, line: text(core._focus_unreadable_line()) };
   }
-  try {
-    try {
-      const pixels = core._focus_photo_pixels(bitmap.width, bitmap.height);
-      if (pixels) copyGrey(bitmap, pixels);
-    } catch (error) {
-      core._focus_photo_pixels(0, 0);  // the browser ran short: no photo to measure
-    }
-    const ok = core._focus_measure() === 1;
-    return {
-      decoded: true, ok, mm: core._focus_measured_mm(), zone: core._focus_measured_zone_mm(),
-      line: text(core._focus_measured_line()),
-    };
-  } finally {
-    bitmap.close();
-  }
-}
-
-// The photo's grey pixels into the module at `pointer`, one tile at a
-// time, weighted as the console program's decoder weighs red, green and
-// blue, so that both measure the same pixels.
-function copyGrey(bitmap, pointer) {
-  const { width, height } = bitmap;
-  const canvas = el.doc.createElement('canvas');
-  for (let top = 0; top < height; top += TILE) {
-    for (let left = 0; left < width; left += TILE) {
-      const w = Math.min(TILE, width - left);
-      const h = Math.min(TILE, height - top);
-      canvas.width = w;
-      canvas.height = h;
-      const context = canvas.getContext('2d', { willReadFrequently: true });
-      context.drawImage(bitmap, left, top, w, h, 0, 0, w, h);
-      const rgba = context.getImageData(0, 0, w, h).data;
-      const heap = core.HEAPU8;
-      for (let y = 0, i = 0; y < h; y++) {
-        let out = pointer + (top + y) * width + left;
-        for (let x = 0; x < w; x++, i += 4) heap[out++] = (77 * rgba[i] + 150 * rgba[i + 1] + 29 * rgba[i + 2]) >> 8;
-      }
-    }
-  }
-  canvas.width = canvas.height = 0;
+  // Without room for the file, focus_measure says so.
+  const room = core._focus_photo_bytes(bytes.length);
+  if (room) core.HEAPU8.set(bytes, room);
+  const ok = core._focus_measure() === 1;
+  return {
+    read: true, ok, mm: core._focus_measured_mm(), zone: core._focus_measured_zone_mm(),
+    line: text(core._focus_measured_line()),
+  };
 }
 
 // "Write VALUE to the adapter": the page's own write of the editor's

@@ -2,6 +2,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <cerrno>
 #include <new>
 #include <string>
 #include <vector>
@@ -9,6 +10,7 @@
 #include "AdapterApi.h"
 #include "EditorApi.h"
 #include "Focus.h"
+#include "PhotoFile.h"
 #include "SettingsEditor.h"
 
 namespace {
@@ -17,12 +19,16 @@ namespace {
 // other on most lenses; the owner may take another.
 constexpr int kSecondValueStep = 20;
 
+constexpr char kNoRoom[] =
+    "this browser has no room left for a photo this large; close other tabs, or use a smaller photo";
+
 std::string g_text;  // the last string handed out
-std::vector<uint8_t> g_pixels;
-int g_width = 0;
-int g_height = 0;
+// The photo file the page copied in, one byte longer than the file: empty
+// only when there was no room for it, even for an empty file.
+std::vector<uint8_t> g_file;
 focus::Measurement g_measured{};
-bool g_measuredPhoto = false;  // false: there was no room for the last photo
+std::string g_unmeasured;  // why the last photo was not measured; "" when it was
+focus::PhotoTags g_tags;   // the last photo's EXIF
 std::vector<focus::Sample> g_samples;
 focus::Proposal g_proposal{};
 std::string g_checkLine;
@@ -35,8 +41,10 @@ const char* handOut(std::string text)
 
 std::string measuredLine()
 {
-    if (!g_measuredPhoto)
-        return "this browser has no room left for a photo this large; close other tabs, or use a smaller photo";
+    if (!g_unmeasured.empty())
+        return g_unmeasured;
+    if (g_measured.refusal != focus::Refusal::None)
+        return focus::refusalTextForLens(g_measured.refusal, g_tags.focal_length_mm);
     return focus::measurementLine(g_measured);
 }
 
@@ -44,33 +52,46 @@ std::string measuredLine()
 
 extern "C" {
 
-EMSCRIPTEN_KEEPALIVE uint8_t* focus_photo_pixels(int width, int height)
+EMSCRIPTEN_KEEPALIVE uint8_t* focus_photo_bytes(double size)
 {
-    std::vector<uint8_t>().swap(g_pixels);
-    g_width = g_height = 0;
-    if (width <= 0 || height <= 0)
+    std::vector<uint8_t>().swap(g_file);
+    // A double, so that no size the browser reports wraps to a small one.
+    if (!(size >= 0) || size >= static_cast<double>(g_file.max_size()))
         return nullptr;
-    // A browser that decoded the photo may still leave too little memory
-    // for its grey copy: that photo is refused, the page goes on.
     try {
-        g_pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        g_file.resize(static_cast<size_t>(size) + 1);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
-    g_width = width;
-    g_height = height;
-    return g_pixels.data();
+    return g_file.data();
 }
 
 EMSCRIPTEN_KEEPALIVE int focus_measure()
 {
     g_measured = focus::Measurement{};
     g_measured.refusal = focus::Refusal::ChartNotFound;
-    g_measuredPhoto = !g_pixels.empty();
-    if (g_measuredPhoto)
-        g_measured = focus::measureGrey(g_pixels.data(), g_width, g_height, g_width);
-    std::vector<uint8_t>().swap(g_pixels);
-    return g_measured.refusal == focus::Refusal::None ? 1 : 0;
+    g_unmeasured = kNoRoom;
+    g_tags = focus::PhotoTags{};
+    if (!g_file.empty()) {
+        focus::GreyPhoto photo;
+        std::string error;
+        // The decoder refuses a file it cannot read, and fails alike when
+        // the browser gives no more memory: only errno tells the two apart.
+        errno = 0;
+        const bool decoded = focus::decodeGreyPhoto(g_file.data(), g_file.size() - 1, photo, error);
+        std::vector<uint8_t>().swap(g_file);
+        g_tags = photo.tags;
+        const char* phone = decoded ? focus::phoneRefusalText(photo.tags) : nullptr;
+        if (decoded && phone != nullptr) {
+            g_unmeasured = phone;
+        } else if (decoded) {
+            g_unmeasured.clear();
+            g_measured = focus::measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
+        } else if (errno != ENOMEM) {
+            g_unmeasured = error;
+        }
+    }
+    return g_unmeasured.empty() && g_measured.refusal == focus::Refusal::None ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE double focus_measured_mm()
@@ -90,12 +111,12 @@ EMSCRIPTEN_KEEPALIVE const char* focus_measured_line()
 
 EMSCRIPTEN_KEEPALIVE const char* focus_unreadable_line()
 {
-    return "this browser cannot read it as a picture";
+    return "this browser cannot read the file";
 }
 
 EMSCRIPTEN_KEEPALIVE int focus_measured_past_end()
 {
-    return g_measuredPhoto && focus::isPastEnd(g_measured.refusal) ? 1 : 0;
+    return g_unmeasured.empty() && focus::isPastEnd(g_measured.refusal) ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* focus_past_end_text(int past, int measured)

@@ -1,7 +1,8 @@
 // The focus assistant's C interface to the web page: photos of the printed
-// chart measured from grey pixels the page writes into the module's
-// memory, the values to take them at, and the value proposed from them.
-// The page renders what these say; every rule and text is here.
+// chart, whose files the page copies into the module's memory, decoded
+// and measured as the console program does, the values to take them at,
+// and the value proposed from them. The page renders what these say;
+// every rule and text is here.
 //
 // Strings returned are UTF-8, owned by the module and valid until the next
 // call of this interface; copy them at once. Lenses are numbered from 1,
@@ -16,15 +17,14 @@ extern "C" {
 
 // --- One photo ---------------------------------------------------------
 
-// Room for one photo's grey pixels, `width` x `height` bytes, row after
-// row, sRGB-encoded as cameras store them; 0 when the module cannot hold
-// that many. The page fills it, then calls focus_measure, which frees it.
-uint8_t* focus_photo_pixels(int width, int height);
+// Room for one photo file's `size` bytes, as they are on disk; 0 when the
+// module cannot hold that many. The page fills it, then calls
+// focus_measure, which frees it.
+uint8_t* focus_photo_bytes(double size);
 
-// Measures the photo in focus_photo_pixels and frees its room: 1 with a
-// result, 0 when the photo cannot be trusted or there was no room for it
-// (focus_photo_pixels(0, 0) frees the room of a photo the page could not
-// copy).
+// Decodes and measures the file in focus_photo_bytes, and frees it and
+// its pixels: 1 with a result, 0 when the file is not a photo that can be
+// read, the photo cannot be trusted, or there was no room for it.
 int focus_measure();
 // The last measurement: where focus lies and the length of the chart's
 // scale that is sharp (0 when refused), and its line: "Focus lies D mm
@@ -32,7 +32,7 @@ int focus_measure();
 double focus_measured_mm();
 double focus_measured_zone_mm();
 const char* focus_measured_line();
-// The line for a file the browser could not decode as a picture.
+// The line for a file the browser could not read.
 const char* focus_unreadable_line();
 // 1 when the last photo was refused for its focus lying past an end of
 // the chart's scale, else 0.

@@ -283,7 +283,7 @@ check_zip() {
 }
 
 # The one-file page needs nothing beside it and stays small enough to mail.
-ONE_FILE_MAX_BYTES=786432
+ONE_FILE_MAX_BYTES=1048576
 check_one_file() {
     local page="$1" size references
     size="$(stat -c %s "$page")"
