@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include "ChartPng.h"
 #include "Focus.h"
@@ -22,7 +23,7 @@ constexpr size_t kPhotoHeadBytes = 128 * 1024;
 
 const char kUsage[] =
     "Usage: pelagoxcon-focus chart [--paper a4|letter] [--dpi N] OUT\n"
-    "       pelagoxcon-focus measure PHOTO [--json]\n"
+    "       pelagoxcon-focus measure PHOTO [--json] [--picture OUT.png]\n"
     "       pelagoxcon-focus propose --at V PHOTO [--at V PHOTO ...] [--json]\n"
     "       pelagoxcon-focus --help | --version\n";
 
@@ -34,6 +35,8 @@ const char kHelp[] =
     "    --paper a4|letter  the paper it is printed on (a4)\n"
     "    --dpi N            the PNG's resolution, 72 to 1200 (300)\n"
     "  measure PHOTO        where the focus lies on the chart in a JPEG or PNG\n"
+    "    --picture OUT.png  also draw the chart as found, straightened, with the\n"
+    "                       focus line and the sharp zone\n"
     "  propose --at V PHOTO ...\n"
     "                       the value to set, from photos at two values or more\n"
     "                       (-127 to 127), each photo after its value\n"
@@ -184,20 +187,51 @@ bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE
     return false;
 }
 
+// Draws where the measurement `m` of the photo at `path` looked and saves it
+// as the PNG `picture`; nothing when the photo shows no chart. False after
+// saying on `err` why it was not written.
+bool savePicture(const std::string& path, const Measurement& m, const std::string& picture, FILE* err) {
+    GreyPhoto photo;
+    GreyImage image;
+    std::string error;
+    if (!readGreyPhoto(path, photo, error)) {
+        sayAbout(err, path, error);
+        return false;
+    }
+    if (!focusPicture(photo.pixels.get(), photo.width, photo.height, photo.width, m, image)) return true;
+    const std::string png = encodeGrey(image.pixels.data(), image.width, image.height, 0);
+    if (!safeSave(picture, bytesOf(png), png.size(), &error)) {
+        sayAbout(err, picture, error);
+        return false;
+    }
+    return true;
+}
+
 int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     bool json = false;
-    std::string path;
-    for (const std::string& a : args) {
+    std::string path, picture;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--json") {
             json = true;
+        } else if (a == "--picture") {
+            if (i + 1 >= args.size()) return usageError(err, "--picture needs a file");
+            picture = args[++i];
+            if (!endsWith(lower(picture), ".png")) return usageError(err, picture + " does not end in .png");
         } else if (std::string error; !takeFile("measure", a, path, error)) {
             return usageError(err, error);
         }
     }
     if (path.empty()) return usageError(err, "measure needs a photo");
-    Measurement m;
+    if (std::error_code same; !picture.empty() && (picture == path || std::filesystem::equivalent(picture, path, same)))
+        return usageError(err, "the picture " + picture + " would replace the photo");
+    Measurement m{};
+    m.refusal = Refusal::ChartNotFound;  // so it stays when the photo cannot be read
     PhotoTags tags;
-    if (!measurePhoto(path, m, tags, err)) return kExitRefused;
+    const bool measured = measurePhoto(path, m, tags, err);
+    // A refused photo's picture shows why, unless there was no chart to draw.
+    if (!picture.empty() && m.refusal != Refusal::ChartNotFound && !savePicture(path, m, picture, err)) return kExitRefused;
+    if (!measured) return kExitRefused;
     std::fprintf(out, "%s\n", (json ? withPhotoTags(measurementJson(m), tags) : measurementLine(m)).c_str());
     return kExitResult;
 }
