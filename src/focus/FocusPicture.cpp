@@ -58,9 +58,12 @@ void straighten(const GreyView& image, const Homography& toImage, int flip, int 
         for (int col = 0; col < picture.width; ++col, ++out) {
             const double left = col / kPicturePxPerMm - kPictureHalfWidthMm;
             double sum = 0;
-            for (int j = 0; j < samples; ++j)
-                for (int i = 0; i < samples; ++i)
-                    sum += greyAt(image, toImage.apply(chartPoint(left + (i + 0.5) * step, top - (j + 0.5) * step, flip)));
+            for (int j = 0; j < samples; ++j) {
+                for (int i = 0; i < samples; ++i) {
+                    const Point at = chartPoint(left + (i + 0.5) * step, top - (j + 0.5) * step, flip);
+                    sum += greyAt(image, toImage.apply(at));
+                }
+            }
             *out = static_cast<uint8_t>(std::lround(sum / (samples * samples)));
         }
     }
@@ -114,7 +117,8 @@ bool focusPicture(const uint8_t* pixels, int width, int height, ptrdiff_t stride
     ChartPose pose;
     if (!findChart(image, pose)) return false;
     const int flip = farEndSign(pose.toImage) < 0 ? -1 : 1;
-    const int samples = std::clamp(static_cast<int>(std::ceil(photoPxPerMm(pose.toImage) / kPicturePxPerMm)), 1, kMaxSamples);
+    const int reduction = static_cast<int>(std::ceil(photoPxPerMm(pose.toImage) / kPicturePxPerMm));
+    const int samples = std::clamp(reduction, 1, kMaxSamples);
     picture.width = kPictureWidth;
     picture.height = kPictureHeight;
     picture.pixels.assign(static_cast<size_t>(picture.width) * picture.height, 0);

@@ -230,7 +230,8 @@ int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     PhotoTags tags;
     const bool measured = measurePhoto(path, m, tags, err);
     // A refused photo's picture shows why, unless there was no chart to draw.
-    if (!picture.empty() && m.refusal != Refusal::ChartNotFound && !savePicture(path, m, picture, err)) return kExitRefused;
+    const bool chartFound = m.refusal != Refusal::ChartNotFound;
+    if (!picture.empty() && chartFound && !savePicture(path, m, picture, err)) return kExitRefused;
     if (!measured) return kExitRefused;
     std::fprintf(out, "%s\n", (json ? withPhotoTags(measurementJson(m), tags) : measurementLine(m)).c_str());
     return kExitResult;
