@@ -145,6 +145,33 @@ constexpr double kOnTargetShare = 0.1;
 // target, ..."). A refused measurement is not on target; `line` its words.
 bool checkLine(const Measurement& m, int value, std::string& line);
 
+// --- Where it looked -----------------------------------------------------
+
+// The picture of a measured photo: the whole chart straightened, its nearer
+// end at the bottom as the camera saw it, pointers at the target's depth on
+// both edges, and for a result the focus line (tilted as the two columns
+// found it) across a lightened band of the sharp zone. A wrong detection
+// shows as a chart that is not the chart.
+constexpr int kPictureWidth = 800;              // px
+constexpr double kPictureHalfWidthMm = 98.0;    // chart mm either side of the target
+constexpr double kPictureHalfHeightMm = 134.0;  // along the axis either side
+constexpr double kPicturePxPerMm = kPictureWidth / (2 * kPictureHalfWidthMm);
+
+// 8-bit grey pixels, sRGB-encoded, row after row without padding.
+struct GreyImage {
+    int width = 0;
+    int height = 0;
+    std::vector<uint8_t> pixels;
+};
+
+// Draws the picture of the photo (as measureGrey takes it) that measured
+// `m`: kPictureWidth px wide, the target at its middle, kPicturePxPerMm px
+// to every mm of the chart; what lies outside the photo is mid
+// grey. A refusal gets the chart without the focus line. False, `picture`
+// left empty, when the chart is not found in the photo.
+bool focusPicture(const uint8_t* pixels, int width, int height, ptrdiff_t stride, const Measurement& m,
+                  GreyImage& picture);
+
 // --- Proposing the value -------------------------------------------------
 
 constexpr int kValueMin = -127;

@@ -10,6 +10,9 @@
 
 namespace focus {
 
+// The middle of a column of the scale, across it, mm from the axis at y = 0.
+constexpr double kColumnMiddle = kColumnInnerX + kStripesPerColumn * kStripeWidth / 2;
+
 // Appends printf's output for `format` to `out`, cut at 255 bytes.
 void appendf(std::string& out, const char* format, ...);
 
@@ -52,6 +55,10 @@ struct ChartPose {
 // The median of `values` (the mean of the middle two for an even count); 0
 // for none. One sort for all the measurement's medians keeps the code small.
 double medianOf(std::vector<double> values);
+
+// +1 when the chart's top end lies further from the camera than its bottom
+// end, -1 when nearer, 0 when the scale factor changes too little to tell.
+int farEndSign(const Homography& h);
 
 // Finds the four corner marks and reads the chart's pose from them. False
 // when no four marks make a chart.

@@ -34,7 +34,6 @@ constexpr int kFitPasses = 6;
 constexpr double kOutlierSigmas = 3.5;
 // Beyond this floor the whole photo is blurred: the camera or chart moved.
 constexpr double kMaxFloorPx = 4.0;
-constexpr double kColumnMiddle = kColumnInnerX + kStripesPerColumn * kStripeWidth / 2;
 
 struct BandBlur {
     double y;     // band's middle, mm
@@ -263,15 +262,13 @@ std::string pastEndRefusal(const char* end, const char* side) {
     return text;
 }
 
-// +1 when the chart's top end lies further from the camera than its bottom
-// end, -1 when nearer, 0 when the scale factor changes too little to tell.
+}  // namespace
+
 int farEndSign(const Homography& h) {
     const double top = h.w({0, kScaleHalfLength}), bottom = h.w({0, -kScaleHalfLength});
     if (std::fabs(top - bottom) < kMinScaleChange * std::min(top, bottom)) return 0;
     return top > bottom ? 1 : -1;
 }
-
-}  // namespace
 
 const char* refusalText(Refusal refusal) {
     // Built once, from the constants they name.

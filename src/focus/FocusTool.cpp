@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
 
 #include "ChartPng.h"
 #include "Focus.h"
@@ -18,7 +19,7 @@ const char kProgram[] = "pelagoxcon-focus";
 
 const char kUsage[] =
     "Usage: pelagoxcon-focus chart [--paper a4|letter] [--dpi N] OUT\n"
-    "       pelagoxcon-focus measure PHOTO [--json]\n"
+    "       pelagoxcon-focus measure PHOTO [--json] [--picture OUT.png]\n"
     "       pelagoxcon-focus propose --at V PHOTO [--at V PHOTO ...] [--json]\n"
     "       pelagoxcon-focus --help | --version\n";
 
@@ -30,6 +31,8 @@ const char kHelp[] =
     "    --paper a4|letter  the paper it is printed on (a4)\n"
     "    --dpi N            the PNG's resolution, 72 to 1200 (300)\n"
     "  measure PHOTO        where the focus lies on the chart in a JPEG or PNG\n"
+    "    --picture OUT.png  also draw the chart as found, straightened, with the\n"
+    "                       focus line and the sharp zone\n"
     "  propose --at V PHOTO ...\n"
     "                       the value to set, from photos at two values or more\n"
     "                       (-127 to 127), each photo after its value\n"
@@ -147,9 +150,25 @@ bool readPhoto(const std::string& path, GreyPhoto& photo, PhotoTags& tags, std::
     return true;
 }
 
-// Measures one photo and reads its `tags`; false after saying on `err` why
-// there is no result.
-bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE* err) {
+// Draws where the measurement `m` of `photo` looked and saves it as the PNG
+// `picture`; nothing when the photo shows no chart. False after saying on
+// `err` why it was not written.
+bool savePicture(const GreyPhoto& photo, const Measurement& m, const std::string& picture, FILE* err) {
+    GreyImage image;
+    if (!focusPicture(photo.pixels.get(), photo.width, photo.height, photo.width, m, image)) return true;
+    const std::string png = encodeGrey(image.pixels.data(), image.width, image.height, 0);
+    if (std::string error; !safeSave(picture, reinterpret_cast<const uint8_t*>(png.data()), png.size(), &error)) {
+        sayAbout(err, picture, error);
+        return false;
+    }
+    return true;
+}
+
+// Measures one photo and reads its `tags`, and with a `picture` name saves
+// where it looked (a refused photo's picture shows why); false after saying
+// on `err` why there is no result.
+bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE* err,
+                  const std::string& picture = "") {
     GreyPhoto photo;
     std::string error;
     if (!readPhoto(path, photo, tags, error)) {
@@ -157,6 +176,7 @@ bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE
         return false;
     }
     m = measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
+    if (!picture.empty() && !savePicture(photo, m, picture, err)) return false;
     if (m.refusal == Refusal::None) return true;
     sayAbout(err, path, refusalTextForLens(m.refusal, tags.focal_length_mm));
     return false;
@@ -164,18 +184,25 @@ bool measurePhoto(const std::string& path, Measurement& m, PhotoTags& tags, FILE
 
 int measure(const std::vector<std::string>& args, FILE* out, FILE* err) {
     bool json = false;
-    std::string path;
-    for (const std::string& a : args) {
+    std::string path, picture;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
         if (a == "--json") {
             json = true;
+        } else if (a == "--picture") {
+            if (i + 1 >= args.size()) return usageError(err, "--picture needs a file");
+            picture = args[++i];
+            if (!endsWith(lower(picture), ".png")) return usageError(err, picture + " does not end in .png");
         } else if (std::string error; !takeFile("measure", a, path, error)) {
             return usageError(err, error);
         }
     }
     if (path.empty()) return usageError(err, "measure needs a photo");
-    Measurement m;
+    if (std::error_code same; !picture.empty() && (picture == path || std::filesystem::equivalent(picture, path, same)))
+        return usageError(err, "the picture " + picture + " would replace the photo");
+    Measurement m{};
     PhotoTags tags;
-    if (!measurePhoto(path, m, tags, err)) return kExitRefused;
+    if (!measurePhoto(path, m, tags, err, picture)) return kExitRefused;
     std::fprintf(out, "%s\n", (json ? withPhotoTags(measurementJson(m), tags) : measurementLine(m)).c_str());
     return kExitResult;
 }

@@ -213,6 +213,7 @@ struct RunCase {
     const char* errEnds;
     const char* outStarts;
     const char* outEnds = "";
+    bool picture = false;  // the file after --picture is written
 };
 
 const RunCase kRuns[] = {
@@ -292,6 +293,16 @@ const RunCase kRuns[] = {
     {"BlankBeforeDpi", {"chart", "--dpi", " 300", "chart.png"}, 2, "pelagoxcon-focus: --dpi is a whole number", "", ""},
     {"ControlsInNameEscaped", {"measure", "\x1b[2J.jpg"}, 1, "\\x1B[2J.jpg: No such file or directory\n", "", ""},
     {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
+    {"Picture", {"measure", "focus20.jpg", "--picture", "where20.png"}, 0, "", "", "Focus lies ",
+     " mm beyond the target (on the chart).\n", true},
+    {"PictureOfRefusedPhoto", {"measure", "offchart.jpg", "--picture", "whereoff.png"}, 1,
+     "offchart.jpg: no part of the chart's scale is sharp;", "", "", "", true},
+    {"NoPictureWithoutChart", {"measure", "blank.png", "--picture", "whereblank.png"}, 1,
+     "blank.png: the chart was not found", "", ""},
+    {"PictureNotPng", {"measure", "focus0.jpg", "--picture", "where.jpg"}, 2,
+     "pelagoxcon-focus: where.jpg does not end in .png\nUsage:", "", ""},
+    {"PictureOverPhoto", {"measure", "gone.png", "--picture", "gone.png"}, 2,
+     "pelagoxcon-focus: the picture gone.png would replace the photo", "", ""},
 };
 
 // Halfway back, never within the values' least spread; where to stand by lens.
@@ -320,6 +331,37 @@ TEST(FocusPhoto, DecodingFromMemoryRefusesAlike) {
         std::string error;
         EXPECT_FALSE(focus::decodeGreyPhoto(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size(), photo, error));
         EXPECT_EQ(c.args[1] + ": " + error + "\n", words) << c.name;
+    }
+}
+
+// The focus line lies where the truth puts it, relative to the camera, and
+// the chart is turned so that its nearer end is at the bottom.
+TEST(FocusPicture, FocusLineWhereTheTruthIs) {
+    for (const double yaw : {0.0, 180.0}) {
+        camera::Scene s;
+        s.width = s.height = 1200;
+        s.fNumber = 1.4;
+        s.distance = 15;
+        s.yawDeg = yaw;
+        s.focusMm = yaw ? -30 : 20;
+        const std::vector<uint8_t> photo = camera::photograph(s);
+        const focus::Measurement m = focus::measureGrey(photo.data(), s.width, s.height, s.width);
+        ASSERT_EQ(m.refusal, focus::Refusal::None) << yaw;
+        focus::GreyImage p;
+        ASSERT_TRUE(focus::focusPicture(photo.data(), s.width, s.height, s.width, m, p));
+        const auto at = [&](double x, double y) {
+            return p.pixels[int((focus::kPictureHalfHeightMm - y) * focus::kPicturePxPerMm) * p.width +
+                            int((x + focus::kPictureHalfWidthMm) * focus::kPicturePxPerMm)];
+        };
+        const int flip = yaw ? -1 : 1;
+        EXPECT_GT(at(-flip * focus::kMarkX, flip * focus::kMarkY), 150) << yaw;  // the holed mark's hole
+        EXPECT_LT(at(flip * focus::kMarkX, flip * focus::kMarkY), 100) << yaw;
+        // The darkest place on paper clear of the scale, away from the target.
+        double darkest = 0;
+        int least = 256;
+        for (double y = -95; y < 95; y += 0.05)
+            if (std::fabs(y) > 5 && at(16, y) < least) least = at(16, y), darkest = y;
+        EXPECT_NEAR(darkest, camera::truth(s).focusMm, 0.75) << yaw;
     }
 }
 
@@ -372,6 +414,13 @@ TEST_P(FocusRuns, SaysWhatTheIssueSays) {
     EXPECT_TRUE(endsWith(r.out, c.outEnds)) << r.out;
     if (c.status != 0) {
         EXPECT_TRUE(r.out.empty()) << r.out;
+    }
+    const auto picture = std::find(c.args.begin(), c.args.end(), "--picture");
+    if (picture != c.args.end() && picture + 1 != c.args.end()) {
+        focus::GreyPhoto png;
+        std::string error;
+        EXPECT_EQ(focus::readGreyPhoto(_dir + "/" + picture[1], png, error), c.picture) << error;
+        EXPECT_LE(png.width, focus::kPictureWidth);
     }
 }
 
