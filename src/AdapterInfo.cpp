@@ -1,5 +1,6 @@
 #include "AdapterInfo.h"
 
+#include <cstdarg>
 #include <cstdio>
 
 #include "Interrupt.h"
@@ -9,6 +10,14 @@
 namespace {
 
 std::string g_lastSerial;
+AdapterIdentity g_identity;
+
+// Where the lines of adapterIdentityLines start that each group of reads
+// fills: each group is printed once read, so a monitor that fails midway
+// leaves what was read before on the console.
+constexpr size_t kSerialLine = 1;
+constexpr size_t kFirmwareLine = 2;
+constexpr size_t kLineLimit = 64;  // longer than any line with numbers only
 
 unsigned _bits(uint32_t word, int shift, uint32_t mask)
 {
@@ -21,7 +30,44 @@ void _storeLe(uint32_t word, char* out)
         out[i] = static_cast<char>((word >> (8 * i)) & 0xFF);
 }
 
+std::string _formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
+std::string _formatted(const char* format, ...)
+{
+    char line[kLineLimit];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    return line;
+}
+
+// Prints the identity's lines from `from` up to `to`.
+void _printLines(const AdapterIdentity& identity, size_t from, size_t to)
+{
+    std::vector<std::string> lines = adapterIdentityLines(identity);
+    for (size_t i = from; i < to && i < lines.size(); ++i)
+        std::printf("%s\n", lines[i].c_str());
+}
+
 } // namespace
+
+std::vector<std::string> adapterIdentityLines(const AdapterIdentity& id)
+{
+    return {
+        "Bootloader Version: " + printable(id.bootloaderVersion),
+        "Adapter SN: " + printable(id.serialNumber) + _formatted(" , PCB Ver: 0x%04X", id.pcbVersion),
+        _formatted("Firmware Version: 0x%04X", id.firmwareVersion),
+        _formatted("ROM Version: 0x%02X", id.romVersion),
+        _formatted("Pre0=%u, Pre1=%u", id.pre0, id.pre1),
+        "Type=" + printable(std::string(1, static_cast<char>(id.typeLetter))),
+        _formatted("ADJ=%u", id.adj),
+    };
+}
+
+const AdapterIdentity& lastAdapterIdentity()
+{
+    return g_identity;
+}
 
 std::string adapterSerialNumber(Samba& samba)
 {
@@ -41,22 +87,28 @@ BlockResult adapterInfo(Samba& samba)
 {
     std::printf("\n");
     timer_start();
-    std::printf("Bootloader Version: %s\n", printable(samba.version()).c_str());
+    AdapterIdentity id;
+    id.bootloaderVersion = samba.version();
+    _printLines(id, 0, kSerialLine);
 
-    uint32_t hwver = samba.readWord(kAddrBoardId);
-    std::string sn = adapterSerialNumber(samba);
-    std::printf("Adapter SN: %s , PCB Ver: 0x%04X\n", printable(sn).c_str(), _bits(hwver, 0, 0xFFFF));
+    id.pcbVersion = _bits(samba.readWord(kAddrBoardId), 0, 0xFFFF);
+    id.serialNumber = adapterSerialNumber(samba);
+    _printLines(id, kSerialLine, kFirmwareLine);
 
     uint32_t dwv1 = samba.readWord(kAddrFwVersion);
     uint32_t dwv2 = samba.readWord(kAddrFwType);
     uint32_t romAdj = samba.readWord(kAddrAdj);
-    std::printf("Firmware Version: 0x%04X\nROM Version: 0x%02X\nPre0=%u, Pre1=%u\nType=%s\nADJ=%u\n",
-                _bits(dwv1, 0, 0xFFFF), _bits(dwv1, 16, 0xFF), _bits(dwv1, 24, 0xFF),
-                _bits(dwv2, 0, 0xFF), printable(std::string(1, static_cast<char>(_bits(dwv2, 8, 0xFF)))).c_str(),
-                _bits(romAdj, 8, 0xFF));
+    id.firmwareVersion = _bits(dwv1, 0, 0xFFFF);
+    id.romVersion = _bits(dwv1, 16, 0xFF);
+    id.pre0 = _bits(dwv1, 24, 0xFF);
+    id.pre1 = _bits(dwv2, 0, 0xFF);
+    id.typeLetter = installedTypeLetter(dwv2);
+    id.adj = _bits(romAdj, 8, 0xFF);
+    _printLines(id, kFirmwareLine, SIZE_MAX);
+    g_identity = id;
     printElapsed();
     // What an interrupted update leaves: -f would refuse it without -I.
-    if (installedTypeLetter(dwv2) == kNoFirmwareLetter)
+    if (id.typeLetter == kNoFirmwareLetter)
         offerWayBack({WayBackKind::NoFirmware, adapterPort(), ""});
     showProgress();
     return BlockResult::Completed;

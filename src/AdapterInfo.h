@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "ActionBlock.h"
 #include "SambaXcon.h"
@@ -34,8 +35,29 @@ std::string adapterSerialNumber(Samba& samba);
 // a front end that outlives a run can name what it keeps of that adapter.
 const std::string& lastAdapterSerialNumber();
 
-// Prints the monitor's version and the adapter's identity words, then the
-// time taken; an adapter without firmware (kNoFirmwareLetter) gets the way
+// What the info block reads: the monitor's version and the adapter's
+// identity words, as numbers and text before any escaping.
+struct AdapterIdentity {
+    std::string bootloaderVersion;
+    std::string serialNumber;  // as adapterSerialNumber reads it
+    unsigned pcbVersion = 0;
+    unsigned firmwareVersion = 0;
+    unsigned romVersion = 0;
+    unsigned pre0 = 0;
+    unsigned pre1 = 0;
+    uint8_t typeLetter = 0;  // kNoFirmwareLetter without firmware
+    unsigned adj = 0;
+};
+
+// The lines the info block prints for `identity`, without line ends, the
+// text in them made printable.
+std::vector<std::string> adapterIdentityLines(const AdapterIdentity& identity);
+
+// The identity the last info block read in full; all empty before any.
+const AdapterIdentity& lastAdapterIdentity();
+
+// Prints the monitor's version and the adapter's identity words
+// (adapterIdentityLines), then the time taken; an adapter without firmware (kNoFirmwareLetter) gets the way
 // back -f names in that state, its file FILE (offerWayBack). Monitor
 // failures propagate as SambaError. Always completes.
 BlockResult adapterInfo(Samba& samba);

@@ -5,6 +5,7 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "FailureLine.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PlatformPortFactory.h"
@@ -38,10 +39,10 @@ bool _connectNamedPort(Samba& samba, PortFactoryBase& factory, const std::string
     if (samba.connect(factory.create(name, true), kFallbackBaud))
         return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "No device found on %s\n", printable(name).c_str());
+    printFailure(stderr, "No device found on %s\n", printable(name).c_str());
     std::string reason = factory.explainFailure(name, samba.lastOpenResult());
     if (!reason.empty())
-        std::fprintf(stderr, "%s\n", printable(reason).c_str());
+        printFailure(stderr, "%s\n", printable(reason).c_str());
     return false;
 }
 
@@ -78,7 +79,7 @@ bool _chipAccepted(Samba& samba)
     if (id == kAcceptedChipId)
         return true;
     std::fflush(stdout);
-    std::fprintf(stderr, "Hardware failuser, ID %08x is not supported\n", static_cast<unsigned>(id));
+    printFailure(stderr, "Hardware failuser, ID %08x is not supported\n", static_cast<unsigned>(id));
     return false;
 }
 
@@ -138,7 +139,7 @@ int _endRun(int status, const char* failure)
     bool interrupted = interruptRequested() && adapterState() != AdapterState::Reported;
     if (failure != nullptr && !interrupted) {
         std::fflush(stdout);
-        std::fprintf(stderr, "\n%s\n", failure);
+        printFailure(stderr, "\n%s\n", failure);
     }
     if (interrupted) {
         _reportError("\n");
@@ -189,6 +190,7 @@ int deviceRoad(PelagoConfig& cfg, const char* file, std::unique_ptr<PortFactoryB
         samba.reset();
     };
     g_outcome = ActionOutcome::Completed;
+    clearFailureLine();
     try {
         samba = std::make_unique<Samba>();
         int status = _connectAndAct(cfg, *samba, *factory, file, port);

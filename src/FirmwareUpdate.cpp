@@ -5,6 +5,7 @@
 #include "AdapterInfo.h"
 #include "BackupChoice.h"
 #include "FirmwareCheck.h"
+#include "FailureLine.h"
 #include "Interrupt.h"
 #include "DriverValues.h"
 #include "Printable.h"
@@ -45,13 +46,13 @@ bool _fileAcceptable(std::FILE* f, const char* file)
 {
     g_loader_addr = kFirmwareLoadAddr;
     if (FirmwareCheck(f) != FW_OK) {
-        std::printf("Invalid firmware %s, abort\n", printable(file).c_str());
+        printFailure(stdout, "Invalid firmware %s, abort\n", printable(file).c_str());
         return false;
     }
     // The settings follow the payload from its trailing checksum on; the
     // position is just after that checksum now.
     if (g_eeprom_handle == kHandleWriteSettings && !_hasBytes(f, kSettingsAreaSize - kTrailerSize)) {
-        std::printf("Firmware %s lacks the adapter setting data, abort\n", printable(file).c_str());
+        printFailure(stdout, "Firmware %s lacks the adapter setting data, abort\n", printable(file).c_str());
         return false;
     }
     return true;
@@ -61,11 +62,11 @@ bool _boardAcceptable(Samba& samba)
 {
     uint32_t board = samba.readWord(kAddrBoardId);
     if (!firmwareTypeMatches(static_cast<uint8_t>(board >> 16), qvl_sigs)) {
-        std::puts("Firmware type does not match adapter, unable to update, abort");
+        printFailure(stdout, "Firmware type does not match adapter, unable to update, abort\n");
         return false;
     }
     if (!firmwarePcbMatches(static_cast<uint16_t>(board), g_hw_ver)) {
-        std::puts("Adapter PCB version doesn't match, unable to update, abort");
+        printFailure(stdout, "Adapter PCB version doesn't match, unable to update, abort\n");
         return false;
     }
     return true;
@@ -127,7 +128,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     // Read even when forced: a dead monitor should fail here, before the file.
     uint8_t installed = _installedTypeLetter(samba);
     if (installed != 'C' && installed != 'E' && !force) {
-        std::puts("Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort");
+        printFailure(stdout, "Not Quorvane EF/GFX or CONTAX645/GFX adapter, unable to update, abort\n");
         // An erased application area is what an interrupted update leaves.
         if (installed == kNoFirmwareLetter)
             offerWayBack({WayBackKind::NoFirmware, adapterPort(), file});
@@ -138,7 +139,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     timer_start();
     FilePtr fw(std::fopen(file, "rb"));
     if (!fw) {
-        std::printf("Failed in opening firmware file %s, abort\n", printable(file).c_str());
+        printFailure(stdout, "Failed in opening firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     if (!_fileAcceptable(fw.get(), file)) {
@@ -165,7 +166,7 @@ BlockResult firmwareUpdate(Samba& samba, const char* file, bool force)
     samba.initD();
 
     if (!_writeImage(samba, fw.get())) {
-        std::printf("\nFailed in reading firmware file %s, abort\n", printable(file).c_str());
+        printFailure(stdout, "\nFailed in reading firmware file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     std::puts("\nDone");

@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include "FailureLine.h"
 #include "Printable.h"
 
 namespace {
@@ -285,9 +286,10 @@ void reportAdapterState(bool interrupted)
     }
     if (!ways.empty() || !interrupted || g_state == AdapterState::Reported)
         return;
-    printErrorLine(g_state == AdapterState::Changed
-                       ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
-                       : "Interrupted: nothing was changed on the adapter");
+    keepFailureLine(g_state == AdapterState::Changed
+                        ? "Interrupted: the adapter was changed as asked; the actions after that were not run"
+                        : "Interrupted: nothing was changed on the adapter");
+    printErrorLine(lastFailureLine());
 }
 
 void reportFailedWrite()

@@ -7,6 +7,7 @@
 
 #include "ActionBlock.h"
 #include "AdapterInfo.h"
+#include "FailureLine.h"
 #include "Printable.h"
 #include "PrivateDirectory.h"
 #include "SettingsArea.h"
@@ -143,7 +144,7 @@ std::string _saveUnderFreeName(PrivateDirectory& dir, const std::string& dirPath
 
 bool _fail(const std::string& path, const std::string& reason)
 {
-    std::printf("Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
+    printFailure(stdout, "Failed to back up adapter setting to %s, abort\n", printable(path).c_str());
     printSaveFailureReason(reason);
     return false;
 }

@@ -7,10 +7,12 @@
 
 #include "LensTuning.h"
 #include "SettingsFile.h"
+#include "WholeNumber.h"
 #include "eeprom.h"
 #include "nvm.h"
 
-const char kEntryRefusedText[] = "Enter a whole number from -127 to 127, or leave it empty for default";
+const std::string kCorrectionRefusedText = "Enter " + wholeNumberText(kAfMin, kAfMax);
+const std::string kEntryRefusedText = kCorrectionRefusedText + ", or leave it empty for default";
 
 namespace {
 
@@ -20,9 +22,6 @@ const char* const kFieldLabels[kAfFieldCount] = {
     "1/2 to 3/4",
     "3/4 to wide/infinity",
 };
-
-// More significant digits than any value in range has: refused before converting.
-constexpr size_t kMaxEntryDigits = 3;
 
 // Longer status lines (a file name of hundreds of characters) are cut.
 constexpr size_t kStatusLineSize = 512;
@@ -66,22 +65,11 @@ bool parseEntry(const std::string& text, bool* isDefault, int* value)
     *isDefault = begin == end;
     if (*isDefault)
         return true;
-    bool negative = text[begin] == '-';
-    if (text[begin] == '-' || text[begin] == '+')
-        ++begin;
-    size_t digits = begin;
-    while (digits + 1 < end && text[digits] == '0')
-        ++digits;
-    if (begin == end || end - digits > kMaxEntryDigits)
+    long number = 0;
+    if (!parseWholeNumber(text.substr(begin, end - begin), kAfMin, kAfMax, number))
         return false;
-    int number = 0;
-    for (size_t i = begin; i < end; ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(text[i])))
-            return false;
-        number = number * 10 + (text[i] - '0');
-    }
-    *value = negative ? -number : number;
-    return isAfValueInRange(*value);
+    *value = static_cast<int>(number);
+    return true;
 }
 
 } // namespace

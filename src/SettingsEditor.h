@@ -115,8 +115,10 @@ private:
 };
 
 // The refusal shown at an input whose text setEntry did not take.
-extern const char kEntryRefusedText[];
+extern const std::string kEntryRefusedText;
+// The refusal of a correction typed where a value is needed.
+extern const std::string kCorrectionRefusedText;
 
 // A correction typed where a value is needed (an empty field is no value):
-// true with *value from -127 to 127, read as setEntry reads its text.
+// true with *value from kAfMin to kAfMax, read as setEntry reads its text.
 bool parseCorrectionText(const std::string& text, int* value);

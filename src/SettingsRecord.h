@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "focus/CorrectionRange.h"
 #include "status_codes.h"
 
 struct EF_LENS_CTRL {
@@ -66,9 +67,7 @@ enum class SettingsSignature { Current, Old, Unknown };
 SettingsSignature classifySignature(const uint8_t* signature);
 
 // Autofocus correction bytes: 0xFF (-1) is "no correction set"; a user
-// value v in -127..127 is stored as v when v >= 0, else as v - 1.
-constexpr int kAfMin = -127;
-constexpr int kAfMax = 127;
+// value v in kAfMin..kAfMax is stored as v when v >= 0, else as v - 1.
 constexpr int8_t kAfDefault = -1;
 
 bool isAfDefault(int8_t stored);

@@ -9,6 +9,7 @@
 #include "BackupChoice.h"
 #include "EEPROM_Init.h"
 #include "ConsoleInput.h"
+#include "FailureLine.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "DriverValues.h"
@@ -82,20 +83,20 @@ BlockResult settingsWrite(Samba& samba, const char* file)
     timer_start();
     FilePtr in(std::fopen(file, "rb"));
     if (!in) {
-        std::printf("Failed in opening adapter setting file %s, abort\n", printable(file).c_str());
+        printFailure(stdout, "Failed in opening adapter setting file %s, abort\n", printable(file).c_str());
         return BlockResult::Aborted;
     }
     // Read before erasing: a short file must not leave the area half blank.
     uint8_t image[kSettingsAreaSize];
     if (std::fread(image, 1, sizeof image, in.get()) != sizeof image) {
-        std::printf("Adapter setting file %s is shorter than %u bytes, abort\n", printable(file).c_str(),
-                    static_cast<unsigned>(kSettingsAreaSize));
+        printFailure(stdout, "Adapter setting file %s is shorter than %u bytes, abort\n", printable(file).c_str(),
+                     static_cast<unsigned>(kSettingsAreaSize));
         return BlockResult::Aborted;
     }
     in.reset();
     // A firmware or any other file would leave the adapter without settings.
     if (!isSettingsImage(image)) {
-        std::printf(kNotSettingsFileFormat, printable(file).c_str());
+        printFailure(stdout, kNotSettingsFileFormat, printable(file).c_str());
         std::fputs("\n", stdout);
         return BlockResult::Aborted;
     }
@@ -137,7 +138,7 @@ BlockResult settingsSave(Samba& samba, const char* file)
     if (saved) {
         std::printf("Adapter setting saved to %s\n", printable(file).c_str());
     } else {
-        std::printf("Failed to create file %s , abort\n", printable(file).c_str());
+        printFailure(stdout, "Failed to create file %s , abort\n", printable(file).c_str());
         printSaveFailureReason(reason);
     }
     printElapsed();
@@ -151,7 +152,7 @@ BlockResult settingsClear(Samba& samba)
     showProgress();
     int count = 0;
     if (!_readCount(count)) {
-        std::printf("Wrong input, abort!");
+        printFailure(stdout, "Wrong input, abort!");
         showProgress();
         return BlockResult::Aborted;
     }

@@ -13,9 +13,6 @@ import { backupsKept, storeBackup, deleteBackup, listBackups, downloadBytes, wat
 
 const FIRMWARE_DIR = '/firmware';
 const SETTINGS_DIR = '/settings';
-const TIMING_LINE = /^done in .* seconds$/;
-const REASON_LINE = /^Reason: /;
-const IDENTITY_FIRST = /^Bootloader Version: /;
 const NEWLINE = 10;
 const LOG_DRAW_MS = 100;
 // adapter_outcome and adapter_way_back (src/web/AdapterApi.h).
@@ -38,7 +35,6 @@ let busy = false;
 let connected = false;
 let progress = { percent: 0, text: '0%' };
 let portLost = false;  // the browser said the chosen port went away
-let run = null;  // the running action's output lines
 let pending = [];  // bytes of the line being written, from either stream
 let pendingNode = null;  // where that line shows
 let undrawn = '';  // whole lines not in the Log yet
@@ -216,7 +212,7 @@ function connect() {
     installOffered = Boolean(core._adapter_way_back() & WAY_INSTALL_FIRMWARE);
     showConnection();
     if (connected) {
-      el.identity.textContent = identityBlock(run);
+      el.identity.textContent = core.UTF8ToString(core._adapter_identity_text());
     } else {
       await forgetPort();
     }
@@ -365,11 +361,10 @@ async function removeBackup(backup) {
 
 // Runs one exported action of the module, its output going to the Log;
 // ends with "Done" when the module says the action completed, else with
-// the module's way back (the button that recovers) or the run's failure
-// line, in the Status. The exit status.
+// the module's way back (the button that recovers) or the line the module
+// says the run failed with, in the Status. The exit status.
 async function runAction(name, path, isSettings) {
   core._adapter_set_link(Number(el.link.value));
-  run = [];
   drawLog();
   runStart = el.doc.createTextNode('');
   pendingNode.before(runStart);
@@ -384,23 +379,8 @@ async function runAction(name, path, isSettings) {
   runStart = null;
   const recovery = core.UTF8ToString(core._adapter_recovery_text()).trimEnd();
   const completed = core._adapter_outcome() === OUTCOME_COMPLETED;
-  showStatus(recovery || (completed ? 'Done' : failureLine(run)));
+  showStatus(recovery || (completed ? 'Done' : core.UTF8ToString(core._adapter_failure_text())));
   return status;
-}
-
-// The line that says why a run failed: its last, leaving out the timing
-// line and the reason a message already has on the line before.
-function failureLine(lines) {
-  const telling = lines.filter((l) => l.trim() && !TIMING_LINE.test(l) && !REASON_LINE.test(l));
-  return telling.length ? telling[telling.length - 1] : 'Failed';
-}
-
-// The identity lines -i printed: from the bootloader version to the timing.
-function identityBlock(lines) {
-  const first = lines.findIndex((l) => IDENTITY_FIRST.test(l));
-  if (first < 0) return '';
-  const end = lines.findIndex((l, i) => i > first && TIMING_LINE.test(l));
-  return lines.slice(first, end < 0 ? undefined : end).join('\n');
 }
 
 function writeModuleFile(dir, name, bytes) {
@@ -590,7 +570,6 @@ function logByte(stream, byte) {
   }
   const line = new TextDecoder().decode(new Uint8Array(pending));
   pending = [];
-  if (run) run.push(line);
   logLine(line);
 }
 

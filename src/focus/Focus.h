@@ -31,6 +31,8 @@
 #include <string>
 #include <vector>
 
+#include "CorrectionRange.h"
+
 namespace focus {
 
 // --- The chart ---------------------------------------------------------
@@ -174,8 +176,8 @@ bool focusPicture(const uint8_t* pixels, int width, int height, ptrdiff_t stride
 
 // --- Proposing the value -------------------------------------------------
 
-constexpr int kValueMin = -127;
-constexpr int kValueMax = 127;
+constexpr int kValueMin = kAfMin;
+constexpr int kValueMax = kAfMax;
 // Values closer than this cannot show how far one step moves the focus.
 constexpr int kMinValueSpread = 5;
 // Whether photos at values from `lowest` to `highest` can make a proposal.

@@ -39,6 +39,8 @@ std::string measurementLine(const Measurement& m) {
     return out;
 }
 
+static_assert(kOnTargetShare == 0.1, "the check line says \"a tenth\"");
+
 bool checkLine(const Measurement& m, int value, std::string& line) {
     line.clear();
     if (m.refusal != Refusal::None) {

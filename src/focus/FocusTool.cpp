@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 #include <filesystem>
 
 #include "ChartPng.h"
@@ -11,6 +10,7 @@
 #include "PhotoTags.h"
 #include "Printable.h"
 #include "SafeSave.h"
+#include "WholeNumber.h"
 
 namespace focus {
 namespace {
@@ -41,6 +41,8 @@ const char kHelp[] =
     "\n"
     "Exit status: 0 with a result, 1 when a photo or the photos are refused or\n"
     "a file cannot be read or written, 2 for a bad command line.\n";
+static_assert(kMinDpi == 72 && kMaxDpi == 1200, "the help says \"72 to 1200\"");
+static_assert(kValueMin == -127 && kValueMax == 127, "the help says \"-127 to 127\"");
 
 // "NAME: WORDS" on `err`, for a photo or a file that is refused. Names
 // come from the command line and may hold control characters: they reach
@@ -62,17 +64,6 @@ std::string lower(std::string s) {
 bool endsWith(const std::string& s, const char* tail) {
     const std::string t(tail);
     return s.size() > t.size() && s.compare(s.size() - t.size(), t.size(), t) == 0;
-}
-
-// A whole decimal number from `lo` to `hi`, sign allowed, nothing else:
-// strtol's own leading blanks included.
-bool parseWhole(const std::string& text, long lo, long hi, long& value) {
-    if (text.empty() || text.size() > 6) return false;
-    const size_t digits = text[0] == '-' || text[0] == '+' ? 1 : 0;
-    if (digits >= text.size() || !std::isdigit(static_cast<unsigned char>(text[digits]))) return false;
-    char* end = nullptr;
-    value = std::strtol(text.c_str(), &end, 10);
-    return *end == '\0' && std::isdigit(static_cast<unsigned char>(text.back())) && value >= lo && value <= hi;
 }
 
 bool isOption(const std::string& arg) { return arg.size() > 1 && arg[0] == '-'; }
@@ -106,8 +97,8 @@ int chart(const std::vector<std::string>& args, FILE* out, FILE* err) {
                 if (lower(v) != "a4" && lower(v) != "letter") return usageError(err, "--paper is a4 or letter, not " + v);
                 paper = lower(v) == "a4" ? Paper::A4 : Paper::Letter;
             } else {
-                if (!parseWhole(v, kMinDpi, kMaxDpi, dpi))
-                    return usageError(err, "--dpi is a whole number from 72 to 1200, not " + v);
+                if (!parseWholeNumber(v, kMinDpi, kMaxDpi, dpi))
+                    return usageError(err, "--dpi is " + wholeNumberText(kMinDpi, kMaxDpi) + ", not " + v);
                 dpiGiven = true;
             }
         } else if (std::string error; !takeFile("chart", a, path, error)) {
@@ -238,8 +229,8 @@ int proposeValue(const std::vector<std::string>& args, FILE* out, FILE* err) {
             if (i + 2 >= args.size()) return usageError(err, "--at needs a value and a photo");
             // An option where the photo belongs is a slip, not a file name.
             if (isOption(args[i + 2])) return usageError(err, "--at " + args[i + 1] + " needs a photo, not " + args[i + 2]);
-            if (!parseWhole(args[i + 1], kValueMin, kValueMax, v))
-                return usageError(err, "the value " + args[i + 1] + " is not a whole number from -127 to 127");
+            if (!parseWholeNumber(args[i + 1], kValueMin, kValueMax, v))
+                return usageError(err, "the value " + args[i + 1] + " is not " + wholeNumberText(kValueMin, kValueMax));
             photos.emplace_back(static_cast<int>(v), args[i + 2]);
             i += 2;
         } else {

@@ -16,6 +16,7 @@
 #include "AdapterInfo.h"
 #include "DeviceRoad.h"
 #include "EditorApi.h"
+#include "FailureLine.h"
 #include "FirmwareUpdate.h"
 #include "Interrupt.h"
 #include "PelagoXcon.h"
@@ -40,6 +41,7 @@ constexpr int kNameSize = 256;
 constexpr int kStatusOk = 0;
 constexpr int kStatusFailed = 1;
 constexpr const char* kNoFile = "FILE";  // the -s argument before the adapter names it
+constexpr const char* kNoFailureLine = "Failed";  // a run that failed before saying anything
 constexpr const char* kWriteDeclined = "Cancelled: nothing was written to the adapter";
 // adapter_set_link's values: the page's "Link" choices in their order.
 constexpr int kLinkUsb = 1;
@@ -57,6 +59,7 @@ std::string g_readSerial;      // the serial number read with the area
 bool g_readLogged = false;     // the read's hook logged its command
 AdapterConnection g_connection = ADAPTER_NOT_CONNECTED;
 std::string g_connectedTo;     // the serial number of the adapter connected
+std::string g_identityText;    // what -i printed of that adapter
 bool g_writeDeclined = false;  // the question before a backup's write was answered no
 // Backups in kBackupDir the browser could not store, only download: their
 // way back goes through the user's downloads, not the Backups list.
@@ -188,6 +191,7 @@ void _clearOutcome()
     g_wayBackFile.clear();
     g_recoveryText.clear();
     g_writeDeclined = false;
+    clearFailureLine();
 }
 
 AdapterOutcome _roadOutcome()
@@ -345,7 +349,7 @@ bool _nameReadAfterAdapter(Samba& samba, std::string& file)
     _logCommand({"-s", path.empty() ? tried : path});
     g_readLogged = true;
     if (path.empty()) {
-        std::printf("Failed to create file %s , abort\n", printable(tried).c_str());
+        printFailure(stdout, "Failed to create file %s , abort\n", printable(tried).c_str());
         printSaveFailureReason(reason);
         return false;
     }
@@ -382,7 +386,7 @@ bool _askBeforeWritingBackup(Samba& samba, std::string& file)
     if (pelago_ask_write_backup(question.c_str()))
         return true;
     g_writeDeclined = true;
-    std::printf("\n%s\n", kWriteDeclined);  // the connect line has no line end yet
+    printFailure(stdout, "\n%s\n", kWriteDeclined);  // the connect line has no line end yet
     return false;
 }
 
@@ -413,11 +417,14 @@ EMSCRIPTEN_KEEPALIVE int adapter_connect()
 {
     int status = _run({"-i"});
     g_connectedTo.clear();
+    g_identityText.clear();
     if (webSerialPortName().empty()) {
         g_connection = ADAPTER_NO_PORT_CHOSEN;
     } else if (status == kStatusOk) {
         g_connection = ADAPTER_CONNECTED;
         g_connectedTo = lastAdapterSerialNumber();
+        for (const std::string& line : adapterIdentityLines(lastAdapterIdentity()))
+            g_identityText += (g_identityText.empty() ? "" : "\n") + line;
     } else {
         // The browser refusing the port is told apart from a port that
         // opened and stayed silent: the two need different help.
@@ -437,6 +444,7 @@ EMSCRIPTEN_KEEPALIVE void adapter_port_released()
     if (!g_connectedTo.empty())
         g_connection = ADAPTER_NOT_CONNECTED;
     g_connectedTo.clear();
+    g_identityText.clear();
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_connection()
@@ -464,6 +472,16 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_connection_text()
     return "Not connected";
 }
 
+EMSCRIPTEN_KEEPALIVE const char* adapter_identity_text()
+{
+    return g_identityText.c_str();
+}
+
+EMSCRIPTEN_KEEPALIVE const char* adapter_failure_text()
+{
+    return lastFailureLine().empty() ? kNoFailureLine : lastFailureLine().c_str();
+}
+
 EMSCRIPTEN_KEEPALIVE int adapter_reset()
 {
     return _run({"-R"});
@@ -487,7 +505,7 @@ EMSCRIPTEN_KEEPALIVE int adapter_write_settings(const char* path, int isSettings
         _clearOutcome();
         g_outcome = ADAPTER_REFUSED;
         _logCommand({"-u", path});
-        std::printf(kNotSettingsFileFormat, printable(path).c_str());
+        printFailure(stdout, kNotSettingsFileFormat, printable(path).c_str());
         std::fputs("\n", stdout);
         std::fflush(stdout);
         return kStatusFailed;

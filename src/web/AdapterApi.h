@@ -75,6 +75,15 @@ void adapter_port_released();
 int adapter_connection();
 const char* adapter_connection_text();
 
+// The identity lines the last Connect that succeeded printed, line ends
+// between them ("Bootloader Version: ...", "Adapter SN: ..." and the
+// rest); "" when not connected.
+const char* adapter_identity_text();
+
+// The line that says why the last action failed, as the console printed
+// it; "Failed" when it printed none. Meaningless for a completed action.
+const char* adapter_failure_text();
+
 // Resets the adapter, as `-p PORT -R`.
 int adapter_reset();
 

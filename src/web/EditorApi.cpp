@@ -129,7 +129,7 @@ EMSCRIPTEN_KEEPALIVE int editor_set_entry(int lens, int field, const char* text)
 
 EMSCRIPTEN_KEEPALIVE const char* editor_refusal_text()
 {
-    return kEntryRefusedText;
+    return kEntryRefusedText.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE int editor_edited()

@@ -142,7 +142,7 @@ EMSCRIPTEN_KEEPALIVE int focus_parse_value(const char* text, int* value)
 
 EMSCRIPTEN_KEEPALIVE const char* focus_value_refusal()
 {
-    return "Enter a whole number from -127 to 127";
+    return kCorrectionRefusedText.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE const char* focus_zone_note(int field)

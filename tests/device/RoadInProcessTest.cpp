@@ -13,13 +13,16 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "AdapterInfo.h"
 #include "AdapterSim.h"
+#include "DeviceExpect.h"
 #include "DeviceHarness.h"
 #include "DeviceRoad.h"
 #include "EEPROM_Init.h"
+#include "FailureLine.h"
 #include "FwCodec.h"
 #include "Interrupt.h"
 #include "MonitorScript.h"
@@ -196,11 +199,39 @@ TEST(DeviceRoadRelease, FactoryGoesBeforeClientOnEveryFailure)
             // The client refuses the chip itself and lets go of the port.
             EXPECT_EQ(events, (Events{"create " + pty, "port " + pty, "factory"}));
             EXPECT_EQ(r.err, "Try to open USB device ... No device found on " + pty + "\nresult 0 of " + pty + "\n");
+            EXPECT_EQ(lastFailureLine(), "result 0 of " + pty);
         } else {
             EXPECT_EQ(events, (Events{"create " + pty, "factory", "port " + pty}));
             EXPECT_EQ(r.err, "Try to open USB device ... \nSAM-BA operation failed\n");
+            EXPECT_EQ(lastFailureLine(), "SAM-BA operation failed");
         }
     }
+}
+
+// What a front end shows of the adapter comes from the fields the info
+// block read, and those are exactly what the console printed.
+TEST(InfoBlock, IdentityFieldsAreWhatTheConsolePrints)
+{
+    sim::AdapterSim adapter;
+    ASSERT_TRUE(adapter.start());
+    PelagoConfig cfg;
+    cfg.port = true;
+    cfg.portArg = adapter.ptyPath();
+    cfg.version = true;
+    Events events;
+    RoadRun r = runRoad(cfg, std::make_unique<FakeFactory>(Events{}, events));
+    ASSERT_EQ(r.status, 0) << r.err;
+    const AdapterIdentity& id = lastAdapterIdentity();
+    EXPECT_EQ(std::make_tuple(id.bootloaderVersion, id.serialNumber, id.pcbVersion, id.firmwareVersion, id.romVersion,
+                              id.pre0, id.pre1, id.typeLetter, id.adj),
+              std::make_tuple(std::string(sim::SimOptions::kDefaultVersionText), std::string("QE012345"), 0x0102u,
+                              0x0105u, 0u, 1u, 0u, uint8_t('E'), 127u));
+    std::string lines = "\n";
+    for (const std::string& line : adapterIdentityLines(id))
+        lines += line + "\n";
+    EXPECT_EQ(maskTimes(r.out), lines + "done in T seconds\n");
+    EXPECT_EQ(maskTimes(r.out), infoBlock("QE012345", "0x0102", "0x0105", "0x00", 1, 0, "E", 127));
+    EXPECT_EQ(lastFailureLine(), "");
 }
 
 namespace {
@@ -303,6 +334,7 @@ TEST(ChipCheck, AnotherChipFoundAfterConnectingIsRejectedInLowerCaseHex)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(r.err, "Try to open USB device ... Hardware failuser, ID 1001030c is not supported\n");
+    EXPECT_EQ(lastFailureLine(), "Hardware failuser, ID 1001030c is not supported");
     EXPECT_TRUE(wire->done()) << "the info block must not run";
 }
 

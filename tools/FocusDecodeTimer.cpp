@@ -1,6 +1,6 @@
 // Times measuring a photo against decoding it alone, in one run: the
 // benchmark bench/focus-bench prints both and their ratio.
-//   focus-bench PHOTO [RUNS]
+//   focus-decode-timer PHOTO [RUNS]
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -20,7 +20,7 @@ double seconds(std::chrono::steady_clock::time_point since) {
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: focus-bench PHOTO [RUNS]\n");
+        std::fprintf(stderr, "usage: focus-decode-timer PHOTO [RUNS]\n");
         return 2;
     }
     const int runs = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
