@@ -13,8 +13,15 @@ from selenium.webdriver.common.keys import Keys
 
 FIELDS = ["All range", "Tele/near to 1/2", "1/2 to 3/4", "3/4 to wide/infinity"]
 REFUSAL = "Enter a whole number from -127 to 127, or leave it empty for default"
-NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge, Opera or Firefox (153 or later) "
-             "on a desktop computer; the lens editor works here.")
+NO_SERIAL = ("This browser cannot reach serial ports. The adapter can be reached from Chrome or Edge on a "
+             "computer, Chrome on Android with a USB cable to the adapter, and Firefox 153 or later.")
+WAY_IN = ("A lens that front-focuses or back-focuses? The focus assistant finds its correction from photos of a "
+          "printed chart; it needs the adapter connected, or a settings file.")
+WAY_IN_READ = ("Connect the adapter and press \u201cRead settings from adapter\u201d, or open a settings file "
+               "saved from it: its lenses are listed below.")
+WAY_IN_OPEN = "Open a settings file saved from the adapter: its lenses are listed below."
+WAY_IN_FIND = ("Press \u201cFind the value\u201d beside the lens. The assistant takes you through the chart, "
+               "the photos and the value.")
 NEEDS_SERVER = ("This copy of the page needs a web server. Open PelagoXcon.html instead: "
                 "it works from disk.")
 READY = "Open a settings file to list its lenses."
@@ -129,9 +136,24 @@ class EditorPage(unittest.TestCase):
     def screenshot(self, name):
         self.browser.screenshot(f"{self.opening}-{name}")
 
+    def way_in_steps(self):
+        help = self.browser.driver.find_element(webpage.By.ID, "way-in-help")
+        return [step.text for step in help.find_elements(webpage.By.TAG_NAME, "li") if step.is_displayed()]
+
     def test_sample_lists_as_the_console_does(self):
         self.load_page()
+        # The way to the focus assistant, before any lens is listed.
+        self.assertIn(WAY_IN, " ".join(self.browser.by_name("Your lenses", "section").text.split()))
+        way_in = self.browser.by_label("Fix front or back focus")
+        self.assertEqual((self.way_in_steps(), way_in.get_attribute("aria-expanded")), ([], "false"))
+        way_in.click()
+        # Only what this browser can do: without Web Serial, the file alone.
+        serial = self.browser.driver.execute_script("return 'serial' in navigator")
+        steps = [WAY_IN_READ if serial else WAY_IN_OPEN, WAY_IN_FIND]
+        self.assertEqual((self.way_in_steps(), way_in.get_attribute("aria-expanded")), (steps, "true"))
+        self.screenshot("way-in.png")
         self.open_file("lenses.dat", sample())
+        self.assertEqual(self.way_in_steps(), [WAY_IN_FIND])
         self.assertEqual(self.status(), "lenses.dat: 4 lenses")
         expected = cli_listing(sample())
         self.assertEqual(self.table_rows(), [(str(n), focal, lens_id, n == 4) for n, ((focal, _), lens_id)
@@ -280,6 +302,7 @@ class EditorPage(unittest.TestCase):
         self.browser.set_viewport(*PHONE)
         self.addCleanup(self.browser.set_viewport)
         self.open_file("lenses.dat", sample())
+        self.type_entry(2, "All range", "4")  # its Undo shows beside its Find the value
         self.type_entry(3, "3/4 to wide/infinity", "300")
         self.browser.wait(lambda: self.browser.driver.find_element(webpage.By.ID, "refusal-3-3").is_displayed(),
                           "no refusal shown")
@@ -294,12 +317,24 @@ class EditorPage(unittest.TestCase):
                     right: Math.max(...[...document.querySelectorAll('#lenses input, #lenses svg, #lenses button')]
                                     .filter((e) => e.getClientRects().length).map((e) => box(e).right)),
                     labels: [...input.closest('tr').querySelectorAll('.field-label')].map((l) => l.innerText),
+                    // Each control a finger can reach: smaller than 44 px, or nearer than 8 px to another.
+                    touch: (() => {
+                      const shown = [...document.querySelectorAll('button, select, summary, .file-button, ' +
+                        'input:not([type=file])')].filter((e) => e.getClientRects().length && !e.closest('dialog'));
+                      const apart = (a, b) => Math.max(a.left - b.right, b.left - a.right, a.top - b.bottom,
+                                                       b.top - a.bottom);
+                      const name = (e) => e.getAttribute('aria-label') || e.textContent.trim();
+                      return shown.flatMap((e, i) => [
+                        ...(Math.min(box(e).width, box(e).height) < 44 ? [`${name(e)} small`] : []),
+                        ...shown.slice(i + 1).filter((o) => apart(box(e), box(o)) < 8).map((o) => `${name(e)}|${name(o)}`)]);
+                    })(),
                     refusal: [box(refusal).top >= box(input).bottom, box(refusal).right <= innerWidth,
                               refusal.scrollWidth <= refusal.clientWidth, refusal.innerText]};""")
         self.assertLessEqual(layout["page"], layout["view"], "the page scrolls sideways")
         self.assertLessEqual(layout["right"], layout["view"], "a lens is cut off at the right")
         self.assertEqual(layout["cards"], 0, "a lens card is wider than the page")
         self.assertEqual(layout["labels"], FIELDS)
+        self.assertEqual(layout["touch"], [])
         self.assertEqual(layout["refusal"], [True, True, True, REFUSAL])
 
     def test_a_file_longer_than_a_settings_file_is_never_saved(self):
