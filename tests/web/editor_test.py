@@ -139,12 +139,11 @@ class EditorPage(unittest.TestCase):
 
     def test_sample_lists_as_the_console_does(self):
         self.load_page()
-        # The way to the focus assistant, before any lens is listed.
+        # The way to the assistant before any lens is listed, in steps this browser can take.
         self.assertIn(WAY_IN, " ".join(self.browser.by_name("Your lenses", "section").text.split()))
         way_in = self.browser.by_label("Fix front or back focus")
         self.assertEqual((self.way_in_steps(), way_in.get_attribute("aria-expanded")), ([], "false"))
         way_in.click()
-        # Only what this browser can do: without Web Serial, the file alone.
         serial = self.browser.driver.execute_script("return 'serial' in navigator")
         first, *rest = self.way_in_steps()
         self.assertEqual((first.startswith("Connect the adapter" if serial else "Open a settings file"), rest,
