@@ -33,8 +33,17 @@ export async function initEditor(documentRef = document) {
     writeDialog: documentRef.getElementById('write-settings-dialog'),
     writeNote: documentRef.getElementById('write-settings-note'),
     writeList: documentRef.getElementById('write-settings-list'),
+    wayIn: documentRef.getElementById('way-in'),
+    wayInHelp: documentRef.getElementById('way-in-help'),
+    wayInLenses: documentRef.getElementById('way-in-lenses'),
   };
   core = await loadCore();
+  // The assistant opens per lens, from its row: the way in says how to get there.
+  elements.wayIn.addEventListener('click', () => {
+    const open = elements.wayInHelp.hidden;
+    elements.wayInHelp.hidden = !open;
+    elements.wayIn.setAttribute('aria-expanded', String(open));
+  });
   elements.fileInput.addEventListener('change', openChosenFile);
   elements.download.addEventListener('click', downloadImage);
   // Asks only while something would be lost.
@@ -53,6 +62,7 @@ export async function initEditor(documentRef = document) {
 // Status's prompt is never shown over a file opened meanwhile.
 export function startEditor() {
   elements.fileInput.disabled = false;
+  elements.wayIn.disabled = false;
   showStatus('Open a settings file to list its lenses.');
 }
 
@@ -241,6 +251,7 @@ function renderTable() {
   rows = [];
   elements.table.hidden = count === 0;
   elements.legend.hidden = count === 0;
+  elements.wayInLenses.hidden = count > 0;
   if (count === 0) return;
 
   const headRow = head.insertRow();

@@ -5,6 +5,10 @@
   'use strict';
   var NEEDS_SERVER = 'This copy of the page needs a web server. Open PelagoXcon.html instead: it works from disk.';
   var firstError = null;
+  var loaded = false;
+  // WebKit may fire `load` before it runs the module: only this long
+  // without a start, or an error on the way, means the page failed.
+  var START_WAIT_MS = 10000;
 
   // Known before the first paint, so that the page keeps its layout when
   // the module starts: without a serial port to reach (no Web Serial, or
@@ -38,17 +42,28 @@
           'the site is on the server.');
     } else if (event.message && !firstError) {
       firstError = event.message;
+      if (loaded) failed();
     }
   }, true);
 
+  function failed() {
+    if (started()) return;
+    if (firstError) {
+      say('This page could not start (' + firstError + '); reload it, or use a current browser.');
+    } else {
+      say('This page could not start its scripts; use a current browser with JavaScript on.');
+    }
+  }
+
   window.addEventListener('load', function () {
+    loaded = true;
     if (started()) return;
     if (fromDisk(moduleScript())) {
       say(NEEDS_SERVER);
     } else if (firstError) {
-      say('This page could not start (' + firstError + '); reload it, or use a current browser.');
+      failed();
     } else {
-      say('This page could not start its scripts; use a current browser with JavaScript on.');
+      setTimeout(failed, START_WAIT_MS);
     }
   });
 }());

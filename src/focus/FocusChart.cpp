@@ -48,7 +48,8 @@ constexpr Glyph kFont[] = {
     {'N', {0x11, 0x11, 0x19, 0x15, 0x13, 0x11, 0x11}}, {'O', {0x0E, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}},
     {'P', {0x1E, 0x11, 0x11, 0x1E, 0x10, 0x10, 0x10}}, {'R', {0x1E, 0x11, 0x11, 0x1E, 0x14, 0x12, 0x11}},
     {'S', {0x0F, 0x10, 0x10, 0x0E, 0x01, 0x01, 0x1E}}, {'T', {0x1F, 0x04, 0x04, 0x04, 0x04, 0x04, 0x04}},
-    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}},
+    {'U', {0x11, 0x11, 0x11, 0x11, 0x11, 0x11, 0x0E}}, {'V', {0x11, 0x11, 0x11, 0x11, 0x11, 0x0A, 0x04}},
+    {'W', {0x11, 0x11, 0x11, 0x15, 0x15, 0x15, 0x0A}}, {'X', {0x11, 0x11, 0x0A, 0x04, 0x0A, 0x11, 0x11}},
     {'Y', {0x11, 0x11, 0x0A, 0x04, 0x04, 0x04, 0x04}}, {'0', {0x0E, 0x11, 0x13, 0x15, 0x19, 0x11, 0x0E}},
     {'1', {0x04, 0x0C, 0x04, 0x04, 0x04, 0x04, 0x0E}}, {'2', {0x0E, 0x11, 0x01, 0x02, 0x04, 0x08, 0x1F}},
     {'3', {0x1F, 0x02, 0x04, 0x02, 0x01, 0x11, 0x0E}}, {'4', {0x02, 0x06, 0x0A, 0x12, 0x1F, 0x02, 0x02}},
@@ -62,7 +63,17 @@ constexpr Glyph kFont[] = {
 const char kInstructions[] = "THIS EDGE TOWARD THE CAMERA, AT ABOUT 45 DEGREES. FOCUS ON THE CENTRE.";
 constexpr double kInstructionsY = -105.0;
 const char kCheckBarLabel[] = "100 MM WHEN PRINTED AT 100 %";
-constexpr double kCheckBarLabelY = 109.0;
+constexpr double kCheckBarLabelY = 113.0;
+// The measurement reads the scale's own stripes, not the print's size.
+const char kScaleNote[] = "A PRINT A FEW PERCENT OFF DOES NOT CHANGE THE VALUE.";
+constexpr double kScaleNoteY = 109.0;
+// Between the top marks' quiet zones, which reach 13.5 mm from their centres.
+const char kTitle[] = "PELAGOXCON FOCUS CHART";
+constexpr double kTitleY = 124.0;
+constexpr double kTitleCell = 0.6;
+// The unit of the scale's numbers, past its far end and short of the bar.
+const char kScaleUnit[] = "MM FROM THE TARGET";
+constexpr double kScaleUnitY = 99.5;
 constexpr int kNumberedDepths[] = {-90, -60, -30, 30, 60, 90};
 constexpr double kTickEvery = 10.0;
 constexpr double kTickInner = 7.0;
@@ -130,6 +141,7 @@ void addScale(std::vector<Shape>& ink) {
         label[3] = '\0';
         addText(ink, label, 0.0, depth, kNumberCell);
     }
+    addText(ink, kScaleUnit, 0.0, kScaleUnitY, kTextCell);
 }
 
 void addTarget(std::vector<Shape>& ink) {
@@ -174,6 +186,7 @@ void addCheckBar(std::vector<Shape>& ink) {
     ink.push_back(rect(half - kCheckTickWidth, mid - kCheckTickHeight / 2, half, mid + kCheckTickHeight / 2));
     ink.push_back(rect(-half + kCheckTickWidth, y0, half - kCheckTickWidth, y1));
     addText(ink, kCheckBarLabel, 0.0, kCheckBarLabelY, kTextCell);
+    addText(ink, kScaleNote, 0.0, kScaleNoteY, kTextCell);
 }
 
 // One winding for all, counter-clockwise, as the coverage raster needs.
@@ -195,6 +208,7 @@ std::vector<Shape> buildInk() {
     addScale(ink);
     addCheckBar(ink);
     addText(ink, kInstructions, 0.0, kInstructionsY, kTextCell);
+    addText(ink, kTitle, 0.0, kTitleY, kTitleCell);
     for (Shape& s : ink) windCounterClockwise(s);
     return ink;
 }

@@ -28,7 +28,9 @@ using namespace std::literals;
 using focus::chartInk;
 using focus::Shape;
 
-constexpr double kPrinterMargin = 5.0;
+constexpr double kPrinterMargin = 6.0;
+// Where the mark finder expects white paper around a mark's centre.
+constexpr double kMarkQuietDistance = 13.5;
 
 double lowest(const Shape& s, bool x) {
     double v = 1e9;
@@ -50,6 +52,16 @@ TEST(FocusChart, GeometryHoldsItsContract) {
             EXPECT_GE(lowest(s, true), -page.width_mm / 2 + kPrinterMargin);
             EXPECT_LE(highest(s, false), page.height_mm / 2 - kPrinterMargin);
             EXPECT_GE(lowest(s, false), -page.height_mm / 2 + kPrinterMargin);
+        }
+        for (double cx : {-focus::kMarkX, focus::kMarkX}) {
+            for (double cy : {-focus::kMarkY, focus::kMarkY}) {
+                const double q = kMarkQuietDistance, m = focus::kMarkSize / 2;
+                const bool apart = lowest(s, true) >= cx + q || highest(s, true) <= cx - q ||
+                                   lowest(s, false) >= cy + q || highest(s, false) <= cy - q;
+                const bool marks = lowest(s, true) >= cx - m && highest(s, true) <= cx + m &&
+                                   lowest(s, false) >= cy - m && highest(s, false) <= cy + m;
+                EXPECT_TRUE(apart || marks) << "ink in the quiet zone of " << cx << ", " << cy;
+            }
         }
         // The autofocus sees only the target's bars near the middle, all
         // within 2 mm of depth.

@@ -13,8 +13,12 @@ from selenium.webdriver.common.keys import Keys
 
 FIELDS = ["All range", "Tele/near to 1/2", "1/2 to 3/4", "3/4 to wide/infinity"]
 REFUSAL = "Enter a whole number from -127 to 127, or leave it empty for default"
-NO_SERIAL = ("This browser cannot reach serial ports. Use Chrome, Edge, Opera or Firefox (153 or later) "
-             "on a desktop computer; the lens editor works here.")
+NO_SERIAL = ("This browser cannot reach serial ports. The adapter can be reached from Chrome or Edge on a "
+             "computer, Chrome on Android with a USB cable to the adapter, and Firefox 153 or later.")
+WAY_IN = ("A lens that front-focuses or back-focuses? The focus assistant finds its correction from photos of a "
+          "printed chart; it needs the adapter connected, or a settings file.")
+WAY_IN_FIND = ("Press \u201cFind the value\u201d beside the lens. The assistant takes you through the chart, "
+               "the photos and the value.")
 NEEDS_SERVER = ("This copy of the page needs a web server. Open PelagoXcon.html instead: "
                 "it works from disk.")
 READY = "Open a settings file to list its lenses."
@@ -129,9 +133,24 @@ class EditorPage(unittest.TestCase):
     def screenshot(self, name):
         self.browser.screenshot(f"{self.opening}-{name}")
 
+    def way_in_steps(self):
+        steps = self.browser.driver.find_elements(webpage.By.CSS_SELECTOR, "#way-in-help li")
+        return [step.text for step in steps if step.is_displayed()]
+
     def test_sample_lists_as_the_console_does(self):
         self.load_page()
+        # The way to the assistant before any lens is listed, in steps this browser can take.
+        self.assertIn(WAY_IN, " ".join(self.browser.by_name("Your lenses", "section").text.split()))
+        way_in = self.browser.by_label("Fix front or back focus")
+        self.assertEqual((self.way_in_steps(), way_in.get_attribute("aria-expanded")), ([], "false"))
+        way_in.click()
+        serial = self.browser.driver.execute_script("return 'serial' in navigator")
+        first, *rest = self.way_in_steps()
+        self.assertEqual((first.startswith("Connect the adapter" if serial else "Open a settings file"), rest,
+                          way_in.get_attribute("aria-expanded")), (True, [WAY_IN_FIND], "true"))
+        self.screenshot("way-in.png")
         self.open_file("lenses.dat", sample())
+        self.assertEqual(self.way_in_steps(), [WAY_IN_FIND])
         self.assertEqual(self.status(), "lenses.dat: 4 lenses")
         expected = cli_listing(sample())
         self.assertEqual(self.table_rows(), [(str(n), focal, lens_id, n == 4) for n, ((focal, _), lens_id)
@@ -280,6 +299,7 @@ class EditorPage(unittest.TestCase):
         self.browser.set_viewport(*PHONE)
         self.addCleanup(self.browser.set_viewport)
         self.open_file("lenses.dat", sample())
+        self.type_entry(2, "All range", "4")  # its Undo shows beside its Find the value
         self.type_entry(3, "3/4 to wide/infinity", "300")
         self.browser.wait(lambda: self.browser.driver.find_element(webpage.By.ID, "refusal-3-3").is_displayed(),
                           "no refusal shown")
@@ -294,12 +314,20 @@ class EditorPage(unittest.TestCase):
                     right: Math.max(...[...document.querySelectorAll('#lenses input, #lenses svg, #lenses button')]
                                     .filter((e) => e.getClientRects().length).map((e) => box(e).right)),
                     labels: [...input.closest('tr').querySelectorAll('.field-label')].map((l) => l.innerText),
+                    // Each control a finger reaches that is under 44 px, or within 8 px of one before it.
+                    touch: [...document.querySelectorAll('button, select, summary, .file-button, input:not([type=file])')]
+                      .filter((e) => e.getClientRects().length && !e.closest('dialog')).flatMap((e, i, all) => [
+                        ...(Math.min(box(e).width, box(e).height) < 44 ? [e] : []),
+                        ...all.slice(i + 1).filter((o) => Math.max(box(o).left - box(e).right, box(e).left - box(o).right,
+                                                                   box(o).top - box(e).bottom, box(e).top - box(o).bottom) < 8)])
+                      .map((e) => e.getAttribute('aria-label') || e.textContent.trim()),
                     refusal: [box(refusal).top >= box(input).bottom, box(refusal).right <= innerWidth,
                               refusal.scrollWidth <= refusal.clientWidth, refusal.innerText]};""")
         self.assertLessEqual(layout["page"], layout["view"], "the page scrolls sideways")
         self.assertLessEqual(layout["right"], layout["view"], "a lens is cut off at the right")
         self.assertEqual(layout["cards"], 0, "a lens card is wider than the page")
         self.assertEqual(layout["labels"], FIELDS)
+        self.assertEqual(layout["touch"], [])
         self.assertEqual(layout["refusal"], [True, True, True, REFUSAL])
 
     def test_a_file_longer_than_a_settings_file_is_never_saved(self):
