@@ -88,6 +88,7 @@ SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std
     _name = name;
     _opened.clear();
     _focal.clear();
+    _focalMm.clear();
     _lensIds.clear();
     _result = openSettingsImage();
 
@@ -109,6 +110,7 @@ SettingsOpened SettingsEditor::open(const uint8_t* bytes, size_t size, const std
             readLensSpec(number, &lens);
             _opened.push_back(lensCorrections(lens));
             _focal.push_back(focalText(lens));
+            _focalMm.emplace_back(lens.focal_wide, lens.focal_tele);
             _lensIds.push_back(lens.lens_id);
         }
         if (listed == 0) {
@@ -133,6 +135,15 @@ bool SettingsEditor::isEntry(int lens, int field) const
 std::string SettingsEditor::focalLength(int lens) const
 {
     return isEntry(lens, 0) ? _focal[lens - 1] : std::string();
+}
+
+bool SettingsEditor::focalRange(int lens, int* wide, int* tele) const
+{
+    if (!isEntry(lens, 0))
+        return false;
+    *wide = _focalMm[lens - 1].first;
+    *tele = _focalMm[lens - 1].second;
+    return true;
 }
 
 std::string SettingsEditor::lensIdText(int lens) const

@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "SettingsOpen.h"
@@ -35,6 +36,9 @@ public:
 
     // "50mm" for a fixed focal length, "24-70mm" for a zoom; "" when out of range.
     std::string focalLength(int lens) const;
+    // The lens's shortest and longest focal length in mm, equal for a
+    // fixed focal length; false when out of range.
+    bool focalRange(int lens, int* wide, int* tele) const;
     // The lens's ID as the adapter records it, "ID 0x0201"; "" when out of range.
     std::string lensIdText(int lens) const;
     // Whether the lens's ID is the one the adapter recorded as last mounted.
@@ -110,6 +114,7 @@ private:
     std::vector<AfCorrections> _opened;   // stored bytes per lens when opened
     std::vector<AfCorrections> _current;  // stored bytes per lens now
     std::vector<std::string> _focal;
+    std::vector<std::pair<int, int>> _focalMm;  // wide, tele
     std::vector<uint16_t> _lensIds;
     uint16_t _lastMountedId = 0;
 };

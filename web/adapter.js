@@ -190,6 +190,16 @@ async function act(task, part = LENSES) {
   }
 }
 
+// Connect, also from the focus assistant, which goes on once it ends.
+export function connectAdapter() {
+  return connect();
+}
+
+// Whether this page reaches the adapter's port at all.
+export function adapterReachable() {
+  return core !== null;
+}
+
 function connect() {
   return act(async () => {
     let port;

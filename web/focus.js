@@ -7,18 +7,24 @@
 // owner has done stays while the tab is open, per lens and field.
 import { loadCore, withString } from './core.js';
 import { addLensAction, setEntryText, fieldLabels, EDITOR_CHANGED } from './editor.js';
-import { writeEntry } from './adapter.js';
+import { writeEntry, connectAdapter, adapterReachable } from './adapter.js';
 
-// focus_value_state (src/web/FocusApi.h).
-const VALUE_WRITABLE = 1;
+// focus_value_state and focus_step's flags (src/web/FocusApi.h).
 const VALUE_HELD = 2;
-const SETS = ['first', 'second'];
+const SHOWS_WRITE = 1;
+const SHOWS_PHOTOS = 2;
+const SHOWS_CONNECT = 4;
+// adapter_connection (src/web/AdapterApi.h).
+const CONNECTED = 1;
+const SETS = ['first', 'second', 'check'];
 
 let core = null;
 let el = null;
-const lenses = new Map();  // lensKey -> {field, fields: Map(field -> state)}
+const lenses = new Map();  // lensKey -> {lens, field, fields: Map(field -> state)}
 let open = null;  // {lens, key}
 let queue = Promise.resolve();  // the module measures one photo at a time
+let connectTried = false;  // a Connect pressed in the assistant, whose failure it shows
+let putBackLine = '';  // why the value before the test could not be put back
 
 // Wires the assistant to the page; each lens row gets its button.
 export async function initFocus(doc = document) {
@@ -31,6 +37,8 @@ export async function initFocus(doc = document) {
     close: byId('close'),
     field: byId('field'),
     zone: byId('zone'),
+    connection: byId('connection'),
+    distance: byId('distance'),
     print: byId('print'),
     printArea: byId('chart-print'),
     secondInput: byId('second'),
@@ -39,15 +47,24 @@ export async function initFocus(doc = document) {
     waiting: byId('result').textContent.replace(/\s+/g, ' ').trim(),
     use: byId('use'),
     used: byId('used'),
-    check: byId('check'),
-    checkPhoto: byId('check-photo'),
-    checkValue: doc.querySelector('#focus-check .focus-number'),
-    checkList: doc.querySelector('#focus-check .focus-photos'),
+    finished: byId('finished'),
+    putBack: byId('put-back'),
+    putBackQuestion: byId('put-back-question'),
+    connect: Object.assign(doc.createElement('button'), { type: 'button', className: 'secondary', textContent: 'Connect' }),
     first: valueStep(doc, 'first'),
     second: valueStep(doc, 'second'),
+    check: valueStep(doc, 'check'),
   };
+  el.checkItem = byId('check');
+  el.check.photos.multiple = false;
+  el.connect.setAttribute('aria-label', 'Connect the adapter');
   core = await loadCore();
-  el.close.addEventListener('click', () => el.dialog.close());
+  el.close.addEventListener('click', closeAssistant);
+  // Escape closes it as Close does, the question included.
+  el.dialog.addEventListener('cancel', (event) => {
+    event.preventDefault();
+    closeAssistant();
+  });
   el.field.addEventListener('change', () => {
     lenses.get(open.key).field = Number(el.field.value);
     render();
@@ -55,12 +72,24 @@ export async function initFocus(doc = document) {
   el.print.addEventListener('click', printChart);
   el.secondInput.addEventListener('change', takeSecondValue);
   for (const set of SETS) {
-    el[set].photos.addEventListener('change', () => addPhotos(set));
+    el[set].photos.addEventListener('change', () => (set === 'check' ? checkPhoto() : addPhotos(set)));
     el[set].write.addEventListener('click', () => writeValue(set));
   }
-  el.checkPhoto.addEventListener('change', checkPhoto);
+  el.connect.addEventListener('click', connect);
   el.use.addEventListener('click', useValue);
   doc.addEventListener(EDITOR_CHANGED, () => { if (el.dialog.open) render(); });
+  // The Connection line changes as the adapter comes and goes.
+  const connection = doc.getElementById('connection');
+  if (connection) {
+    new MutationObserver(() => { if (el.dialog.open) render(); })
+      .observe(connection, { childList: true, characterData: true, subtree: true });
+  }
+  // A page being left cannot say which value it leaves behind: the browser asks.
+  window.addEventListener('beforeunload', (event) => {
+    if (!testValuesLeft().length) return;
+    event.preventDefault();
+    event.returnValue = '';
+  });
   addLensAction((lens) => {
     const button = doc.createElement('button');
     button.type = 'button';
@@ -72,9 +101,9 @@ export async function initFocus(doc = document) {
   });
 }
 
-// The controls of the step of one value (`set`, 'first' or 'second'),
-// added to its item: how to take the photos at it, its write and how that
-// ended, and its photos.
+// The controls of the step of one value (`set`: 'first', 'second' or
+// 'check'), added to its item: its lines, its write and how that failed,
+// and its photos.
 function valueStep(doc, set) {
   const item = doc.querySelector(`.focus-value[data-set="${set}"]`);
   const part = (tag, className) => {
@@ -84,20 +113,20 @@ function valueStep(doc, set) {
   };
   const step = {
     number: item.querySelector('.focus-number'),
-    note: part('p', 'focus-write-note'),
+    note: part('div', 'focus-write-note'),
     outcome: part('p', 'focus-write-outcome'),
     write: part('button', 'focus-write'),
     photos: doc.createElement('input'),
+    chooser: part('label', 'file-button'),
+    actions: part('div', 'toolbar'),
     list: part('ul', 'focus-photos'),
   };
   step.write.type = 'button';
   step.write.hidden = true;
   Object.assign(step.photos, { type: 'file', accept: 'image/*', multiple: true });
-  const chooser = part('label', 'file-button');
-  chooser.append(Object.assign(doc.createElement('span'), { textContent: item.dataset.photos }), step.photos);
-  const actions = part('div', 'toolbar');
-  actions.append(step.write, chooser);
-  item.append(step.note, step.outcome, actions, step.list);
+  step.chooser.append(Object.assign(doc.createElement('span'), { textContent: item.dataset.photos }), step.photos);
+  step.actions.append(step.write, step.chooser);
+  item.append(step.note, step.outcome, step.actions, step.list);
   return step;
 }
 
@@ -106,9 +135,10 @@ export function openAssistant(lens) {
   const focal = text(core._editor_focal_length(lens));
   // Another file may list other lenses under the same numbers.
   const key = `${lens} ${focal} ${text(core._editor_lens_id(lens))}`;
-  if (!lenses.has(key)) lenses.set(key, { field: 0, fields: new Map() });
+  if (!lenses.has(key)) lenses.set(key, { lens, field: 0, fields: new Map() });
   open = { lens, key };
   el.title.textContent = `Find the value for lens ${lens} (${focal})`;
+  el.distance.textContent = text(core._focus_setup_distance_text(lens));
   el.field.replaceChildren(...fieldLabels().map((label, field) => new Option(label, String(field))));
   render();
   if (!el.dialog.open) el.dialog.showModal();
@@ -125,8 +155,10 @@ function current() {
   let state = lens.fields.get(lens.field);
   if (!state) {
     state = {
-      started: false, first: 0, second: 0, secondTyped: false, photos: { first: [], second: [] }, check: null,
-      written: {},
+      started: false, first: 0, second: 0, check: 0, secondTyped: false,
+      photos: { first: [], second: [], check: [] }, written: {},
+      before: null,  // {had, value}: the field before the assistant's first write
+      testLeft: false,  // a test value written, and neither the proposal nor the old value since
     };
     lens.fields.set(lens.field, state);
   }
@@ -138,29 +170,58 @@ function current() {
 function render() {
   const { field, state } = current();
   el.field.value = String(field);
-  const zone = text(core._focus_zone_note(field));
+  const zone = text(core._focus_zone_note(open.lens, field));
   el.zone.textContent = zone;
   el.zone.hidden = !zone;
+  // Only a Connect that failed here is told here; not connected is no failure.
+  const failed = connectTried && core._adapter_connection() !== CONNECTED ? text(core._adapter_connection_text()) : '';
+  el.connection.textContent = failed || putBackLine;
+  el.connection.hidden = !el.connection.textContent;
+  el.connect.hidden = true;
   if (el.doc.activeElement !== el.secondInput) el.secondInput.value = String(state.second);
-  for (const set of SETS) renderValueStep(set, field, state);
-  renderResult(field, state);
+  const measured = (set) => state.photos[set].filter((photo) => photo.ok && photo.value === state[set]).length;
+  renderValueStep('first', field, state, true, measured('first'));
+  renderValueStep('second', field, state, measured('first') > 0, measured('second'));
+  renderResult(field, state, measured('first') > 0 && measured('second') > 0);
 }
 
-function renderValueStep(set, field, state) {
+// What the step of `set` says and offers now, as the module says it.
+function renderValueStep(set, field, state, ready, measured) {
   const step = el[set];
   const value = state[set];
   if (step.number) step.number.textContent = String(value);
-  const held = core._focus_value_state(open.lens, field, value);
-  step.note.textContent = text(core._focus_value_text(open.lens, field, value));
-  step.write.hidden = held !== VALUE_WRITABLE;
-  // How a write of this value ended, while it is not on the adapter.
-  const written = state.written[set];
-  step.outcome.textContent = written && written.value === value && held !== VALUE_HELD ? written.line : '';
+  const shows = core._focus_step(open.lens, field, value, ready ? 1 : 0, measured, adapterReachable() ? 1 : 0,
+    set === 'check' ? 1 : 0, set === 'check' ? 0 : 1);
+  showLines(step.note, text(core._focus_step_text()));
+  step.write.hidden = !(shows & SHOWS_WRITE);
   step.write.textContent = `Write ${value} to the adapter`;
-  step.list.replaceChildren(...state.photos[set].map((photo) => photoRow(photo, () => {
-    state.photos[set] = state.photos[set].filter((other) => other !== photo);
-    render();
-  })));
+  step.chooser.hidden = !(shows & SHOWS_PHOTOS);
+  if (shows & SHOWS_CONNECT) {
+    step.actions.prepend(el.connect);
+    el.connect.hidden = false;
+  }
+  // Why a write of this value did not complete, while it is still to do.
+  const written = state.written[set];
+  step.outcome.textContent = written && written.value === value && !step.write.hidden ? written.line : '';
+  step.list.replaceChildren(...state.photos[set].filter((photo) => set !== 'check' || photo.value === value)
+    .map((photo) => photoRow(photo, set === 'check' ? null : () => {
+      state.photos[set] = state.photos[set].filter((other) => other !== photo);
+      render();
+    })));
+}
+
+// Lines one per line end: the first says where things stand, the rest are
+// what to do next, in order.
+function showLines(node, lines) {
+  const [first, ...next] = lines ? lines.split('\n') : [];
+  const parts = first ? [Object.assign(el.doc.createElement('p'), { textContent: first })] : [];
+  if (next.length) {
+    const list = el.doc.createElement('ol');
+    list.className = 'focus-trip';
+    list.append(...next.map((line) => Object.assign(el.doc.createElement('li'), { textContent: line })));
+    parts.push(list);
+  }
+  node.replaceChildren(...parts);
 }
 
 // A photo's name, then its measurement or why it was not used.
@@ -188,34 +249,45 @@ function photoRow(photo, remove) {
   return item;
 }
 
-function renderResult(field, state) {
-  const measured = (set) => state.photos[set].filter((photo) => photo.ok);
+function renderResult(field, state, ready) {
   el.use.hidden = true;
-  el.check.hidden = true;
   el.used.hidden = true;
-  if (!measured('first').length || !measured('second').length) {
+  el.checkItem.hidden = true;
+  el.finished.hidden = true;
+  if (!ready) {
     el.result.textContent = el.waiting;
     return;
   }
   core._focus_clear_samples();
-  for (const set of SETS) {
-    for (const photo of measured(set)) core._focus_add_sample(state[set], photo.mm, photo.zone);
+  for (const set of ['first', 'second']) {
+    for (const photo of state.photos[set]) {
+      if (photo.ok && photo.value === state[set]) core._focus_add_sample(photo.value, photo.mm, photo.zone);
+    }
   }
   const proposed = core._focus_propose() === 1;
   el.result.textContent = text(core._focus_proposal_text()).trimEnd();
   if (!proposed) return;
   const value = core._focus_proposed_value();
-  el.use.textContent = `Use ${value}`;
-  el.use.dataset.value = String(value);
-  el.use.hidden = false;
-  el.check.hidden = false;
-  el.checkValue.textContent = String(value);
-  el.used.hidden = state.used !== value;
-  el.used.textContent = `“${fieldLabels()[field]}” of lens ${open.lens} shows ${value} now, marked as a ` +
-    'change: write the settings to the adapter to use it.';
-  // A check photo speaks of the value it was taken at.
-  const check = state.check && state.check.value === value ? [photoRow(state.check)] : [];
-  el.checkList.replaceChildren(...check);
+  state.check = value;
+  el.checkItem.hidden = false;
+  // Written from here where the settings shown are the adapter's; else the
+  // field takes it as an edit, written with the rest.
+  if (!core._focus_writes_proposal(adapterReachable() ? 1 : 0)) {
+    el.use.textContent = `Use ${value}`;
+    el.use.hidden = false;
+    el.used.hidden = state.used !== value;
+    el.used.textContent = `“${fieldLabels()[field]}” of lens ${open.lens} shows ${value} now, marked as a ` +
+      'change: write the settings to the adapter to use it.';
+  }
+  const checks = state.photos.check.filter((photo) => photo.value === value);
+  renderValueStep('check', field, state, true, checks.filter((photo) => photo.line !== null).length);
+  const last = checks[checks.length - 1];
+  const finished = last && last.onTarget ? text(core._focus_finished_text(open.lens, field, value)) : '';
+  // The job ends there: no more photos are asked for, and the end is seen.
+  if (finished) el.check.chooser.hidden = true;
+  if (finished && el.finished.hidden) requestAnimationFrame(() => el.finished.scrollIntoView({ block: 'nearest' }));
+  el.finished.textContent = finished;
+  el.finished.hidden = !finished;
 }
 
 function takeSecondValue() {
@@ -256,7 +328,7 @@ function addPhotos(set) {
   el[set].photos.value = '';
   state.started = true;
   for (const file of files) {
-    const photo = { name: file.name, line: null };
+    const photo = { name: file.name, line: null, value: state[set] };
     // The same name again is the same photo, taken anew.
     state.photos[set] = state.photos[set].filter((other) => other.name !== file.name).concat(photo);
     work(async () => Object.assign(photo, await measure(file)));
@@ -264,19 +336,25 @@ function addPhotos(set) {
   render();
 }
 
+// The check photo is judged only where the adapter may hold the value it
+// checks: where the page knows it holds another, it says so instead.
 function checkPhoto() {
-  const { state } = current();
-  const file = el.checkPhoto.files[0];
-  el.checkPhoto.value = '';
-  const value = Number(el.use.dataset.value);
+  const { field, state } = current();
+  const file = el.check.photos.files[0];
+  el.check.photos.value = '';
+  const value = state.check;
   if (!file) return;
-  state.check = { name: file.name, line: null, value };
+  const photo = { name: file.name, line: null, value };
+  state.photos.check = state.photos.check.filter((other) => other.value === value && other.name !== file.name)
+    .concat(photo);
   render();
   work(async () => {
     const measured = await measure(file);
-    state.check.ok = measured.ok;
-    state.check.onTarget = measured.read && core._focus_check(value) === 1;
-    state.check.line = measured.read ? text(core._focus_check_line()) : measured.line;
+    const held = text(core._focus_check_held_text(open.lens, field, value));
+    photo.ok = measured.ok;
+    photo.unjudged = Boolean(held);
+    photo.onTarget = !held && measured.read && core._focus_check(value) === 1;
+    photo.line = held || (measured.read ? text(core._focus_check_line()) : measured.line);
   });
 }
 
@@ -303,27 +381,122 @@ async function measure(file) {
 // "Write VALUE to the adapter": the page's own write of the editor's
 // settings with the one field changed, its question and backup included.
 // The dialog steps aside meanwhile, so that the write's question and the
-// Status show, and comes back with its outcome.
+// Status show, and comes back with its outcome. A test value written is
+// remembered until the proposal or the old value replaces it.
 function writeValue(set) {
   const { field, state } = current();
   const { lens } = open;
   const value = state[set];
   state.started = true;
+  if (set !== 'check' && !state.before) state.before = fieldNow(lens, field);
   el.dialog.close();
   return work(async () => {
-    state.written[set] = { value, line: await writeEntry(lens, field, value) };
+    const line = await writeEntry(lens, field, value);
+    if (core._focus_value_state(lens, field, value) === VALUE_HELD) {
+      delete state.written[set];
+      state.testLeft = set !== 'check';
+    } else {
+      state.written[set] = { value, line };
+    }
     openAssistant(lens);
   });
+}
+
+// The field as the editor holds it: {had, value}, had 0 for default.
+function fieldNow(lens, field) {
+  const pointer = core._malloc(4);
+  try {
+    const had = core._editor_entry_value(lens, field, pointer);
+    return { had, value: had ? core.getValue(pointer, 'i32') : 0 };
+  } finally {
+    core._free(pointer);
+  }
+}
+
+// Connect, from inside the assistant: it goes on where the owner left off.
+async function connect() {
+  connectTried = true;
+  await connectAdapter();
+  if (el.dialog.open) render();
 }
 
 // "Use N": the field takes N as any edit does, marked and counted;
 // nothing is written until the owner writes the settings.
 function useValue() {
   const { field, state } = current();
-  const value = el.use.dataset.value;
-  setEntryText(open.lens, field, value);
-  state.used = Number(value);
+  setEntryText(open.lens, field, String(state.check));
+  state.used = state.check;
   render();
+}
+
+// [lens, field, state, question] for each test value the adapter holds
+// in place of what it held before.
+function testValuesLeft() {
+  const left = [];
+  for (const { lens, fields } of lenses.values()) {
+    for (const [field, state] of fields) {
+      if (!state.testLeft || !state.before) continue;
+      const question = text(core._focus_put_back_text(lens, field, state.before.had, state.before.value));
+      if (question) left.push([lens, field, state, question]);
+    }
+  }
+  return left;
+}
+
+// Close: a test value still on the adapter is put back or kept, as the
+// owner says; Escape on the question stays in the assistant.
+async function closeAssistant() {
+  for (const [lens, field, state, question] of testValuesLeft().filter(([lens]) => lens === open.lens)) {
+    const [putBack, keep] = el.putBack.querySelectorAll('button');
+    el.putBackQuestion.textContent = question;
+    putBack.textContent = text(core._focus_put_back_label(state.before.had, state.before.value));
+    keep.textContent = text(core._focus_keep_label(lens, field));
+    const answer = await new Promise((resolve) => {
+      const onClick = (event) => {
+        const button = event.target.closest('button');
+        if (button) finish(button.value);
+      };
+      const onCancel = (event) => {
+        event.preventDefault();
+        finish(null);
+      };
+      const finish = (value) => {
+        el.putBack.removeEventListener('click', onClick);
+        el.putBack.removeEventListener('cancel', onCancel);
+        el.putBack.close();
+        resolve(value);
+      };
+      el.putBack.addEventListener('click', onClick);
+      el.putBack.addEventListener('cancel', onCancel);
+      el.putBack.showModal();
+    });
+    if (!answer) return;
+    if (answer === 'keep') {
+      state.testLeft = false;
+    } else if (!await putBackValue(lens, field, state)) {
+      return;
+    }
+  }
+  if (el.dialog.open) el.dialog.close();
+}
+
+// Writes the value the field held before the test, connecting first where
+// the adapter is not: true once the adapter holds it. The assistant steps
+// aside meanwhile, and comes back to say why where it could not.
+async function putBackValue(lens, field, state) {
+  const { had, value } = state.before;
+  el.dialog.close();
+  await work(async () => {
+    if (core._adapter_connection() !== CONNECTED) {
+      connectTried = true;
+      await connectAdapter();
+    }
+    const line = core._adapter_connection() === CONNECTED ? await writeEntry(lens, field, had ? value : '') : '';
+    state.testLeft = Boolean(text(core._focus_put_back_text(lens, field, had, value)));
+    putBackLine = state.testLeft ? line : '';
+    if (state.testLeft) openAssistant(lens);
+  });
+  return !state.testLeft;
 }
 
 // Prints the chart alone, at its size: the page steps aside for the print.

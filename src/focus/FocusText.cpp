@@ -35,7 +35,9 @@ std::string measurementLine(const Measurement& m) {
     const double d = tidy(m.focus_mm, 1);
     if (d == 0) return "Focus lies on the target.";
     std::string out;
-    appendf(out, "Focus lies %.1f mm %s the target (on the chart).", std::fabs(d), d > 0 ? "beyond" : "in front of");
+    // The owner's word too: a lens that focuses beyond the target back-focuses.
+    appendf(out, "Focus lies %.1f mm %s the target on the chart (%s).", std::fabs(d), d > 0 ? "beyond" : "in front of",
+            d > 0 ? "back-focus" : "front-focus");
     return out;
 }
 

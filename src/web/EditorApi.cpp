@@ -77,6 +77,11 @@ EMSCRIPTEN_KEEPALIVE const char* editor_focal_length(int lens)
     return handOut(g_editor.focalLength(lens));
 }
 
+EMSCRIPTEN_KEEPALIVE int editor_focal_range(int lens, int* wide, int* tele)
+{
+    return g_editor.focalRange(lens, wide, tele) ? 1 : 0;
+}
+
 EMSCRIPTEN_KEEPALIVE const char* editor_lens_id(int lens)
 {
     return handOut(g_editor.lensIdText(lens));

@@ -27,6 +27,9 @@ const char* editor_status();
 int editor_lens_count();
 // "50mm" or "24-70mm".
 const char* editor_focal_length(int lens);
+// 1 with the lens's shortest and longest focal length in mm (equal for a
+// fixed focal length); 0 for no such lens.
+int editor_focal_range(int lens, int* wide, int* tele);
 // "ID 0x0201": the lens's ID as the adapter records it.
 const char* editor_lens_id(int lens);
 // 1 for the lens the adapter recorded as last mounted, whose mark reads

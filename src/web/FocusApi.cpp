@@ -145,14 +145,6 @@ EMSCRIPTEN_KEEPALIVE const char* focus_value_refusal()
     return kCorrectionRefusedText.c_str();
 }
 
-EMSCRIPTEN_KEEPALIVE const char* focus_zone_note(int field)
-{
-    if (field <= 0 || field >= editor_field_count())
-        return "";
-    return handOut(std::string("Before the photos, set the lens inside this zone (") + editor_field_label(field) +
-                   ") and keep it there.");
-}
-
 EMSCRIPTEN_KEEPALIVE int focus_value_state(int lens, int field, int value)
 {
     // A write sends the whole settings area: only when it is this

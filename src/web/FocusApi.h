@@ -28,7 +28,7 @@ uint8_t* focus_photo_bytes(double size);
 int focus_measure();
 // The last measurement: where focus lies and the length of the chart's
 // scale that is sharp (0 when refused), and its line: "Focus lies D mm
-// beyond the target (on the chart)." and the like, or why it was refused.
+// beyond the target on the chart (back-focus)." and the like, or why it was refused.
 double focus_measured_mm();
 double focus_measured_zone_mm();
 const char* focus_measured_line();
@@ -53,9 +53,6 @@ int focus_second_value(int first);
 // A value typed: 1 with *value, else 0 and focus_value_refusal() says why.
 int focus_parse_value(const char* text, int* value);
 const char* focus_value_refusal();
-// The line that says where to set the lens before shooting for `field`; ""
-// for the whole range.
-const char* focus_zone_note(int field);
 
 // focus_value_state's values: whether the page can put `value` into the
 // lens's field on the adapter for the photos.
@@ -88,6 +85,45 @@ const char* focus_proposal_text();
 // so (or the refusal) is focus_check_line().
 int focus_check(int value);
 const char* focus_check_line();
+
+// --- The steps, as the owner goes through them ------------------------
+// (src/web/FocusSteps.cpp). The adapter holds what the editor shows while
+// the editor holds the settings area last read from or written to it, also
+// once it is unplugged and on the camera.
+
+// focus_step's flags: what the step shows besides its lines.
+enum FocusStepShows {
+    FOCUS_SHOWS_WRITE = 1,    // "Write VALUE to the adapter"
+    FOCUS_SHOWS_PHOTOS = 2,   // the photos' chooser
+    FOCUS_SHOWS_CONNECT = 4,  // Connect, to write from here
+};
+// The step of photos at `value`, now: FocusStepShows flags, and its lines
+// in focus_step_text(), one per line end ("" when it has nothing to say);
+// after the first, the trip to the camera in order. `ready`: the steps
+// before it are done; `measured`: its photos that gave a result; `reach`:
+// the page can reach a port at all; `check`: the one check photo; and
+// `then_connect`: another write follows the photos.
+int focus_step(int lens, int field, int value, int ready, int measured, int reach, int check, int then_connect);
+const char* focus_step_text();
+// 1 when the proposal is written from here, 0 when it becomes an edit of
+// the field ("Use N"): the settings shown are not an adapter's.
+int focus_writes_proposal(int reach);
+// "The adapter holds H in this field: write V first." when the adapter is
+// known to hold another value than the check photo's; "" otherwise.
+const char* focus_check_held_text(int lens, int field, int value);
+// The job's end once the check photo is on target: "Done: lens 3's All
+// range is 8 on the adapter, ..."; "" unless the adapter holds `value`.
+const char* focus_finished_text(int lens, int field, int value);
+// Before the test the field held `before` (`had` 0: default). The question
+// when the adapter is known to hold something else now, else ""; its answers.
+const char* focus_put_back_text(int lens, int field, int had, int before);
+const char* focus_put_back_label(int had, int before);
+const char* focus_keep_label(int lens, int field);
+// Where to set the lens before shooting for `field`, in a zoom's or a
+// prime's terms; for the whole range, that it comes first.
+const char* focus_zone_note(int lens, int field);
+// The set-up distance for this lens: 25 times its focal length.
+const char* focus_setup_distance_text(int lens);
 
 // --- The chart ---------------------------------------------------------
 

@@ -234,7 +234,7 @@ const RunCase kRuns[] = {
     {"ThreeMarks", {"measure", "cut.png"}, 1, "cut.png: the chart was not found;", "", ""},
     {"FocusOffChart", {"measure", "offchart.jpg"}, 1,
      "offchart.jpg: no part of the chart's scale is sharp; the focus lies off the chart or the camera moved\n", "", ""},
-    {"SharpZoneNearTheEnd", {"measure", "atend.jpg"}, 0, "", "", "Focus lies 7", " mm beyond the target (on the chart).\n"},
+    {"SharpZoneNearTheEnd", {"measure", "atend.jpg"}, 0, "", "", "Focus lies 7", " mm beyond the target on the chart (back-focus).\n"},
     {"PastFarEnd", {"propose", "--at", "0", "focus0.jpg", "--at", "20", "pastfar.jpg"}, 1,
      "pastfar.jpg: the focus lies past the chart's far end, more than 92 mm beyond the target\nAt 20 the focus moved past "
      "the end of the chart: take these photos at a value closer to 0, such as 10.\n", "", ""},
@@ -244,7 +244,7 @@ const RunCase kRuns[] = {
     {"FlatChartShowsNoNearEnd", {"measure", "chart.png"}, 1,
      "chart.png: the photo does not show which end of the chart is nearer; photograph it at about 45 degrees\n", "", ""},
     {"Mirrored", {"measure", "mirrored.jpg"}, 1, "mirrored.jpg: the photo is mirrored; use the camera's own file\n", "", ""},
-    {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target (on the chart).\n"},
+    {"Beyond", {"measure", "focus20.jpg"}, 0, "", "", "Focus lies ", " mm beyond the target on the chart (back-focus).\n"},
     {"Json", {"measure", "--json", "focus0.jpg"}, 0, "", "", "{\"focus_mm\": ",
      ", \"focal_length_mm\": 85, \"f_number\": 1.4, \"camera\": \"PelagoXcon virtual camera\"}\n"},
     {"CameraEscaped", {"measure", "--json", "oddname.jpg"}, 0, "", "", "{", "\"camera\": \"Odd\\\"\\u001B[2J\\u00E9 virtual camera\"}\n"},

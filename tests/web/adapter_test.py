@@ -8,6 +8,7 @@ import re
 import subprocess
 import unittest
 
+import editor_test
 import webpage
 from adapter_rig import (ACTION_S, ADAPTER_USB, FTDI_CONVERTER, PLAIN_SERIAL, SIM_EXE, AdapterPage,
                          VirtualAdapter, cli)
@@ -566,25 +567,86 @@ class AdapterPart(unittest.TestCase):
             self.assertEqual((len(self.page.serial_log()["opens"]) - opens, self.page.status()),
                              (1, "Cancelled: nothing was written to the adapter"))
 
-    def test_the_focus_assistant_writes_its_value_as_the_page_writes(self):
+    def unplug(self):
+        """The adapter's port goes away, as when it is taken to the camera."""
+        self.page.driver.execute_async_script(
+            "const done = arguments[0]; navigator.serial.getPorts().then(([port]) => {"
+            " const gone = new Event('disconnect', {bubbles: true});"
+            " Object.defineProperty(gone, 'target', {value: port}); navigator.serial.dispatchEvent(gone); done(); });")
+        self.page.browser.wait(lambda: self.page.driver.execute_script(  # behind the assistant
+            "return document.getElementById('connection').textContent") == "Not connected", "the port stayed")
+
+    def assistant(self, lens=3):
         self.start()
         self.connect()
         self.page.act("Read settings from adapter")
-        self.page.named("Find the value for lens 3").click()
-        dialog = self.page.browser.by_name("Find the value for lens 3 (100mm)", "dialog")
-        self.assertIn("The field is at default now, which is no correction and not the same as 0: write 0 first.",
-                      dialog.text)
+        self.page.named(f"Find the value for lens {lens}").click()
+        return self.page.browser.by_name(f"Find the value for lens {lens} (100mm)", "dialog")
+
+    def shows(self, dialog, line):
+        words = lambda text: " ".join(text.split())  # engines part paragraphs apart
+        self.page.browser.wait(lambda: words(line) in words(dialog.text), f"the assistant never said {line!r}")
+
+    def test_the_focus_assistant_does_the_whole_job_through_the_adapter(self):
+        dialog = self.assistant()
+        self.shows(dialog, "The field is at default now, which is no correction and not the same as 0: write 0 first.")
         listed = []
         self.page.act("Write 0 to the adapter", None, during=lambda: listed.extend(self.answer_write()))
-        status = self.page.driver.find_element(webpage.By.ID, "status").text  # behind the assistant again
-        self.assertEqual((listed, status), (["Lens 3 (100mm) \u00b7 All range: default \u2192 0"], "Done"))
-        log = self.page.log_lines()
-        self.assertIn("Adapter setting verified", log)
-        self.assertEqual(len([line for line in log if line.startswith("Adapter setting backed up to ")]), 1)
-        self.page.browser.wait(lambda: "The adapter holds 0 in this field: take the photos." in dialog.text,
-                               "the assistant did not come back with the value written")
-        self.assertTrue(self.page.named("Write 20 to the adapter").is_displayed())
-        self.page.screenshot("focus-assistant-written.png")
+        self.assertEqual(listed, ["Lens 3 (100mm) \u00b7 All range: default \u2192 0"])
+        self.assertEqual(len([line for line in self.page.log_lines() if line.startswith("Adapter setting backed up")]), 1)
+        trip = "\n".join(["The adapter holds 0 in this field. Now:",
+                          "Take the adapter to the camera with lens 3, as its maker's instructions say.",
+                          "Focus on the target and take three photos.", "Connect it again and press Connect."])
+        self.shows(dialog, trip)
+        self.unplug()  # expected on the way to the camera: the same lines, no failure
+        self.shows(dialog, trip)
+        self.assertFalse(self.page.driver.find_element(webpage.By.ID, "focus-connection").is_displayed())
+        self.assertNotIn("Write 20", dialog.text)
+        self.page.screenshot("focus-unplugged.png")
+        for value in (0, 20):
+            for seed in range(value, value + 3):
+                self.page.choose_file(f"Photos at the {'first' if value == 0 else 'second'} value",
+                                      editor_test.photo(self.work, value, seed))
+            if value == 0:
+                self.shows(dialog, "Connect the adapter to write 20.")
+                self.page.act("Connect the adapter", None)
+                self.page.act("Write 20 to the adapter", None, during=self.answer_write)
+        self.shows(dialog, "The adapter holds 20 in this field: write ")
+        value = re.search(r"Set the correction to (-?\d+)\.", dialog.text)[1]
+        self.assertNotIn(f"Use {value}", dialog.text)
+        self.page.act(f"Write {value} to the adapter", None, during=self.answer_write)
+        self.shows(dialog, "Focus on the target and take a check photo.")
+        self.page.choose_file("Check photo", editor_test.photo(self.work, value, 5, "--scatter", "0"))
+        self.shows(dialog, f"Done: lens 3\u2019s All range is {value} on the adapter, and the check photo puts the "
+                           "focus on the target.")
+        field = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "[aria-label='Lens 3 All range']")
+        self.assertEqual(field.get_attribute("value"), value)
+        self.page.screenshot("focus-finished.png")
+        self.page.named("Close").click()
+        self.assertFalse(self.page.driver.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]"))
+
+    def leaving_asks(self):
+        return self.page.driver.execute_script("const e = new Event('beforeunload', {cancelable: true});"
+                                               " window.dispatchEvent(e); return e.defaultPrevented;")
+
+    def test_closing_with_a_test_value_on_the_adapter_asks_to_put_back_the_old_one(self):
+        self.assistant()
+        self.page.act("Write 0 to the adapter", None, during=self.answer_write)
+        self.unplug()
+        self.assertTrue(self.leaving_asks())
+        self.page.named("Close").click()
+        question = self.page.browser.by_name("Lens 3\u2019s All range was default before the test; the adapter now "
+                                             "holds 0. Put back default?", "dialog")
+        self.assertEqual([b.text for b in question.find_elements(webpage.By.CSS_SELECTOR, "button")],
+                         ["Put back default", "Keep 0"])
+        self.page.screenshot("focus-put-back.png")
+        # Not connected: the answer connects first, then writes as any write does.
+        asked = {}
+        self.page.act("Put back default", None, during=lambda: asked.update(text=self.answer("Write")))
+        self.assertIn("Lens 3 (100mm) \u00b7 All range: 0 \u2192 default", asked["text"])
+        self.assertEqual((self.page.status(), self.page.named("Lens 3 All range").get_attribute("value")), ("Done", ""))
+        self.assertFalse(self.page.driver.find_elements(webpage.By.CSS_SELECTOR, "dialog[open]"))
+        self.assertFalse(self.leaving_asks())
 
     def connection(self):
         """The Connection line, and whether what to check is shown below it."""

@@ -39,6 +39,14 @@ SCENE = ["--width", "1000", "--height", "1000", "--aperture", "1.4", "--distance
          "--mm-per-step", "-1.5", "--scatter", "1"]
 
 
+def photo(directory, value, seed, *scene):
+    """The virtual camera's photo of the chart at `value`."""
+    path = os.path.join(directory, f"at{value}-{seed}.jpg")
+    subprocess.run([CAMERA_EXE, *SCENE, *scene, "--value", str(value), "--seed", str(seed), path],
+                   check=True, capture_output=True, timeout=60)
+    return path
+
+
 def sample():
     with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
         return f.read()
@@ -245,10 +253,7 @@ class EditorPage(unittest.TestCase):
         self.assertEqual(self.download("lenses.dat"), webpage.cli_tuned(got, ["3", "-1", "", "2", "", "0"]))
 
     def photo(self, value, seed, *scene):
-        path = os.path.join(self.files, f"at{value}-{seed}.jpg")
-        subprocess.run([CAMERA_EXE, *SCENE, *scene, "--value", str(value), "--seed", str(seed), path],
-                       check=True, capture_output=True, timeout=60)
-        return path
+        return photo(self.files, value, seed, *scene)
 
     def measured(self, dialog, count):
         """{photo name: its line} once `count` photos are measured."""
