@@ -306,7 +306,7 @@ const RunCase kRuns[] = {
     {"ControlsInNameEscaped", {"measure", "\x1b[2J.jpg"}, 1, "\\x1B[2J.jpg: No such file or directory\n", "", ""},
     {"DpiOnlyForPng", {"chart", "--dpi", "200", "chart.svg"}, 2, "pelagoxcon-focus: --dpi is for a .png chart", "", ""},
     {"Picture", {"measure", "focus20.jpg", "--picture", "where20.png"}, 0, "", "", "Focus lies ",
-     " mm beyond the target (on the chart).\n", true},
+     " mm beyond the target on the chart (back-focus).\n", true},
     {"PictureOfRefusedPhoto", {"measure", "offchart.jpg", "--picture", "whereoff.png"}, 1,
      "offchart.jpg: no part of the chart's scale is sharp;", "", "", "", true},
     {"NoPictureWithoutChart", {"measure", "blank.png", "--picture", "whereblank.png"}, 1,
