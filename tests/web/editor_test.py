@@ -311,6 +311,15 @@ class EditorPage(unittest.TestCase):
         self.measured(dialog, 9)
         result = self.browser.driver.find_element(webpage.By.ID, "focus-result")
         self.assertEqual(result.text, propose().stderr.strip())
+        # Photos at a second value past the chart's end: the value to take them at instead.
+        second = self.browser.by_name("Second value", "input")
+        second.send_keys(Keys.CONTROL, "a")
+        second.send_keys(Keys.BACKSPACE, "80", Keys.TAB)
+        del photos[20]
+        photos[80] = [self.photo(80, 1, "--width", "1600", "--height", "1600", "--aperture", "2.8")]
+        self.browser.by_label("Photos at the second value").send_keys(photos[80][0])
+        self.measured(dialog, 10)
+        self.assertIn(result.text, propose().stderr.splitlines())
         self.browser.set_viewport(*PHONE)
         self.addCleanup(self.browser.set_viewport)
         self.screenshot("focus-assistant-phone.png")
