@@ -224,19 +224,25 @@ function showLines(node, lines) {
   node.replaceChildren(...parts);
 }
 
-// A photo's name, then its measurement or why it was not used.
+// A photo's picture, its name and what it was taken at, then its
+// measurement or why it was not used, and a question about its lens.
 function photoRow(photo, remove) {
   const doc = el.doc;
   const item = doc.createElement('li');
   item.className = photo.line === null ? 'measuring' : photo.ok ? 'measured' : 'refused';
   if (photo.onTarget) item.classList.add('on-target');
-  const name = doc.createElement('span');
-  name.className = 'file-name';
-  name.textContent = photo.name;
-  const line = doc.createElement('span');
-  line.className = 'focus-line';
-  line.textContent = photo.line === null ? 'Measuring…' : photo.line;
-  item.append(name, line);
+  const part = (tag, className, textContent) => Object.assign(doc.createElement(tag), { className, textContent });
+  if (photo.picture) {
+    item.classList.add('pictured');
+    item.append(photo.picture);
+  }
+  const about = part('div', 'focus-photo');
+  about.append(part('span', 'file-name', photo.name));
+  if (photo.takenWith) about.append(part('span', 'focus-taken', photo.takenWith));
+  const outcome = part('div', 'focus-outcome');
+  outcome.append(part('span', 'focus-line', photo.line === null ? 'Measuring…' : photo.line));
+  if (photo.question) outcome.append(part('span', 'focus-question', photo.question));
+  item.append(about, outcome);
   if (remove) {
     const button = doc.createElement('button');
     button.type = 'button';
@@ -255,13 +261,15 @@ function renderResult(field, state, ready) {
   el.checkItem.hidden = true;
   el.finished.hidden = true;
   if (!ready) {
-    el.result.textContent = el.waiting;
+    el.result.textContent = pastEndLine(state) || el.waiting;
     return;
   }
   core._focus_clear_samples();
   for (const set of ['first', 'second']) {
     for (const photo of state.photos[set]) {
-      if (photo.ok && photo.value === state[set]) core._focus_add_sample(photo.value, photo.mm, photo.zone);
+      if (photo.ok && photo.value === state[set]) {
+        core._focus_add_sample(photo.value, photo.mm, photo.zone, photo.focal, photo.fNumber);
+      }
     }
   }
   const proposed = core._focus_propose() === 1;
@@ -288,6 +296,18 @@ function renderResult(field, state, ready) {
   if (finished && el.finished.hidden) requestAnimationFrame(() => el.finished.scrollIntoView({ block: 'nearest' }));
   el.finished.textContent = finished;
   el.finished.hidden = !finished;
+}
+
+// Where the photos at one value all put the focus past an end of the chart
+// and those at the other gave results: the value to take them at instead.
+function pastEndLine(state) {
+  const [first, second] = ['first', 'second'].map((set) => state.photos[set].filter((photo) => photo.value === state[set]));
+  for (const [past, other] of [[first, second], [second, first]]) {
+    if (!past.some((photo) => photo.pastEnd) || past.some((photo) => photo.ok) || !other.some((photo) => photo.ok)) continue;
+    const line = text(core._focus_past_end_text(past[0].value, other[0].value)).trim();
+    if (line) return line;
+  }
+  return '';
 }
 
 function takeSecondValue() {
@@ -358,7 +378,8 @@ function checkPhoto() {
   });
 }
 
-// One photo's measurement: {read, ok, mm, zone, line}. The module decodes
+// One photo's measurement: {read, ok, mm, zone, line, pastEnd, takenWith,
+// focal, fNumber, question, picture}. The module decodes
 // the file's bytes itself, as the console program does, so that both
 // measure the same pixels.
 async function measure(file) {
@@ -374,8 +395,29 @@ async function measure(file) {
   const ok = core._focus_measure() === 1;
   return {
     read: true, ok, mm: core._focus_measured_mm(), zone: core._focus_measured_zone_mm(),
-    line: text(core._focus_measured_line()),
+    line: text(core._focus_measured_line()), pastEnd: core._focus_measured_past_end() === 1,
+    takenWith: text(core._focus_measured_taken_with()), focal: core._focus_measured_focal_mm(),
+    fNumber: core._focus_measured_f_number(), question: text(core._focus_measured_lens_question(open.lens)),
+    picture: takePicture(file.name),
   };
+}
+
+// The last photo's picture on a canvas of its own, kept with the photo; the
+// module's copy is freed at once, as pictures are large.
+function takePicture(name) {
+  const width = core._focus_picture_width();
+  const height = core._focus_picture_height();
+  const start = core._focus_picture_rgba();
+  let canvas = null;
+  if (width && height && start) {
+    const pixels = new Uint8ClampedArray(core.HEAPU8.slice(start, start + width * height * 4).buffer);
+    canvas = Object.assign(el.doc.createElement('canvas'), { width, height, className: 'focus-picture' });
+    canvas.setAttribute('role', 'img');
+    canvas.setAttribute('aria-label', `Where the focus lies in ${name}`);
+    canvas.getContext('2d').putImageData(new ImageData(pixels, width, height), 0, 0);
+  }
+  core._focus_picture_free();
+  return canvas;
 }
 
 // "Write VALUE to the adapter": the page's own write of the editor's

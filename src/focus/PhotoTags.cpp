@@ -345,6 +345,23 @@ std::string fNumberText(double f) {
     return f < 1 ? trimmed(f, 2) : rounded10 < 10 ? trimmed(f, 1) : trimmed(f, 0);
 }
 
+std::string takenWithText(const PhotoTags& tags) {
+    const std::string focal = tags.focal_length_mm > 0 ? millimetreText(tags.focal_length_mm) + " mm" : "";
+    const std::string aperture = tags.f_number > 0 ? "f/" + fNumberText(tags.f_number) : "";
+    return focal.empty() || aperture.empty() ? focal + aperture : focal + " \u00B7 " + aperture;
+}
+
+std::string lensMismatchText(const PhotoTags& tags, int lens, int wide_mm, int tele_mm) {
+    const double f = tags.focal_length_mm;
+    if (f <= 0 || wide_mm <= 0 || tele_mm < wide_mm) return "";
+    const bool prime = wide_mm == tele_mm;
+    const double slack = prime ? kPrimeFocalTolerance * wide_mm : 0;
+    if (f >= wide_mm - slack && f <= tele_mm + slack) return "";
+    const std::string range = prime ? std::to_string(wide_mm) : std::to_string(wide_mm) + "-" + std::to_string(tele_mm);
+    return "taken at " + millimetreText(f) + " mm; lens " + std::to_string(lens) + " is " + range +
+           " mm: is this the right lens?";
+}
+
 std::string jsonString(const std::string& text) {
     constexpr unsigned char kFirstPrintable = 0x20, kDelete = 0x7F;
     std::string out = "\"";

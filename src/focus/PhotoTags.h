@@ -49,6 +49,10 @@ std::string millimetreText(double mm);
 // up: "0.95", "2", "2.8", "11".
 std::string fNumberText(double f);
 
+// The focal length and aperture a photo was taken at, as a lens is marked:
+// "85 mm · f/1.4", either alone, or "" when the EXIF has neither.
+std::string takenWithText(const PhotoTags& tags);
+
 // `text` as a quoted JSON string of ASCII alone: quote, backslash and
 // controls escaped, and every byte from 0x80 as \u00XX (EXIF text is
 // ASCII; other bytes are shown as Latin-1), so that it reaches any console
@@ -67,6 +71,16 @@ constexpr double kPhoneCropFactor = 2.0;
 // The words refusing a phone's photo, after "PHOTO: "; nullptr when the
 // tags do not show a phone.
 const char* phoneRefusalText(const PhotoTags& tags);
+
+// A prime's photo may read this far from its marked focal length
+// (rounded markings, focus breathing) and still be from it.
+constexpr double kPrimeFocalTolerance = 0.05;
+
+// The question asked of a photo taken at a focal length that lens `lens`,
+// `wide_mm` to `tele_mm` (equal for a prime), cannot have: "taken at 35 mm;
+// lens 3 is 100 mm: is this the right lens?"; "" when it can, or when the
+// focal length or the lens's range is unknown.
+std::string lensMismatchText(const PhotoTags& tags, int lens, int wide_mm, int tele_mm);
 
 // The line refusing photos taken at one correction value with different
 // f-numbers or focal lengths (tags absent from a photo are not compared);

@@ -29,8 +29,15 @@ std::vector<uint8_t> g_file;
 focus::Measurement g_measured{};
 std::string g_unmeasured;  // why the last photo was not measured; "" when it was
 focus::PhotoTags g_tags;   // the last photo's EXIF
+// The last photo's picture, RGBA, until the page has copied it.
+std::vector<uint8_t> g_picture;
+int g_pictureWidth = 0;
+int g_pictureHeight = 0;
 std::vector<focus::Sample> g_samples;
+std::vector<int> g_sampleValues;
+std::vector<focus::PhotoTags> g_sampleTags;
 focus::Proposal g_proposal{};
+std::string g_mixed;  // why the samples' photos cannot be compared; "" when they can
 std::string g_checkLine;
 
 const char* handOut(std::string text)
@@ -46,6 +53,29 @@ std::string measuredLine()
     if (g_measured.refusal != focus::Refusal::None)
         return focus::refusalTextForLens(g_measured.refusal, g_tags.focal_length_mm);
     return focus::measurementLine(g_measured);
+}
+
+// Keeps the picture of `photo`'s measurement as RGBA, which is what a
+// canvas takes; nothing without a chart, or without room for it.
+void keepPicture(const focus::GreyPhoto& photo)
+{
+    focus::GreyImage grey;
+    if (!focus::focusPicture(photo.pixels.get(), photo.width, photo.height, photo.width, g_measured, grey))
+        return;
+    const size_t pixels = static_cast<size_t>(grey.width) * static_cast<size_t>(grey.height);
+    std::vector<uint8_t> rgba;
+    try {
+        rgba.resize(pixels * 4);
+    } catch (const std::bad_alloc&) {
+        return;
+    }
+    for (size_t i = 0; i < pixels; ++i) {
+        rgba[4 * i] = rgba[4 * i + 1] = rgba[4 * i + 2] = grey.pixels[i];
+        rgba[4 * i + 3] = 255;
+    }
+    g_picture.swap(rgba);
+    g_pictureWidth = grey.width;
+    g_pictureHeight = grey.height;
 }
 
 } // namespace
@@ -72,6 +102,7 @@ EMSCRIPTEN_KEEPALIVE int focus_measure()
     g_measured.refusal = focus::Refusal::ChartNotFound;
     g_unmeasured = kNoRoom;
     g_tags = focus::PhotoTags{};
+    focus_picture_free();
     if (!g_file.empty()) {
         focus::GreyPhoto photo;
         std::string error;
@@ -87,6 +118,7 @@ EMSCRIPTEN_KEEPALIVE int focus_measure()
         } else if (decoded) {
             g_unmeasured.clear();
             g_measured = focus::measureGrey(photo.pixels.get(), photo.width, photo.height, photo.width);
+            keepPicture(photo);
         } else if (errno != ENOMEM) {
             g_unmeasured = error;
         }
@@ -107,6 +139,50 @@ EMSCRIPTEN_KEEPALIVE double focus_measured_zone_mm()
 EMSCRIPTEN_KEEPALIVE const char* focus_measured_line()
 {
     return handOut(measuredLine());
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_measured_taken_with()
+{
+    return handOut(focus::takenWithText(g_tags));
+}
+
+EMSCRIPTEN_KEEPALIVE double focus_measured_focal_mm()
+{
+    return g_tags.focal_length_mm;
+}
+
+EMSCRIPTEN_KEEPALIVE double focus_measured_f_number()
+{
+    return g_tags.f_number;
+}
+
+EMSCRIPTEN_KEEPALIVE const char* focus_measured_lens_question(int lens)
+{
+    int wide = 0, tele = 0;
+    if (!editor_focal_range(lens, &wide, &tele))
+        return "";
+    return handOut(focus::lensMismatchText(g_tags, lens, wide, tele));
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_picture_width()
+{
+    return g_pictureWidth;
+}
+
+EMSCRIPTEN_KEEPALIVE int focus_picture_height()
+{
+    return g_pictureHeight;
+}
+
+EMSCRIPTEN_KEEPALIVE const uint8_t* focus_picture_rgba()
+{
+    return g_picture.empty() ? nullptr : g_picture.data();
+}
+
+EMSCRIPTEN_KEEPALIVE void focus_picture_free()
+{
+    std::vector<uint8_t>().swap(g_picture);
+    g_pictureWidth = g_pictureHeight = 0;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* focus_unreadable_line()
@@ -176,17 +252,26 @@ EMSCRIPTEN_KEEPALIVE const char* focus_value_text(int lens, int field, int value
 EMSCRIPTEN_KEEPALIVE void focus_clear_samples()
 {
     g_samples.clear();
+    g_sampleValues.clear();
+    g_sampleTags.clear();
 }
 
-EMSCRIPTEN_KEEPALIVE void focus_add_sample(int value, double focus_mm, double sharp_zone_mm)
+EMSCRIPTEN_KEEPALIVE void focus_add_sample(int value, double focus_mm, double sharp_zone_mm, double focal_mm,
+                                           double f_number)
 {
     g_samples.push_back({value, focus_mm, sharp_zone_mm});
+    g_sampleValues.push_back(value);
+    focus::PhotoTags tags;
+    tags.focal_length_mm = focal_mm;
+    tags.f_number = f_number;
+    g_sampleTags.push_back(tags);
 }
 
 EMSCRIPTEN_KEEPALIVE int focus_propose()
 {
+    g_mixed = focus::mixedSettingsText(g_sampleValues.data(), g_sampleTags.data(), g_sampleTags.size());
     g_proposal = focus::propose(g_samples.data(), g_samples.size());
-    return g_proposal.refusal == focus::ProposeRefusal::None ? 1 : 0;
+    return g_mixed.empty() && g_proposal.refusal == focus::ProposeRefusal::None ? 1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE int focus_proposed_value()
@@ -196,7 +281,7 @@ EMSCRIPTEN_KEEPALIVE int focus_proposed_value()
 
 EMSCRIPTEN_KEEPALIVE const char* focus_proposal_text()
 {
-    return handOut(focus::proposalText(g_proposal));
+    return handOut(g_mixed.empty() ? focus::proposalText(g_proposal) : g_mixed + "\n");
 }
 
 EMSCRIPTEN_KEEPALIVE int focus_check(int value)

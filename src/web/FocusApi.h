@@ -32,6 +32,22 @@ int focus_measure();
 double focus_measured_mm();
 double focus_measured_zone_mm();
 const char* focus_measured_line();
+// What the last photo's EXIF says it was taken at: "85 mm · f/1.4", or
+// "" without those tags; its focal length and f-number, 0 when absent.
+const char* focus_measured_taken_with();
+double focus_measured_focal_mm();
+double focus_measured_f_number();
+// The question when the last photo's focal length is not one lens `lens`
+// has ("taken at 35 mm; lens 3 is 100 mm: is this the right lens?"); ""
+// when it is, or either is unknown. The photo is measured all the same.
+const char* focus_measured_lens_question(int lens);
+// Where the last photo put the focus, drawn as the console draws it, as
+// RGBA pixels row after row: width and height 0 when the chart was not
+// found. The page copies them, then frees them.
+int focus_picture_width();
+int focus_picture_height();
+const uint8_t* focus_picture_rgba();
+void focus_picture_free();
 // The line for a file the browser could not read.
 const char* focus_unreadable_line();
 // 1 when the last photo was refused for its focus lying past an end of
@@ -69,10 +85,12 @@ const char* focus_value_text(int lens, int field, int value);
 // --- The value proposed ------------------------------------------------
 
 // The measured photos the proposal is made from, one call per photo that
-// gave a result, after focus_clear_samples.
+// gave a result, after focus_clear_samples, with the focal length and
+// f-number it was taken at (0 when absent).
 void focus_clear_samples();
-void focus_add_sample(int value, double focus_mm, double sharp_zone_mm);
-// Proposes from the samples: 1 with a value, 0 refused. The lines it reads
+void focus_add_sample(int value, double focus_mm, double sharp_zone_mm, double focal_mm, double f_number);
+// Proposes from the samples: 1 with a value, 0 refused (photos at one
+// value taken at different apertures or focal lengths too). The lines it reads
 // as ("Set the correction to N.", "The photos place it between A and B."
 // and, when wanted, to take more photos, "Check it with a photo at N." or
 // that the best value lies beyond the range), or the refusal.

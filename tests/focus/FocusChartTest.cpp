@@ -483,4 +483,24 @@ TEST(PhotoTags, PhoneByFocalLength) {
         EXPECT_EQ(focus::phoneRefusalText({"", "", c.focal, c.focal35, 0}) != nullptr, c.phone) << c.focal << " " << c.focal35;
 }
 
+// A prime is allowed its 5 % either side, a zoom its range and no more;
+// an unknown focal length or lens asks nothing.
+TEST(PhotoTags, LensMismatchAtTheRangesEdges) {
+    const struct {
+        double focal;
+        int wide, tele;
+        const char* range;  // as the question names the lens; nullptr: no question
+    } cases[] = {{95, 100, 100, nullptr}, {105, 100, 100, nullptr}, {94.9, 100, 100, "100"}, {105.5, 100, 100, "100"},
+                 {24, 24, 70, nullptr},    {70, 24, 70, nullptr},    {23.9, 24, 70, "24-70"}, {73, 24, 70, "24-70"},
+                 {0, 100, 100, nullptr},   {35, 0, 0, nullptr}};
+    for (const auto& c : cases) {
+        const std::string asked = focus::lensMismatchText({"", "", c.focal, 0, 0}, 3, c.wide, c.tele);
+        EXPECT_EQ(asked, c.range ? "taken at " + focus::millimetreText(c.focal) + " mm; lens 3 is " + c.range +
+                                       " mm: is this the right lens?"
+                                 : "") << c.focal;
+    }
+    EXPECT_EQ(focus::takenWithText({"", "", 85, 0, 1.4}), "85 mm \u00B7 f/1.4");
+    EXPECT_EQ(focus::takenWithText({"", "", 0, 0, 2}), "f/2");
+}
+
 }  // namespace

@@ -284,11 +284,18 @@ class EditorPage(unittest.TestCase):
             path = os.path.join(self.files, name)
             console = subprocess.run([FOCUS_EXE, "measure", path], capture_output=True, text=True, timeout=60)
             self.assertEqual(line, (console.stdout or console.stderr.removeprefix(f"{path}: ")).strip(), name)
-        console = subprocess.run([FOCUS_EXE, "propose"] + [a for v, ps in photos.items() for p in ps
-                                                           for a in ("--at", str(v), p)],
-                                 capture_output=True, text=True, timeout=60).stdout
+        # The virtual camera's 85 mm is no focal length of lens 3's: asked, and measured all the same.
+        row = dialog.find_elements(webpage.By.CSS_SELECTOR, ".focus-photos li")[0]
+        self.assertEqual([row.find_element(webpage.By.CSS_SELECTOR, c).text
+                          for c in (".file-name", ".focus-taken", ".focus-question")],
+                         ["at0-0.jpg", "85 mm \u00b7 f/1.4", "taken at 85 mm; lens 3 is 100 mm: is this the right lens?"])
+        self.browser.by_name("Where the focus lies in at0-0.jpg", "canvas")
+        self.assertEqual(len(dialog.find_elements(webpage.By.CSS_SELECTOR, "canvas[role=img]")), 6)  # not notes.jpg
+        propose = lambda: subprocess.run([FOCUS_EXE, "propose"] + [a for v, ps in photos.items() for p in ps
+                                                                   for a in ("--at", str(v), p)],
+                                         capture_output=True, text=True, timeout=60)
         proposed = self.browser.driver.execute_script("return document.getElementById('focus-result').textContent")
-        self.assertEqual(proposed, console.strip())
+        self.assertEqual(proposed, propose().stdout.strip())
         value = int(re.match(r"Set the correction to (-?\d+)\.", proposed)[1])
         self.browser.by_label(f"Use {value}").click()
         field = self.browser.driver.find_element(webpage.By.CSS_SELECTOR, "[aria-label='Lens 3 All range']")
@@ -298,6 +305,24 @@ class EditorPage(unittest.TestCase):
         self.assertEqual(self.measured(dialog, 8)[f"at{value}-5.jpg"],
                          f"At {value}, focus lies on the target: within a tenth of the sharp zone.")
         self.screenshot("focus-assistant.png")
+        # A photo at another aperture: refused in the console's words.
+        photos[20].append(self.photo(20, 9, "--aperture", "2.8"))
+        self.browser.by_label("Photos at the second value").send_keys(photos[20][-1])
+        self.measured(dialog, 9)
+        result = self.browser.driver.find_element(webpage.By.ID, "focus-result")
+        self.assertEqual(result.text, propose().stderr.strip())
+        # Photos at a second value past the chart's end: the value to take them at instead.
+        second = self.browser.by_name("Second value", "input")
+        second.send_keys(Keys.CONTROL, "a")
+        second.send_keys(Keys.BACKSPACE, "80", Keys.TAB)
+        del photos[20]
+        photos[80] = [self.photo(80, 1, "--width", "1600", "--height", "1600", "--aperture", "2.8")]
+        self.browser.by_label("Photos at the second value").send_keys(photos[80][0])
+        self.measured(dialog, 10)
+        self.assertIn(result.text, propose().stderr.splitlines())
+        self.browser.set_viewport(*PHONE)
+        self.addCleanup(self.browser.set_viewport)
+        self.screenshot("focus-assistant-phone.png")
 
     def test_on_a_phone_each_lens_is_a_card(self):
         self.load_page()
