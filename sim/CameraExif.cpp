@@ -7,16 +7,8 @@
 namespace camera {
 namespace {
 
-constexpr uint16_t kTagMake = 0x010F;
-constexpr uint16_t kTagModel = 0x0110;
-constexpr uint16_t kTagFNumber = 0x829D;
-constexpr uint16_t kTagExifIfd = 0x8769;
-constexpr uint16_t kTagFocalLength = 0x920A;
-constexpr uint16_t kTagFocal35 = 0xA405;
-constexpr uint16_t kTypeAscii = 2;
-constexpr uint16_t kTypeShort = 3;
-constexpr uint16_t kTypeLong = 4;
-constexpr uint16_t kTypeRational = 5;
+using namespace focus::exif;
+
 
 constexpr uint32_t kTiffHeaderBytes = 8;
 constexpr uint16_t kTiffMagic = 42;

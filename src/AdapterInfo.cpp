@@ -1,10 +1,10 @@
 #include "AdapterInfo.h"
 
-#include <cstdarg>
 #include <cstdio>
 
 #include "Interrupt.h"
 #include "DriverValues.h"
+#include "Formatted.h"
 #include "Printable.h"
 
 namespace {
@@ -17,7 +17,6 @@ AdapterIdentity g_identity;
 // leaves what was read before on the console.
 constexpr size_t kSerialLine = 1;
 constexpr size_t kFirmwareLine = 2;
-constexpr size_t kLineLimit = 64;  // longer than any line with numbers only
 
 unsigned _bits(uint32_t word, int shift, uint32_t mask)
 {
@@ -30,16 +29,6 @@ void _storeLe(uint32_t word, char* out)
         out[i] = static_cast<char>((word >> (8 * i)) & 0xFF);
 }
 
-std::string _formatted(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string _formatted(const char* format, ...)
-{
-    char line[kLineLimit];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    return line;
-}
 
 // Prints the identity's lines from `from` up to `to`.
 void _printLines(const AdapterIdentity& identity, size_t from, size_t to)
@@ -55,12 +44,12 @@ std::vector<std::string> adapterIdentityLines(const AdapterIdentity& id)
 {
     return {
         "Bootloader Version: " + printable(id.bootloaderVersion),
-        "Adapter SN: " + printable(id.serialNumber) + _formatted(" , PCB Ver: 0x%04X", id.pcbVersion),
-        _formatted("Firmware Version: 0x%04X", id.firmwareVersion),
-        _formatted("ROM Version: 0x%02X", id.romVersion),
-        _formatted("Pre0=%u, Pre1=%u", id.pre0, id.pre1),
+        "Adapter SN: " + printable(id.serialNumber) + formatted(" , PCB Ver: 0x%04X", id.pcbVersion),
+        formatted("Firmware Version: 0x%04X", id.firmwareVersion),
+        formatted("ROM Version: 0x%02X", id.romVersion),
+        formatted("Pre0=%u, Pre1=%u", id.pre0, id.pre1),
         "Type=" + printable(std::string(1, static_cast<char>(id.typeLetter))),
-        _formatted("ADJ=%u", id.adj),
+        formatted("ADJ=%u", id.adj),
     };
 }
 

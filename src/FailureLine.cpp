@@ -1,7 +1,8 @@
 #include "FailureLine.h"
 
 #include <cstdarg>
-#include <vector>
+
+#include "Formatted.h"
 
 namespace {
 
@@ -13,18 +14,13 @@ void printFailure(std::FILE* stream, const char* format, ...)
 {
     va_list args;
     va_start(args, format);
-    va_list again;
-    va_copy(again, args);
-    const int size = std::vsnprintf(nullptr, 0, format, args);
+    const std::string text = formattedList(format, args);
     va_end(args);
-    std::vector<char> text(size > 0 ? static_cast<size_t>(size) + 1 : 1, '\0');
-    std::vsnprintf(text.data(), text.size(), format, again);
-    va_end(again);
-    std::fputs(text.data(), stream);
+    std::fputs(text.c_str(), stream);
 
     // Messages start or end with line ends of their own; the sentence is the
     // last line with words in it.
-    std::string printed(text.data());
+    std::string printed = text;
     while (!printed.empty() && printed.back() == '\n')
         printed.pop_back();
     keepFailureLine(printed.substr(printed.rfind('\n') + 1));

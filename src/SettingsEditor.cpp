@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdarg>
 #include <cstdio>
 
+#include "Formatted.h"
 #include "LensTuning.h"
 #include "SettingsFile.h"
 #include "WholeNumber.h"
@@ -23,23 +23,10 @@ const char* const kFieldLabels[kAfFieldCount] = {
     "3/4 to wide/infinity",
 };
 
-// Longer status lines (a file name of hundreds of characters) are cut.
-constexpr size_t kStatusLineSize = 512;
-
 constexpr const char* kLineSeparator = " \u00B7 ";  // a middle dot
 constexpr const char* kChangeArrow = " \u2192 ";
 constexpr const char* kDefaultWord = "default";
 
-// A console line's printf format filled in.
-std::string formatted(const char* format, ...)
-{
-    char line[kStatusLineSize];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    return line;
-}
 
 std::string focalText(const EEPROM_LENS_SPEC& lens)
 {

@@ -14,6 +14,7 @@ namespace focus {
 namespace {
 
 using namespace std::literals;
+using namespace exif;
 
 // JPEG markers.
 constexpr uint8_t kMarker = 0xFF;
@@ -39,18 +40,8 @@ constexpr size_t kMaxTextBytes = 128;
 constexpr size_t kCr2MarkAt = 8;
 constexpr std::string_view kCr2Mark = "CR"sv;
 
-constexpr uint16_t kTagMake = 0x010F;
-constexpr uint16_t kTagModel = 0x0110;
-constexpr uint16_t kTagFNumber = 0x829D;
-constexpr uint16_t kTagExifIfd = 0x8769;
-constexpr uint16_t kTagFocalLength = 0x920A;
-constexpr uint16_t kTagFocal35 = 0xA405;
 constexpr uint16_t kTagDngVersion = 0xC612;
 
-constexpr uint16_t kTypeAscii = 2;
-constexpr uint16_t kTypeShort = 3;
-constexpr uint16_t kTypeLong = 4;
-constexpr uint16_t kTypeRational = 5;
 constexpr uint16_t kTypeIfd = 13;
 
 // ISO base media files (HEIF, CR3): a first box "ftyp" listing brands.

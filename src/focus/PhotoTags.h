@@ -23,6 +23,21 @@ PhotoFormat photoFormat(const uint8_t* data, size_t size);
 // "PHOTO: "; nullptr for JPEG, PNG and Unknown, which the decoder judges.
 const char* formatRefusalText(PhotoFormat format);
 
+// The EXIF tags and field types read here (and written by the virtual
+// camera), as TIFF numbers them.
+namespace exif {
+constexpr uint16_t kTagMake = 0x010F;
+constexpr uint16_t kTagModel = 0x0110;
+constexpr uint16_t kTagFNumber = 0x829D;
+constexpr uint16_t kTagExifIfd = 0x8769;
+constexpr uint16_t kTagFocalLength = 0x920A;
+constexpr uint16_t kTagFocal35 = 0xA405;
+constexpr uint16_t kTypeAscii = 2;
+constexpr uint16_t kTypeShort = 3;
+constexpr uint16_t kTypeLong = 4;
+constexpr uint16_t kTypeRational = 5;
+}  // namespace exif
+
 // The EXIF tags a photo is checked by. Text is as the file holds it, cut at
 // its first NUL, trailing spaces dropped; a number is 0 when absent.
 struct PhotoTags {
