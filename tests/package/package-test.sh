@@ -208,12 +208,13 @@ check_launcher() {
 # cmake --install into a prefix of the user's: the tool, the virtual adapter
 # and their man pages always; the page and its launcher only when built.
 check_install() {
-    local build="$1" page="$2" prefix="$SCRATCH/prefix" file
+    local build="$1" page="$2" prefix="$SCRATCH/install/usr" file
     cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
     for file in bin/PelagoXcon bin/pelagoxcon-virtual-adapter share/man/man1/PelagoXcon.1.gz \
                 share/man/man1/pelagoxcon-virtual-adapter.1.gz; do
         [ -f "$prefix/$file" ] || fail "cmake --install left out $file"
     done
+    check_installed_readme "$prefix/share/doc/pelagoxcon/README" "$SCRATCH/install"
     if [ ! -f "$page" ]; then
         [ ! -e "$prefix/bin/pelagoxcon-page" ] || fail "a launcher was installed without a page"
         return
@@ -223,15 +224,23 @@ check_install() {
 }
 
 # The installed README speaks of what an installed user has: the installed
-# names and the samples where they are, no build tree or scripts.
+# names and the samples where they are, no build tree or scripts; the page,
+# its launcher and its man page only when they were installed.
 check_installed_readme() {
-    local readme="$1" root="$2" text
+    local readme="$1" root="$2" text name file
     text="$(cat "$readme")"
     ! grep -n -e 'build/' -e 'scripts/' -e 'adapter-sim' -e 'README\.md' <<<"$text" ||
         fail "the installed README speaks of the source tree"
     grep -q 'pelagoxcon-virtual-adapter' <<<"$text" || fail "the installed README does not name the virtual adapter"
     grep -q '/usr/share/pelagoxcon/samples/lenses.dat' <<<"$text" && [ -f "$root/usr/share/pelagoxcon/samples/lenses.dat" ] ||
         fail "the installed README does not show where the sample is"
+    while IFS=: read -r name file; do
+        if [ -f "$root/$file" ]; then
+            grep -qF "$name" <<<"$text" || fail "the installed README does not name $name, which was installed"
+        else
+            ! grep -qF "$name" <<<"$text" || fail "the installed README names $name, which was not installed"
+        fi
+    done <<<$'pelagoxcon-page:usr/bin/pelagoxcon-page\nPelagoXcon.html:usr/share/pelagoxcon/PelagoXcon.html\nman pelagoxcon-page:usr/share/man/man1/pelagoxcon-page.1.gz'
 }
 
 # The packaged tool reads the packaged virtual adapter's identity; both tell
