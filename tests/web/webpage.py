@@ -7,6 +7,7 @@ import asyncio
 import base64
 import contextlib
 import functools
+import gzip
 import http.server
 import json
 import os
@@ -135,11 +136,33 @@ class _PrettyUrlHandler(_SiteHandler):
         self.end_headers()
 
 
+class _GzipHandler(_SiteHandler):
+    """A host that sends every file gzip-compressed (Content-Encoding)."""
+
+    def do_GET(self):
+        path = self.translate_path(self.path)
+        path = os.path.join(path, "index.html") if os.path.isdir(path) else path
+        if not os.path.isfile(path):
+            return self.send_error(404)
+        with open(path, "rb") as f:
+            body = gzip.compress(f.read())
+        self.send_response(200)
+        for header in (("Content-Type", self.guess_type(path)), ("Content-Encoding", "gzip"),
+                       ("Content-Length", str(len(body)))):
+            self.send_header(*header)
+        self.end_headers()
+        self.wfile.write(body)
+
+
+# The hosts a Site can play.
+PLAIN, PRETTY_URLS, GZIP = _SiteHandler, _PrettyUrlHandler, _GzipHandler
+
+
 class Site:
     """The site served from a free port on 127.0.0.1 in a thread."""
 
-    def __init__(self, directory, pretty_urls=False):
-        handler = functools.partial(_PrettyUrlHandler if pretty_urls else _SiteHandler, directory=directory)
+    def __init__(self, directory, host=PLAIN):
+        handler = functools.partial(host, directory=directory)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
@@ -496,6 +519,8 @@ class _BidiDriver:
         """Reloads the page and returns once the new one has loaded; the
         session accepts the page's question before it is left."""
         self.command("browsingContext.reload", {"context": self.context, "wait": "complete"})
+
+    refresh = reload  # Selenium's name
 
     def call(self, function, this=None, *args):
         """The value of the JavaScript `function` called on `this` with `args`."""
