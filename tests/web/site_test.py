@@ -104,9 +104,9 @@ class ServedSite(unittest.TestCase):
                 self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
                 self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
                 # The worker's copy is decoded: no header may say otherwise.
-                self.assertEqual(self.js("fetch('app.js').then(async (r) => [r.headers.get('Content-Encoding'),"
-                                         " Number(r.headers.get('Content-Length') ?? (await r.arrayBuffer()).byteLength)])"),
-                                 [None, os.path.getsize(os.path.join(self.site_dir, "app.js"))])
+                answer = self.js("fetch('app.js').then(async (r) => [r.headers.get('Content-Encoding'),"
+                                 " Number(r.headers.get('Content-Length') ?? (await r.arrayBuffer()).byteLength)])")
+                self.assertEqual(answer, [None, os.path.getsize(os.path.join(self.site_dir, "app.js"))])
 
     def rebuild(self):
         """Changes a module of the served copy and writes its worker again,
