@@ -42,7 +42,7 @@ BLOCKED = "Close the other tabs of this page to reach its backups."
 SUPERSEDED = "A newer copy of this page was opened; reload this tab to go on."
 # Stores backups as the page's first version did: no index, no time stored.
 STORE_OF_VERSION_1 = """
-const [name, bytes, done] = arguments;
+const [names, bytes, done] = arguments;
 const gone = indexedDB.deleteDatabase('pelagoxcon');
 gone.onerror = () => done(String(gone.error));
 gone.onsuccess = () => {
@@ -51,7 +51,7 @@ gone.onsuccess = () => {
   open.onerror = () => done(String(open.error));
   open.onsuccess = () => {
     const tx = open.result.transaction('backups', 'readwrite');
-    tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
+    for (const name of names) tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
     tx.oncomplete = () => { open.result.close(); done('stored'); };
   };
 };"""
@@ -449,7 +449,7 @@ class AdapterPart(unittest.TestCase):
     @webpage.opened(webpage.FROM_DISK)
     def test_backups_ask_first_and_never_overwrite(self):
         self.start()
-        other = "QE999999-20260101-120000.dat"
+        other, older = "QE999999-20260101-120000.dat", "QEZZZZZZ-20250101-120000.dat"
         self.page.load(ADAPTER_USB)
         # The page's origin without the page: for a page from disk, any file
         # (every file: URL shares one store).
@@ -461,13 +461,13 @@ class AdapterPart(unittest.TestCase):
         else:
             self.page.driver.get(self.page.server.url + "icon.svg")
         with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
-            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
+            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, [older, other], list(f.read())),
                              "stored")
         # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
         self.page.load(ADAPTER_USB, old_tab=True)
         self.assertIn(BLOCKED, self.page.browser.by_name("Adapter maintenance", "section").text)
         self.page.driver.execute_script("window.__oldTab.close()")
-        self.page.browser.wait(lambda: self.backups() == [other], "the upgraded store did not keep its backups")
+        self.page.browser.wait(lambda: self.backups() == [other, older], "the upgraded store lost or misordered them")
         self.page.act("Connect")
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.page.named(f"Delete {other}").click()
@@ -490,7 +490,7 @@ class AdapterPart(unittest.TestCase):
 
         self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
         self.page.load(ADAPTER_USB)
-        self.assertEqual(set(self.backups()), {read, taken, other})
+        self.assertEqual(set(self.backups()), {read, taken, other, older})
         self.assertEqual(self.page.driver.execute_async_script(NEWER_COPY_OPENS), "opened")
         self.assertEqual(self.page.status(), SUPERSEDED)
 
