@@ -224,23 +224,19 @@ check_install() {
 }
 
 # The installed README speaks of what an installed user has: the installed
-# names and the samples where they are, no build tree or scripts; the page,
-# its launcher and its man page only when they were installed.
+# names and the samples where they are, no build tree or scripts.
 check_installed_readme() {
-    local readme="$1" root="$2" text name file
+    local readme="$1" root="$2" text named
     text="$(cat "$readme")"
     ! grep -n -e 'build/' -e 'scripts/' -e 'adapter-sim' -e 'README\.md' <<<"$text" ||
         fail "the installed README speaks of the source tree"
     grep -q 'pelagoxcon-virtual-adapter' <<<"$text" || fail "the installed README does not name the virtual adapter"
     grep -q '/usr/share/pelagoxcon/samples/lenses.dat' <<<"$text" && [ -f "$root/usr/share/pelagoxcon/samples/lenses.dat" ] ||
         fail "the installed README does not show where the sample is"
-    while IFS=: read -r name file; do
-        if [ -f "$root/$file" ]; then
-            grep -qF "$name" <<<"$text" || fail "the installed README does not name $name, which was installed"
-        else
-            ! grep -qF "$name" <<<"$text" || fail "the installed README names $name, which was not installed"
-        fi
-    done <<<$'pelagoxcon-page:usr/bin/pelagoxcon-page\nPelagoXcon.html:usr/share/pelagoxcon/PelagoXcon.html\nman pelagoxcon-page:usr/share/man/man1/pelagoxcon-page.1.gz'
+    # The page, its launcher and its man page: each named when installed, none when not.
+    named="$({ grep -oE 'man pelagoxcon-page|pelagoxcon-page|PelagoXcon\.html' <<<"$text" || true; } | sort -u | wc -l)"
+    [ "$named" -eq "$([ -f "$root/usr/share/pelagoxcon/PelagoXcon.html" ] && echo 3 || echo 0)" ] ||
+        fail "the installed README names $named of the page, its launcher and its man page: all or none, as installed"
 }
 
 # The packaged tool reads the packaged virtual adapter's identity; both tell
