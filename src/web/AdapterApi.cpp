@@ -369,6 +369,10 @@ std::string _writeBackupQuestion(const std::string& name, const std::string& ser
         return "Write " + shown + " to the adapter " + adapter +
                "? Its name does not say which adapter it is of, nor when it was made." + lenses;
     std::string when = _shownStamp(parsed);
+    if (parsed.serial == kUnknownBackupSerial)
+        return "Write " + shown + " to the adapter " + adapter + "? It is a backup of " + when +
+               " from an adapter without a readable serial number, which may be another one: its settings would "
+               "replace this adapter's own." + lenses;
     if (parsed.serial == settingsBackupSerial(serial))
         return "Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " + when + "." +
                lenses + " The adapter's settings are backed up again first.";

@@ -491,6 +491,15 @@ class AdapterPart(unittest.TestCase):
         self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
         self.page.load(ADAPTER_USB)
         self.assertEqual(set(self.backups()), {read, taken, other, older})
+        # Adapters without a readable serial number share one SERIAL: a backup of one is no other's newest.
+        self.start("--serial", "")
+        self.page.act("Connect")
+        self.page.act("Read settings from adapter")
+        self.start("--blank", "--serial", "")
+        self.page.act("Read settings from adapter")
+        self.assertRegex(self.page.status(), r"^The adapter's settings area is blank; restore a setting file saved")
+        self.page.act(f"Write {self.backups()[1]} to adapter", during=lambda: self.assertIn(
+            "without a readable serial number, which may be another one", self.answer("Cancel")))
         self.assertEqual(self.page.driver.execute_async_script(NEWER_COPY_OPENS), "opened")
         self.assertEqual(self.page.status(), SUPERSEDED)
 
