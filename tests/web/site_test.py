@@ -90,10 +90,9 @@ class ServedSite(unittest.TestCase):
         self.assertEqual(self.browser.errors(), [])
 
     def test_loads_again_and_with_the_server_gone(self):
-        # Hosts that send /index.html on to /, or compress what they send.
-        for host in (webpage.PLAIN, webpage.PRETTY_URLS, webpage.GZIP):
-            with self.subTest(host=host.__name__):
-                if host != webpage.PLAIN:  # on another port: an origin with no worker yet
+        for host in ("plain", "pretty URLs", "gzip"):  # pretty URLs: /index.html is sent on to /
+            with self.subTest(host=host):
+                if host != "plain":  # on another port: an origin with no worker yet
                     self.site = webpage.Site(self.site_dir, host)
                     self.addCleanup(self.site.close)
                 self.visit()

@@ -137,31 +137,27 @@ class _PrettyUrlHandler(_SiteHandler):
 
 
 class _GzipHandler(_SiteHandler):
-    """A host that sends every file gzip-compressed (Content-Encoding)."""
+    """A host that sends each file gzip-compressed."""
 
     def do_GET(self):
         path = self.translate_path(self.path)
         path = os.path.join(path, "index.html") if os.path.isdir(path) else path
-        if not os.path.isfile(path):
-            return self.send_error(404)
         with open(path, "rb") as f:
             body = gzip.compress(f.read())
         self.send_response(200)
-        for header in (("Content-Type", self.guess_type(path)), ("Content-Encoding", "gzip"),
-                       ("Content-Length", str(len(body)))):
-            self.send_header(*header)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", len(body))
         self.end_headers()
         self.wfile.write(body)
 
 
-# The hosts a Site can play.
-PLAIN, PRETTY_URLS, GZIP = _SiteHandler, _PrettyUrlHandler, _GzipHandler
-
-
 class Site:
-    """The site served from a free port on 127.0.0.1 in a thread."""
+    """The site served from a free port on 127.0.0.1 in a thread, by a
+    plain host, one with pretty URLs, or one that compresses."""
 
-    def __init__(self, directory, host=PLAIN):
+    def __init__(self, directory, host="plain"):
+        host = {"plain": _SiteHandler, "pretty URLs": _PrettyUrlHandler, "gzip": _GzipHandler}[host]
         handler = functools.partial(host, directory=directory)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
