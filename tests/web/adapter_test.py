@@ -51,7 +51,7 @@ gone.onsuccess = () => {
   open.onerror = () => done(String(open.error));
   open.onsuccess = () => {
     const tx = open.result.transaction('backups', 'readwrite');
-    for (const name of names) tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
+    for (const name of names.split(' ')) tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
     tx.oncomplete = () => { open.result.close(); done('stored'); };
   };
 };"""
@@ -461,7 +461,7 @@ class AdapterPart(unittest.TestCase):
         else:
             self.page.driver.get(self.page.server.url + "icon.svg")
         with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
-            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, [older, other], list(f.read())),
+            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, f"{older} {other}", list(f.read())),
                              "stored")
         # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
         self.page.load(ADAPTER_USB, old_tab=True)
