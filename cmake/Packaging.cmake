@@ -73,9 +73,33 @@ else()
   pelago_gzip(${pelago_changelog} ${pelago_gz_dir}/changelog.Debian.gz)
 
   # The source README speaks of build/ and scripts/; installed users get
-  # their own, beside the copyright and the changelog.
+  # their own, beside the copyright and the changelog; without the page
+  # (installed below only when built) one that has neither the page's
+  # section nor the lines of "What is installed" that name it.
   set(pelago_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/${PELAGO_PACKAGE_NAME})
-  install(FILES doc/README-installed DESTINATION ${pelago_doc_dir} RENAME README)
+  set(pelago_readme ${PROJECT_SOURCE_DIR}/doc/README-installed)
+  set(pelago_readme_no_page ${pelago_gz_dir}/README-without-page)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${pelago_readme})
+  file(READ ${pelago_readme} pelago_text)
+  # The section runs from its heading to the next (a line underlined with dashes).
+  string(FIND "${pelago_text}" "\nThe web page\n---" pelago_from)
+  if(pelago_from GREATER_EQUAL 0)
+    string(SUBSTRING "${pelago_text}" ${pelago_from} -1 pelago_rest)
+    string(REGEX REPLACE "^\n[^\n]+\n-+\n" "" pelago_rest "${pelago_rest}")
+    string(REGEX MATCH "\n[^\n]+\n-+\n" pelago_next "${pelago_rest}")
+  endif()
+  if(NOT pelago_next)
+    message(FATAL_ERROR "${pelago_readme} has no section \"The web page\" followed by another")
+  endif()
+  string(FIND "${pelago_rest}" "${pelago_next}" pelago_to)
+  string(SUBSTRING "${pelago_text}" 0 ${pelago_from} pelago_before)
+  string(SUBSTRING "${pelago_rest}" ${pelago_to} -1 pelago_after)
+  string(REGEX REPLACE "\n    [^\n]*(pelagoxcon-page|PelagoXcon\\.html)[^\n]*" ""
+         pelago_text "${pelago_before}${pelago_after}")
+  if(pelago_text MATCHES "pelagoxcon-page|PelagoXcon\\.html")
+    message(FATAL_ERROR "${pelago_readme} names the page outside its section and the list of what is installed")
+  endif()
+  file(WRITE ${pelago_readme_no_page} "${pelago_text}")
   install(FILES doc/debian/copyright ${pelago_gz_dir}/changelog.Debian.gz DESTINATION ${pelago_doc_dir})
   install(FILES doc/debian/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
           RENAME ${PELAGO_PACKAGE_NAME})
@@ -86,10 +110,15 @@ else()
 
   # The web page in the desktop's menu, when it is built: its entry runs a
   # launcher that opens the page under the launcher's own prefix
-  # (bin/../share/pelagoxcon) in the user's browser.
+  # (bin/../share/pelagoxcon) in the user's browser. The README tells of
+  # the page only then.
   set(pelago_to "\${CMAKE_INSTALL_PREFIX}")
   install(CODE "
-    if(EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
+    if(NOT EXISTS \"${PELAGO_ONE_FILE_PAGE}\")
+      file(INSTALL DESTINATION \"${pelago_to}/${pelago_doc_dir}\" TYPE FILE FILES \"${pelago_readme_no_page}\"
+           RENAME README)
+    else()
+      file(INSTALL DESTINATION \"${pelago_to}/${pelago_doc_dir}\" TYPE FILE FILES \"${pelago_readme}\" RENAME README)
       file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_DATADIR}/${PELAGO_PACKAGE_NAME}\" TYPE FILE
            FILES \"${PELAGO_ONE_FILE_PAGE}\")
       file(INSTALL DESTINATION \"${pelago_to}/${CMAKE_INSTALL_BINDIR}\" TYPE PROGRAM

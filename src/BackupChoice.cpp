@@ -30,11 +30,11 @@ std::string restorableBackup(const SettingsBackupMade& made)
 
 std::string newestSettingsBackup(const std::string& dir, const std::string& serial, std::time_t now)
 {
+    const std::string serialWord = settingsBackupSerial(serial);
     PrivateDirectory held;
     std::string unsafe;
-    if (dir.empty() || !held.open(dir, false, &unsafe))
+    if (serialWord == kUnknownBackupSerial || dir.empty() || !held.open(dir, false, &unsafe))
         return "";
-    const std::string serialWord = settingsBackupSerial(serial);
     std::vector<Candidate> found;
     for (const std::string& name : held.names()) {
         SettingsBackupName parsed;

@@ -20,8 +20,10 @@ constexpr std::time_t kBackupClockSlack = 24 * 60 * 60;
 // settingsBackupSerial writes it), the latest instant no more than
 // kBackupClockSlack after `now`, then the highest N, whose file
 // PrivateDirectory::readExact reads as kSettingsAreaSize bytes -u would
-// accept (isSettingsImage). "" when there is none, or `dir` is empty or
-// fails backupDirIsSafe (another user may change it).
+// accept (isSettingsImage). "" when there is none, when `serial` has no
+// letter or digit (the backups of every such adapter share one SERIAL, so
+// none is surely this one's), or `dir` is empty or fails backupDirIsSafe
+// (another user may change it).
 std::string newestSettingsBackup(const std::string& dir, const std::string& serial,
                                  std::time_t now = std::time(nullptr));
 

@@ -30,7 +30,6 @@ constexpr const char* kBelowState = "/pelagoxcon/backups";
 constexpr char kSeparator = '/';
 #endif
 
-constexpr const char* kUnknownSerial = "unknown";
 constexpr const char* kExtension = ".dat";
 constexpr size_t kStampSize = sizeof "-YYYYMMDD-HHMMSSZ";
 constexpr char kUtcMark = 'Z';
@@ -202,7 +201,7 @@ std::string settingsBackupSerial(const std::string& serial)
         else
             c = '_';
     }
-    return anyKept ? stem : kUnknownSerial;
+    return anyKept ? stem : kUnknownBackupSerial;
 }
 
 std::string settingsBackupStem(const std::string& serial, std::time_t when)

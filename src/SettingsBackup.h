@@ -25,8 +25,13 @@ constexpr const char* kNoBackupVariable = "PELAGOXCON_NO_BACKUP";
 std::string settingsBackupDir();
 
 // The serial number as backup names write it: every byte that is not an
-// ASCII letter or digit made '_' ("unknown" when no letter or digit is left).
+// ASCII letter or digit made '_' (kUnknownBackupSerial when no letter or
+// digit is left).
 std::string settingsBackupSerial(const std::string& serial);
+
+// The SERIAL of the backups of every adapter without a readable serial
+// number: such a backup may be any of them.
+constexpr const char* kUnknownBackupSerial = "unknown";
 
 // The backup's name without its counter and extension: the serial number
 // with every byte that is not an ASCII letter or digit made '_' ("unknown"

@@ -420,6 +420,10 @@ function nextBackupName(name) {
   return withString(core, name, (pointer) => core.UTF8ToString(core._adapter_next_backup_name(pointer)));
 }
 
+function backupNewer(a, b) {
+  return withString(core, a, (pa) => withString(core, b, (pb) => core._adapter_backup_newer(pa, pb)));
+}
+
 // The module's keeper of each backup made before an erase: stored in the
 // browser, then downloaded at once; {name: the name kept under} when kept,
 // else {reason}. A browser that keeps nothing has the user download it:
@@ -471,7 +475,7 @@ function offerBackupDownload(name, bytes) {
 async function mirrorBackups() {
   let backups = [];
   try {
-    if (storageKept) backups = await listBackups();
+    if (storageKept) backups = await listBackups(backupNewer);
   } catch (error) {
     if (!backupsNotice) showStatus(`This browser could not list its backups: ${error.message}`);
   }
@@ -487,7 +491,7 @@ async function mirrorBackups() {
 
 async function renderBackups() {
   try {
-    renderBackupList(storageKept ? await listBackups() : []);
+    renderBackupList(storageKept ? await listBackups(backupNewer) : []);
   } catch (error) {
     renderBackupList([]);
   }

@@ -142,15 +142,17 @@ export async function deleteBackup(name) {
   await finished(tx);
 }
 
-// Every stored backup as {name, bytes, stored}, newest first.
-export async function listBackups() {
+// Every stored backup as {name, bytes, stored}, newest first: by the time
+// stored, then (records of version 1 all have 0) by their names' stamps,
+// `newer(a, b)` > 0 when name a says it was made after name b.
+export async function listBackups(newer) {
   const db = await openDb();
   const tx = db.transaction(STORE, "readonly");
   const request = tx.objectStore(STORE).index(STORED_INDEX).getAll();
   await finished(tx);
   return request.result
     .map((b) => ({ name: b.name, bytes: b.bytes, stored: b.stored || 0 }))
-    .sort((a, b) => b.stored - a.stored || (a.name < b.name ? 1 : -1));
+    .sort((a, b) => b.stored - a.stored || newer(b.name, a.name) || (a.name < b.name ? 1 : -1));
 }
 
 // Hands `bytes` to the browser as a download named `name`.

@@ -54,7 +54,11 @@ async function fetchChecked(name) {
   const digest = await crypto.subtle.digest('SHA-256', body);
   const hex = Array.from(new Uint8Array(digest), (b) => b.toString(16).padStart(2, '0')).join('');
   if (hex !== FILES[name]) throw new Error(`${name} is not this build's`);
-  const { status, statusText, headers } = response;
+  // The body is decoded: the server's encoding and length were the wire's.
+  const headers = new Headers(response.headers);
+  headers.delete('Content-Encoding');
+  headers.delete('Content-Length');
+  const { status, statusText } = response;
   return new Response(body, { status, statusText, headers });
 }
 

@@ -8,8 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <limits>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "ActionBlock.h"
@@ -371,11 +373,26 @@ std::string _writeBackupQuestion(const std::string& name, const std::string& ser
         return "Write " + shown + " to the adapter " + adapter +
                "? Its name does not say which adapter it is of, nor when it was made." + lenses;
     std::string when = _shownStamp(parsed);
+    if (parsed.serial == kUnknownBackupSerial)
+        return "Write " + shown + " to the adapter " + adapter + "? It is a backup of " + when +
+               " from an adapter without a readable serial number, which may be another one: its settings would "
+               "replace this adapter's own." + lenses;
     if (parsed.serial == settingsBackupSerial(serial))
         return "Write " + shown + " to the adapter " + adapter + "? It is this adapter's backup of " + when + "." +
                lenses + " The adapter's settings are backed up again first.";
     return "Write " + shown + " to the adapter " + adapter + "? This backup is of another adapter, " +
            printable(parsed.serial) + ", made " + when + ": its settings would replace this adapter's own." + lenses;
+}
+
+// When the backup `name` was made, for ordering: its instant, then its N,
+// as the console picks the newest; a name that is no backup's comes first.
+std::pair<std::time_t, unsigned long> _madeAt(const char* name)
+{
+    SettingsBackupName parsed;
+    std::time_t made = 0;
+    if (!parseSettingsBackupName(name, parsed) || !settingsBackupInstant(parsed, made))
+        return {std::numeric_limits<std::time_t>::min(), 0};
+    return {made, parsed.counter};
 }
 
 // A backup's write asks first, on its own connection: the adapter behind
@@ -561,6 +578,12 @@ EMSCRIPTEN_KEEPALIVE const char* adapter_next_backup_name(const char* name)
     }
     ++parsed.counter;
     return _handOut(settingsBackupFileName(parsed));
+}
+
+EMSCRIPTEN_KEEPALIVE int adapter_backup_newer(const char* a, const char* b)
+{
+    auto madeA = _madeAt(a), madeB = _madeAt(b);
+    return madeA > madeB ? 1 : madeA < madeB ? -1 : 0;
 }
 
 EMSCRIPTEN_KEEPALIVE int adapter_write_backup(const char* name)

@@ -137,6 +137,11 @@ const char* adapter_recovery_text();
 // earlier versions, made in local time).
 const char* adapter_next_backup_name(const char* name);
 
+// Whether the backup named `a` was made after the one named `b` (1),
+// before it (-1), or neither can tell (0): the instant of each name's
+// stamp, then its N. A name that is no backup's counts as oldest.
+int adapter_backup_newer(const char* a, const char* b);
+
 // Writes backup `name` (a file name in adapter_backup_dir()) into the
 // adapter, as `-p PORT -u DIR/NAME`, once the page's
 // Module.pelagoAskWriteBackup(question), an async function, answers true.

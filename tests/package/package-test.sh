@@ -208,12 +208,13 @@ check_launcher() {
 # cmake --install into a prefix of the user's: the tool, the virtual adapter
 # and their man pages always; the page and its launcher only when built.
 check_install() {
-    local build="$1" page="$2" prefix="$SCRATCH/prefix" file
+    local build="$1" page="$2" prefix="$SCRATCH/install/usr" file
     cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
     for file in bin/PelagoXcon bin/pelagoxcon-virtual-adapter share/man/man1/PelagoXcon.1.gz \
                 share/man/man1/pelagoxcon-virtual-adapter.1.gz; do
         [ -f "$prefix/$file" ] || fail "cmake --install left out $file"
     done
+    check_installed_readme "$prefix/share/doc/pelagoxcon/README" "$SCRATCH/install"
     if [ ! -f "$page" ]; then
         [ ! -e "$prefix/bin/pelagoxcon-page" ] || fail "a launcher was installed without a page"
         return
@@ -225,13 +226,17 @@ check_install() {
 # The installed README speaks of what an installed user has: the installed
 # names and the samples where they are, no build tree or scripts.
 check_installed_readme() {
-    local readme="$1" root="$2" text
+    local readme="$1" root="$2" text named
     text="$(cat "$readme")"
     ! grep -n -e 'build/' -e 'scripts/' -e 'adapter-sim' -e 'README\.md' <<<"$text" ||
         fail "the installed README speaks of the source tree"
     grep -q 'pelagoxcon-virtual-adapter' <<<"$text" || fail "the installed README does not name the virtual adapter"
     grep -q '/usr/share/pelagoxcon/samples/lenses.dat' <<<"$text" && [ -f "$root/usr/share/pelagoxcon/samples/lenses.dat" ] ||
         fail "the installed README does not show where the sample is"
+    # The page, its launcher and its man page: each named when installed, none when not.
+    named="$({ grep -oE 'man pelagoxcon-page|pelagoxcon-page|PelagoXcon\.html' <<<"$text" || true; } | sort -u | wc -l)"
+    [ "$named" -eq "$([ -f "$root/usr/share/pelagoxcon/PelagoXcon.html" ] && echo 3 || echo 0)" ] ||
+        fail "the installed README names $named of the page, its launcher and its man page: all or none, as installed"
 }
 
 # The packaged tool reads the packaged virtual adapter's identity; both tell

@@ -43,7 +43,7 @@ BLOCKED = "Close the other tabs of this page to reach its backups."
 SUPERSEDED = "A newer copy of this page was opened; reload this tab to go on."
 # Stores backups as the page's first version did: no index, no time stored.
 STORE_OF_VERSION_1 = """
-const [name, bytes, done] = arguments;
+const [names, bytes, done] = arguments;
 const gone = indexedDB.deleteDatabase('pelagoxcon');
 gone.onerror = () => done(String(gone.error));
 gone.onsuccess = () => {
@@ -52,7 +52,7 @@ gone.onsuccess = () => {
   open.onerror = () => done(String(open.error));
   open.onsuccess = () => {
     const tx = open.result.transaction('backups', 'readwrite');
-    tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
+    for (const name of names.split(' ')) tx.objectStore('backups').put({name, bytes: new Uint8Array(bytes)});
     tx.oncomplete = () => { open.result.close(); done('stored'); };
   };
 };"""
@@ -450,7 +450,7 @@ class AdapterPart(unittest.TestCase):
     @webpage.opened(webpage.FROM_DISK)
     def test_backups_ask_first_and_never_overwrite(self):
         self.start()
-        other = "QE999999-20260101-120000.dat"
+        other, older = "QE999999-20260101-120000.dat", "QEZZZZZZ-20250101-120000.dat"
         self.page.load(ADAPTER_USB)
         # The page's origin without the page: for a page from disk, any file
         # (every file: URL shares one store).
@@ -462,13 +462,13 @@ class AdapterPart(unittest.TestCase):
         else:
             self.page.driver.get(self.page.server.url + "icon.svg")
         with open(os.path.join(webpage.SAMPLES_DIR, "lenses.dat"), "rb") as f:
-            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, other, list(f.read())),
+            self.assertEqual(self.page.driver.execute_async_script(STORE_OF_VERSION_1, f"{older} {other}", list(f.read())),
                              "stored")
         # A tab of that version still holds it: the page waits, says so, and lists it once that tab is gone.
         self.page.load(ADAPTER_USB, old_tab=True)
         self.assertIn(BLOCKED, self.page.browser.by_name("Adapter maintenance", "section").text)
         self.page.driver.execute_script("window.__oldTab.close()")
-        self.page.browser.wait(lambda: self.backups() == [other], "the upgraded store did not keep its backups")
+        self.page.browser.wait(lambda: self.backups() == [other, older], "the upgraded store lost or misordered them")
         self.page.act("Connect")
         self.assertEqual(self.page.status(), "Done", self.page.text("Log"))
         self.page.named(f"Delete {other}").click()
@@ -491,7 +491,16 @@ class AdapterPart(unittest.TestCase):
 
         self.page.act(f"Delete {stored}", during=lambda: self.answer("Delete"))
         self.page.load(ADAPTER_USB)
-        self.assertEqual(set(self.backups()), {read, taken, other})
+        self.assertEqual(set(self.backups()), {read, taken, other, older})
+        # Adapters without a readable serial number share one SERIAL: a backup of one is no other's newest.
+        self.start("--serial", "")
+        self.page.act("Connect")
+        self.page.act("Read settings from adapter")
+        self.start("--blank", "--serial", "")
+        self.page.act("Read settings from adapter")
+        self.assertRegex(self.page.status(), r"^The adapter's settings area is blank; restore a setting file saved")
+        self.page.act(f"Write {self.backups()[1]} to adapter", during=lambda: self.assertIn(
+            "without a readable serial number, which may be another one", self.answer("Cancel")))
         self.assertEqual(self.page.driver.execute_async_script(NEWER_COPY_OPENS), "opened")
         self.assertEqual(self.page.status(), SUPERSEDED)
 

@@ -90,10 +90,10 @@ class ServedSite(unittest.TestCase):
         self.assertEqual(self.browser.errors(), [])
 
     def test_loads_again_and_with_the_server_gone(self):
-        for pretty_urls in (False, True):  # a host that sends /index.html on to /
-            with self.subTest(pretty_urls=pretty_urls):
-                if pretty_urls:  # on another port: an origin with no worker yet
-                    self.site = webpage.Site(self.site_dir, pretty_urls)
+        for host in ("plain", "pretty URLs", "gzip"):  # pretty URLs: /index.html is sent on to /
+            with self.subTest(host=host):
+                if host != "plain":  # on another port: an origin with no worker yet
+                    self.site = webpage.Site(self.site_dir, host)
                     self.addCleanup(self.site.close)
                 self.visit()
                 self.driver.refresh()
@@ -102,6 +102,10 @@ class ServedSite(unittest.TestCase):
                 self.driver.refresh()
                 self.browser.wait(lambda: self.status() == READY, "the page did not load offline")
                 self.assertEqual(self.browser.by_label("Open settings file").is_enabled(), True)
+                # The worker's copy is decoded: no header may say otherwise.
+                answer = self.js("fetch('app.js').then(async (r) => [r.headers.get('Content-Encoding'),"
+                                 " Number(r.headers.get('Content-Length') ?? (await r.arrayBuffer()).byteLength)])")
+                self.assertEqual(answer, [None, os.path.getsize(os.path.join(self.site_dir, "app.js"))])
 
     def rebuild(self):
         """Changes a module of the served copy and writes its worker again,

@@ -7,6 +7,7 @@ import asyncio
 import base64
 import contextlib
 import functools
+import gzip
 import http.server
 import json
 import os
@@ -135,11 +136,29 @@ class _PrettyUrlHandler(_SiteHandler):
         self.end_headers()
 
 
-class Site:
-    """The site served from a free port on 127.0.0.1 in a thread."""
+class _GzipHandler(_SiteHandler):
+    """A host that sends each file gzip-compressed."""
 
-    def __init__(self, directory, pretty_urls=False):
-        handler = functools.partial(_PrettyUrlHandler if pretty_urls else _SiteHandler, directory=directory)
+    def do_GET(self):
+        path = self.translate_path(self.path)
+        path = os.path.join(path, "index.html") if os.path.isdir(path) else path
+        with open(path, "rb") as f:
+            body = gzip.compress(f.read())
+        self.send_response(200)
+        self.send_header("Content-Type", self.guess_type(path))
+        self.send_header("Content-Encoding", "gzip")
+        self.send_header("Content-Length", len(body))
+        self.end_headers()
+        self.wfile.write(body)
+
+
+class Site:
+    """The site served from a free port on 127.0.0.1 in a thread, by a
+    plain host, one with pretty URLs, or one that compresses."""
+
+    def __init__(self, directory, host="plain"):
+        host = {"plain": _SiteHandler, "pretty URLs": _PrettyUrlHandler, "gzip": _GzipHandler}[host]
+        handler = functools.partial(host, directory=directory)
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), handler)
         self.thread = threading.Thread(target=self.server.serve_forever, daemon=True)
         self.thread.start()
@@ -496,6 +515,8 @@ class _BidiDriver:
         """Reloads the page and returns once the new one has loaded; the
         session accepts the page's question before it is left."""
         self.command("browsingContext.reload", {"context": self.context, "wait": "complete"})
+
+    refresh = reload  # Selenium's name
 
     def call(self, function, this=None, *args):
         """The value of the JavaScript `function` called on `this` with `args`."""
