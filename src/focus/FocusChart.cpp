@@ -1,6 +1,7 @@
 // The chart's ink, built once from the geometry in Focus.h. Text is drawn
 // with a small block font of its own, so the PNG, the SVG, the PDF and the
 // virtual camera all draw the same shapes.
+#include <cctype>
 #include <cstring>
 #include <utility>
 
@@ -65,7 +66,7 @@ constexpr double kInstructionsY = -105.0;
 const char kCheckBarLabel[] = "100 MM WHEN PRINTED AT 100 %";
 constexpr double kCheckBarLabelY = 113.0;
 // The measurement reads the scale's own stripes, not the print's size.
-const char kScaleNote[] = "A PRINT A FEW PERCENT OFF DOES NOT CHANGE THE VALUE.";
+const char kScaleNote[] = "A print a few percent off does not change the value.";
 constexpr double kScaleNoteY = 109.0;
 // Between the top marks' quiet zones, which reach 13.5 mm from their centres.
 const char kTitle[] = "PELAGOXCON FOCUS CHART";
@@ -90,15 +91,15 @@ const Glyph* glyphFor(char c) {
     return nullptr;
 }
 
-// A line of text centred on (cx, cy), cells `cell` mm square; a row's
-// adjacent cells are one shape.
+// A line of text centred on (cx, cy), cells `cell` mm square, in the font's
+// capitals; a row's adjacent cells are one shape.
 void addText(std::vector<Shape>& ink, const char* text, double cx, double cy, double cell) {
     const double advance = (kGlyphColumns + 1) * cell;
     const double width = static_cast<double>(std::strlen(text)) * advance - cell;
     double left = cx - width / 2.0;
     const double top = cy + kGlyphRows * cell / 2.0;
     for (const char* c = text; *c != '\0'; ++c, left += advance) {
-        const Glyph* g = glyphFor(*c);
+        const Glyph* g = glyphFor(static_cast<char>(std::toupper(static_cast<unsigned char>(*c))));
         if (g == nullptr) continue;  // a blank
         for (int row = 0; row < kGlyphRows; ++row) {
             const double y1 = top - row * cell;

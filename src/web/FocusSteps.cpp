@@ -171,7 +171,7 @@ EMSCRIPTEN_KEEPALIVE const char* focus_finished_text(int lens, int field, int va
     int held = 0;
     if (!heldOnAdapter(lens, field, &set, &held) || !set || held != value)
         return handOut(g_otherText, "");
-    return handOut(g_otherText, "Done: lens " + std::to_string(lens) + "\u2019s " + fieldName(field) + " is " +
+    return handOut(g_otherText, "Done: lens " + std::to_string(lens) + "'s " + fieldName(field) + " is " +
                                     std::to_string(value) + " on the adapter, and the check photo puts the focus on "
                                                             "the target.");
 }
@@ -182,7 +182,7 @@ EMSCRIPTEN_KEEPALIVE const char* focus_put_back_text(int lens, int field, int ha
     int held = 0;
     if (!heldOnAdapter(lens, field, &set, &held) || (set == (had != 0) && (!set || held == before)))
         return handOut(g_otherText, "");
-    return handOut(g_otherText, "Lens " + std::to_string(lens) + "\u2019s " + fieldName(field) + " was " +
+    return handOut(g_otherText, "Lens " + std::to_string(lens) + "'s " + fieldName(field) + " was " +
                                     valueText(had != 0, before) + " before the test; the adapter now holds " +
                                     valueText(set, held) + ". Put back " + valueText(had != 0, before) + "?");
 }

@@ -626,7 +626,7 @@ class AdapterPart(unittest.TestCase):
         self.page.act(f"Write {value} to the adapter", None, during=self.answer_write)
         self.shows(dialog, "Focus on the target and take a check photo.")
         self.page.choose_file("Check photo", editor_test.photo(self.work, value, 5, "--scatter", "0"))
-        self.shows(dialog, f"Done: lens 3\u2019s All range is {value} on the adapter, and the check photo puts the "
+        self.shows(dialog, f"Done: lens 3's All range is {value} on the adapter, and the check photo puts the "
                            "focus on the target.")
         field = self.page.driver.find_element(webpage.By.CSS_SELECTOR, "[aria-label='Lens 3 All range']")
         self.assertEqual(field.get_attribute("value"), value)
@@ -644,7 +644,7 @@ class AdapterPart(unittest.TestCase):
         self.unplug()
         self.assertTrue(self.leaving_asks())
         self.page.named("Close").click()
-        question = self.page.browser.by_name("Lens 3\u2019s All range was default before the test; the adapter now "
+        question = self.page.browser.by_name("Lens 3's All range was default before the test; the adapter now "
                                              "holds 0. Put back default?", "dialog")
         self.assertEqual([b.text for b in question.find_elements(webpage.By.CSS_SELECTOR, "button")],
                          ["Put back default", "Keep 0"])
