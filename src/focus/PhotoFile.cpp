@@ -115,6 +115,17 @@ bool decodeChecked(PhotoBytes& bytes, Load load, GreyPhoto& photo, std::string& 
     return true;
 }
 
+#ifdef _WIN32
+// Whether `path` names a device or a pipe (CON, NUL, COM1, \\.\pipe\...),
+// which Windows spells out as \\.\NAME: one that would not open (CON with
+// no console) is still no file to read.
+bool isDeviceName(const std::wstring& path) {
+    wchar_t full[MAX_PATH];
+    const DWORD length = GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
+    return length > 4 && length < MAX_PATH && std::wstring(full, 4) == L"\\\\.\\";
+}
+#endif
+
 // Opens `path` for reading, only when it is a regular file with bytes in
 // it, without waiting on a FIFO or device; the check is on what was opened.
 // Null with `error` otherwise.
@@ -126,7 +137,7 @@ FILE* openRegularFile(const std::string& path, uint64_t& size, std::string& erro
         const int code = errno;
         const DWORD attributes = GetFileAttributesW(wide.c_str());
         const bool directory = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
-        error = directory ? kDirectory : std::strerror(code);
+        error = directory ? kDirectory : isDeviceName(wide) ? kNotRegularFile : std::strerror(code);
         return nullptr;
     }
     // NUL and CON are character devices, pipes are pipes: only a disk file
