@@ -239,9 +239,10 @@ class Accessible(unittest.TestCase):
 
         states = [
             ("editor with a file open", open_sample),
+            # Photos are taken before anything is written only for a file.
+            ("focus assistant", assistant),
             ("adapter connected", lambda: page.act("Connect")),
             ("adapter after a read", lambda: page.act("Read settings from adapter")),
-            ("focus assistant", assistant),
             ("edits marked", edit),
             ("write-settings dialog", lambda: page.named("Write settings to adapter").click()),
             ("write-backup dialog", backup_dialog("Write")),

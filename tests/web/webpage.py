@@ -216,10 +216,11 @@ class _Browser:
         xpath = (f"//*[@aria-label={_xpath_literal(name)}]"
                  f" | //label[normalize-space(.)={_xpath_literal(name)}]//input"
                  f" | //button[normalize-space(.)={_xpath_literal(name)}]")
-        found = self.driver.find_elements(By.XPATH, xpath)
+        # A button whose text is `name` but whose label says more ("Connect"
+        # beside "Connect the adapter") is not the one.
+        found = [e for e in self.driver.find_elements(By.XPATH, xpath) if self._named(e, name)]
         if len(found) != 1:
             raise AssertionError(f"{len(found)} controls named {name!r}")
-        assert self._named(found[0], name), (found[0].accessible_name, name)
         return found[0]
 
     def _named(self, element, name):
